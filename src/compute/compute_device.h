@@ -1,0 +1,42 @@
+#pragma once
+#include <cstdint>
+#include <ostream>
+#include <string>
+
+#include "model/neighbourhood_tables.h"
+
+namespace vanto {
+
+// The OpenCL side of a run: first device of the first platform, the program built from
+// kernel3.cl, seven buffers and the kernels addone and addtwo with their fixed arguments.
+// Every run is synchronous. Any failed OpenCL call is reported through error() and the
+// run's results must then not be used.
+class ComputeDevice {
+public:
+    ComputeDevice() = default;
+    ComputeDevice(const ComputeDevice&) = delete;
+    ComputeDevice& operator=(const ComputeDevice&) = delete;
+    ~ComputeDevice();  // releases addone, addtwo, the seven buffers, the program, the context
+
+    // Chooses the device (printing "Platform name : ..." and "Device name : ..." to console),
+    // builds the program from the file at kernelPath (printing the build log to console on
+    // failure), creates buffers and kernels for a width x height frame. False with error() set
+    // when anything fails.
+    bool open(const std::string& kernelPath, int32_t width, int32_t height, std::ostream& console);
+
+    // addtwo: uploads prevLabels, curLabels and the two offset tables, reads result A into
+    // outA and result B into outB.
+    bool runAddTwo(const int32_t* prevLabels, const int32_t* curLabels, const NeighbourhoodTables& tables,
+                   int32_t* outA, int32_t* outB);
+    // addone: uploads the whole cell table (kTableRecords records), reads the nearest-cell map.
+    bool runAddOne(const int32_t* cellTable, int32_t* outNearest);
+
+    const std::string& error() const { return error_; }
+
+private:
+    struct Handles;
+    Handles* h_ = nullptr;
+    std::string error_;
+};
+
+}  // namespace vanto

@@ -1,0 +1,120 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <numeric>
+#include <random>
+#include <vector>
+
+#include "segment/index_sort.h"
+#include "workspace_fixture.h"
+
+namespace vanto {
+namespace {
+
+TEST(NeighbourhoodTables, SortedOrderBreaksTiesAsTheQuicksortDoes) {
+    auto ws = testing::makeWorkspace(4, 4);
+    const auto& t = ws->tables;
+    const int expected[25][2] = {{0, 0},  {0, -1}, {0, 1},  {-1, 0}, {1, 0},   {-1, 1}, {-1, -1},
+                                 {1, -1}, {1, 1},  {0, -2}, {-2, 0}, {0, 2},   {2, 0},  {-1, 2},
+                                 {-2, -1}, {-2, 1}, {2, 1}, {1, -2}, {1, 2},   {2, -1}, {-1, -2},
+                                 {-2, 2}, {-2, -2}, {2, -2}, {2, 2}};
+    for (int k = 0; k < 25; ++k) {
+        EXPECT_EQ(t.offsetDx[k], expected[k][0]) << "k=" << k;
+        EXPECT_EQ(t.offsetDy[k], expected[k][1]) << "k=" << k;
+    }
+    for (int k = 1; k < kWindowOffsets; ++k) {
+        const int a = t.offsetDx[k - 1] * t.offsetDx[k - 1] + t.offsetDy[k - 1] * t.offsetDy[k - 1];
+        const int b = t.offsetDx[k] * t.offsetDx[k] + t.offsetDy[k] * t.offsetDy[k];
+        EXPECT_LE(a, b);
+    }
+}
+
+TEST(NeighbourhoodTables, DiscCountsAndRayEnds) {
+    auto ws = testing::makeWorkspace(4, 4);
+    const auto& t = ws->tables;
+    EXPECT_EQ(t.discCount[0], 1);
+    EXPECT_EQ(t.discCount[1], 5);
+    EXPECT_EQ(t.discCount[2], 9);
+    EXPECT_EQ(t.discCount[3], 9);
+    EXPECT_EQ(t.discCount[4], 13);
+    EXPECT_EQ(t.discCount[5], 21);
+    EXPECT_EQ(t.discCount[26], 89);
+    EXPECT_EQ(t.discCount[119], 373);
+    EXPECT_EQ(t.rayEnd[0], 1);
+    EXPECT_EQ(t.rayEnd[4], 9);
+    EXPECT_EQ(t.rayEnd[88], 445);
+    EXPECT_EQ(t.rayEnd[440], 4673);
+    int longest = 0;
+    for (int k = 0; k < kWindowOffsets; ++k) {
+        const int b = t.rayBegin(k);
+        const int e = t.rayEnd[k];
+        longest = std::max(longest, e - b);
+        EXPECT_EQ(t.rayX[b], t.offsetDx[k]);
+        EXPECT_EQ(t.rayY[b], t.offsetDy[k]);
+        EXPECT_EQ(t.rayX[e - 1], 0);
+        EXPECT_EQ(t.rayY[e - 1], 0);
+        for (int i = b + 1; i < e; ++i) EXPECT_TRUE(t.rayX[i] != t.rayX[i - 1] || t.rayY[i] != t.rayY[i - 1]);
+    }
+    EXPECT_EQ(longest, 19);
+}
+
+std::vector<std::pair<int, int>> rayOf(const NeighbourhoodTables& t, int k) {
+    std::vector<std::pair<int, int>> ray;
+    for (int i = t.rayBegin(k); i < t.rayEnd[k]; ++i) ray.emplace_back(t.rayX[i], t.rayY[i]);
+    return ray;
+}
+
+TEST(NeighbourhoodTables, RaysBendAfterTheirMidpoint) {
+    auto ws = testing::makeWorkspace(4, 4);
+    using R = std::vector<std::pair<int, int>>;
+    EXPECT_EQ(rayOf(ws->tables, 13), (R{{-1, 2}, {-1, 1}, {0, 1}, {0, 0}}));
+    EXPECT_EQ(rayOf(ws->tables, 24), (R{{2, 2}, {1, 1}, {0, 0}}));
+}
+
+TEST(IndexSort, SortsAndKeepsAPermutation) {
+    auto ws = testing::makeWorkspace(64, 64);
+    std::mt19937 rng(7);
+    for (int n : {1, 2, 3, 17, 1000, 4096}) {
+        for (int distinct : {1, 3, 256}) {
+            std::vector<int32_t> key(n), index(n);
+            std::vector<uint8_t> bytes(n);
+            for (int i = 0; i < n; ++i) {
+                key[i] = static_cast<int32_t>(rng() % distinct) - 1;
+                bytes[i] = static_cast<uint8_t>(rng() % distinct);
+            }
+            std::iota(index.begin(), index.end(), 0);
+            sortIndicesByIntKey(index.data(), key.data(), n - 1, ws->sortStack, ws->sortStackRanges);
+            for (int i = 1; i < n; ++i) EXPECT_LE(key[index[i - 1]], key[index[i]]);
+            auto sorted = index;
+            std::sort(sorted.begin(), sorted.end());
+            for (int i = 0; i < n; ++i) ASSERT_EQ(sorted[i], i);
+
+            std::iota(index.begin(), index.end(), 0);
+            sortIndicesByByteKey(index.data(), bytes.data(), n - 1, ws->sortStack, ws->sortStackRanges);
+            for (int i = 1; i < n; ++i) EXPECT_LE(bytes[index[i - 1]], bytes[index[i]]);
+        }
+    }
+}
+
+TEST(IndexSort, EqualKeysFollowThePartitionOrder) {
+    // Five equal keys: the first partition swaps the outer pairs (4 3 2 1 0) and leaves 2 in
+    // place; each two-element side is then swapped once more.
+    auto ws = testing::makeWorkspace(4, 4);
+    std::vector<int32_t> key(5, 7), index = {0, 1, 2, 3, 4};
+    sortIndicesByIntKey(index.data(), key.data(), 4, ws->sortStack, ws->sortStackRanges);
+    EXPECT_EQ(index, (std::vector<int32_t>{3, 4, 2, 0, 1}));
+}
+
+TEST(IndexSort, AscendingInputOfAFullFrameStaysWithinTheStack) {
+    // Sorted and reverse-sorted pixel orders are the deep cases of a quicksort.
+    auto ws = testing::makeWorkspace(300, 200);
+    const int n = 300 * 200;
+    std::vector<int32_t> key(n), index(n);
+    for (int i = 0; i < n; ++i) key[i] = (i * 7) / n;
+    std::iota(index.begin(), index.end(), 0);
+    sortIndicesByIntKey(index.data(), key.data(), n - 1, ws->sortStack, ws->sortStackRanges);
+    for (int i = 1; i < n; ++i) ASSERT_LE(key[index[i - 1]], key[index[i]]);
+}
+
+}  // namespace
+}  // namespace vanto

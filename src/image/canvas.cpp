@@ -1,0 +1,131 @@
+#include "image/canvas.h"
+
+#include <cstdio>
+#include <memory>
+
+namespace vanto {
+
+namespace {
+
+// Rows top to bottom, bit 2 = left column.
+constexpr uint8_t kGlyphs[10][5] = {
+    {7, 5, 5, 5, 7},  // 0
+    {2, 2, 2, 2, 2},  // 1
+    {7, 1, 7, 4, 7},  // 2
+    {7, 1, 7, 1, 7},  // 3
+    {5, 5, 7, 1, 1},  // 4
+    {7, 4, 7, 1, 7},  // 5
+    {4, 4, 7, 5, 7},  // 6
+    {7, 1, 1, 1, 1},  // 7
+    {7, 5, 7, 5, 7},  // 8
+    {7, 5, 7, 1, 1},  // 9
+};
+
+void putLe16(uint8_t* p, uint32_t v) {
+    p[0] = static_cast<uint8_t>(v);
+    p[1] = static_cast<uint8_t>(v >> 8);
+}
+
+void putLe32(uint8_t* p, uint32_t v) {
+    putLe16(p, v);
+    putLe16(p + 2, v >> 16);
+}
+
+struct FileCloser {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+};
+
+}  // namespace
+
+void Canvas::createCanvas(int32_t w, int32_t h) {
+    width = w;
+    height = h;
+    const size_t pixels = w > 0 && h > 0 ? static_cast<size_t>(w) * static_cast<size_t>(h) : 0;
+    gray.assign(pixels, 0);
+    rgb.resize(3 * pixels);
+}
+
+void Canvas::destroyCanvas() {
+    gray = {};
+    rgb = {};
+}
+
+void Canvas::renderGray() {
+    for (int32_t y = 0; y < height; ++y) {
+        const uint8_t* src = &gray[static_cast<size_t>(y) * width];
+        uint8_t* dst = rgbAt(0, y);
+        for (int32_t x = 0; x < width; ++x) {
+            dst[3 * x] = dst[3 * x + 1] = dst[3 * x + 2] = src[x];
+        }
+    }
+}
+
+void Canvas::setPixel(int32_t x, int32_t y, uint8_t r, uint8_t g, uint8_t b) {
+    uint8_t* p = rgbAt(x, y);
+    p[0] = b;
+    p[1] = g;
+    p[2] = r;
+}
+
+void Canvas::drawLine(int32_t x0, int32_t y0, int32_t x1, int32_t y1, uint8_t r, uint8_t g, uint8_t b,
+                      double alphaStart, double alphaEnd) {
+    int32_t lastX = -1;
+    int32_t lastY = -1;
+    for (int k = 0; k <= 1000; ++k) {
+        const double t = k / 1000.0;
+        const auto x = static_cast<int32_t>(x1 * t + x0 * (1 - t));
+        const auto y = static_cast<int32_t>(y1 * t + y0 * (1 - t));
+        if (x == lastX && y == lastY) continue;
+        const double a = (1 - t) * alphaStart + t * alphaEnd;
+        uint8_t* p = rgbAt(x, y);
+        p[0] = static_cast<uint8_t>(static_cast<int>(p[0] * (1 - a) + b * a));
+        p[1] = static_cast<uint8_t>(static_cast<int>(p[1] * (1 - a) + g * a));
+        p[2] = static_cast<uint8_t>(static_cast<int>(p[2] * (1 - a) + r * a));
+        lastX = x;
+        lastY = y;
+    }
+}
+
+void Canvas::drawNumber(int32_t x, int32_t y, int32_t value) {
+    for (int32_t left = x; value > 0; value /= 10, left -= 4) {
+        const uint8_t* glyph = kGlyphs[value % 10];
+        for (int row = 0; row < 5; ++row) {
+            for (int col = 0; col < 3; ++col) {
+                if (!(glyph[row] & (4 >> col))) continue;
+                const int32_t px = left + col;
+                const int32_t py = y + row;
+                if (px < 0 || px >= width || py < 0 || py >= height) continue;
+                setPixel(px, py, 0, 0, 0);
+            }
+        }
+    }
+}
+
+bool Canvas::writeBmp(const char* path) const {
+    if (width <= 0 || height <= 0) return false;
+    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path, "wb"));
+    if (!file || std::ferror(file.get())) return false;
+    const uint32_t rowBytes = 3 * static_cast<uint32_t>(width);
+    const uint32_t stride = (rowBytes + 3) / 4 * 4;
+    const uint32_t imageSize = stride * static_cast<uint32_t>(height);
+    uint8_t header[54] = {'B', 'M'};
+    putLe32(header + 2, 54 + imageSize);
+    putLe32(header + 10, 54);
+    putLe32(header + 14, 40);
+    putLe32(header + 18, static_cast<uint32_t>(width));
+    putLe32(header + 22, static_cast<uint32_t>(height));
+    putLe16(header + 26, 1);
+    putLe16(header + 28, 24);
+    putLe32(header + 34, imageSize);
+    std::fwrite(header, 1, sizeof header, file.get());
+    if (std::ferror(file.get())) return false;
+    const uint8_t padding[3] = {0, 0, 0};
+    // Stored rows are already bottom-up, the order a BMP file holds them.
+    for (int32_t row = 0; row < height; ++row) {
+        std::fwrite(&rgb[static_cast<size_t>(row) * rowBytes], 1, rowBytes, file.get());
+        std::fwrite(padding, 1, stride - rowBytes, file.get());
+    }
+    return !std::ferror(file.get());
+}
+
+}  // namespace vanto

@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and runs the whole suite twice: in the normal build and
+# in a build with AddressSanitizer and UndefinedBehaviorSanitizer.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+jobs=$(nproc)
+
+"$root/scripts/install-deps.sh"
+
+"$root/scripts/build.sh" "$root/build" Release
+(cd "$root/build" && ctest --output-on-failure -j"$jobs")
+
+"$root/scripts/build.sh" "$root/build-asan" RelWithDebInfo -DVANTO_SANITIZE=ON
+# The OpenCL runtime's own libraries leak at exit; nothing of the project is suppressed.
+export ASAN_OPTIONS=halt_on_error=1:detect_leaks=1
+export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
+export LSAN_OPTIONS=suppressions=$root/.ci/lsan.supp
+(cd "$root/build-asan" && ctest --output-on-failure -j"$jobs")

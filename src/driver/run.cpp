@@ -1,0 +1,242 @@
+#include "driver/run.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+
+#include "compute/compute_device.h"
+#include "driver/command_line.h"
+#include "driver/progress_log.h"
+#include "image/canvas.h"
+#include "image/frame_loader.h"
+#include "measure/frame_report.h"
+#include "measure/voronoi_image.h"
+#include "measure/voronoi_neighbours.h"
+#include "model/clock.h"
+#include "model/run_config.h"
+#include "model/workspace.h"
+#include "segment/neighbourhood.h"
+#include "segment/segmentation.h"
+#include "track/calculation_image.h"
+#include "track/tracking.h"
+
+namespace vanto {
+
+namespace {
+
+constexpr size_t kPathBufferBytes = 512;
+constexpr const char* kKernelFile = "kernel3.cl";
+
+// kernel3.cl in the working directory, else beside the executable; empty when neither exists.
+std::string findKernelSource(const char* argv0) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    if (fs::is_regular_file(kKernelFile, ec)) return kKernelFile;
+    fs::path exe = fs::read_symlink("/proc/self/exe", ec);
+    if (ec && argv0) exe = fs::path(argv0);
+    const fs::path beside = exe.parent_path() / kKernelFile;
+    if (fs::is_regular_file(beside, ec)) return beside.string();
+    return {};
+}
+
+enum class Ending { finished, refused, failed };
+
+class Run {
+public:
+    Run(int argc, char** argv, std::ostream& console, std::ostream& errors)
+        : argc_(argc), argv_(argv), console_(console), errors_(errors), progress_(console) {}
+
+    int execute() {
+        Ending ending = startUp();
+        if (ending == Ending::finished) ending = frameLoop();
+        tearDown();
+        return ending == Ending::finished ? 0 : 1;
+    }
+
+private:
+    // Formats into the one path buffer; false when the path would not fit.
+    template <typename... Args>
+    bool formatPath(const char* format, Args... args) {
+        const int n = std::snprintf(pathBuffer_, sizeof pathBuffer_, format, args...);
+        return n >= 0 && static_cast<size_t>(n) < sizeof pathBuffer_;
+    }
+
+    bool refuse(const std::string& why) {
+        errors_ << "vanto: " << why << '\n' << std::flush;
+        return false;
+    }
+
+    // Everything that would make the run lose or corrupt results is refused before it starts.
+    bool checkConfig() {
+        const char* dir = config_.outputDir.c_str();
+        if (!formatPath("%s/_log.txt", dir) || !formatPath("%s/_average.csv", dir) || !formatPath("%s/_cell.csv", dir))
+            return refuse("output paths in \"" + config_.outputDir + "\" do not fit in 511 characters");
+        if (config_.frameCount < 1) return true;
+        if (config_.frameWidth < 1 || config_.frameHeight < 1)
+            return refuse("the frame size " + std::to_string(config_.frameWidth) + " x " +
+                          std::to_string(config_.frameHeight) + " is empty: give -w and -h of at least 1");
+        if (!isFramePattern(config_.sourcePattern))
+            return refuse("-source \"" + config_.sourcePattern +
+                          "\" must hold exactly one integer conversion such as %04d (or ^04d)");
+        const char* source = config_.sourcePattern.c_str();
+        const int last = config_.frameCount;
+        if (!formatPath(source, 1) || !formatPath(source, last))
+            return refuse("frame paths of \"" + config_.sourcePattern + "\" do not fit in 511 characters");
+        if (config_.drawCalculation && !formatPath("%s/10_Calculation_%04d.bmp", dir, last))
+            return refuse("calculation bitmap paths do not fit in 511 characters");
+        if (config_.drawVoronoi && !formatPath("%s/12_Voronoi_%04d.bmp", dir, last))
+            return refuse("Voronoi bitmap paths do not fit in 511 characters");
+        return true;
+    }
+
+    Ending startUp() {
+        config_ = parseCommandLine(argc_, argv_);
+        if (!checkConfig()) return Ending::refused;
+        formatPath("%s/_log.txt", config_.outputDir.c_str());
+        if (!progress_.open(pathBuffer_)) {
+            refuse(std::string("cannot create the run log \"") + pathBuffer_ +
+                   "\": -output must name an existing, writable folder");
+            return Ending::refused;
+        }
+        progress_.line("--- Vanto version 1.0.3.0 (2020/02/22) ---");
+        progress_.line("Size : " + std::to_string(config_.frameWidth) + " x " + std::to_string(config_.frameHeight) +
+                       " (" + std::to_string(config_.originX) + ", " + std::to_string(config_.originY) + ")");
+        progress_.line("Threshold : " + std::to_string(config_.threshold));
+
+        ws_ = std::make_unique<Workspace>();
+        if (!ws_->reserve(config_.frameWidth, config_.frameHeight)) {
+            refuse("cannot reserve " + std::to_string(ws_->requestedBytes()) + " bytes of working memory");
+            return Ending::refused;
+        }
+        canvas_.createCanvas(config_.frameWidth, config_.frameHeight);
+        buildNeighbourhoodTables(ws_->tables, ws_->scratchInts, ws_->scratchInts + kWindowOffsets, ws_->sortStack,
+                                 ws_->sortStackRanges);
+
+        // The device is needed only when frames are analysed.
+        if (config_.frameCount >= 1) {
+            const std::string kernelPath = findKernelSource(argc_ > 0 ? argv_[0] : nullptr);
+            if (kernelPath.empty()) {
+                refuse("kernel3.cl was found neither in the working directory nor beside the program");
+                return Ending::refused;
+            }
+            device_ = std::make_unique<ComputeDevice>();
+            if (!device_->open(kernelPath, config_.frameWidth, config_.frameHeight, console_)) {
+                refuse(device_->error());
+                return Ending::refused;
+            }
+        }
+
+        const char* dir = config_.outputDir.c_str();
+        formatPath("%s/_average.csv", dir);
+        averageReport_.open(pathBuffer_, std::ios::out | std::ios::trunc);
+        writeAverageReportHeader(averageReport_);
+        formatPath("%s/_cell.csv", dir);
+        cellReport_.open(pathBuffer_, std::ios::out | std::ios::trunc);
+        writeCellReportHeader(cellReport_);
+
+        progress_.line("--- Memory Prepared ---");
+        progress_.line("");
+        ws_->nextCellId = 0;
+        return Ending::finished;
+    }
+
+    Ending computeFailed() {
+        const std::string why = "compute device failure: " + device_->error();
+        errors_ << "vanto: " << why << '\n' << std::flush;
+        progress_.logOnly("--- " + why + " ---");
+        return Ending::failed;
+    }
+
+    // Either overflow stop: the message, then straight to teardown with status 0.
+    Ending overflow(const char* message) {
+        progress_.line(message);
+        return Ending::finished;
+    }
+
+    Ending frameLoop() {
+        Workspace& ws = *ws_;
+        const char* dir = config_.outputDir.c_str();
+        for (int32_t j = 1; j <= config_.frameCount; ++j) {
+            const int64_t startMark = monotonicMs();
+            ws.curCount = 0;
+            ws.regionCount = 0;
+            ws.linkCount = 0;
+            ws.voronoiPairCount = 0;
+            int32_t* slot = ws.slotOfFrame(j);
+            std::fill_n(slot, kSlotWords, -1);
+
+            formatPath(config_.sourcePattern.c_str(), j);
+            progress_.line(std::string("--- ") + pathBuffer_ + " ---");
+            const LoadResult load = loadFrame(canvas_, pathBuffer_, config_.originX, config_.originY);
+            if (load.status != LoadStatus::ok) {
+                progress_.console("Image Load Error");
+                if (load.status != LoadStatus::undecodable) progress_.console(load.detail);
+            }
+
+            if (segmentFrame(ws, canvas_.gray.data(), config_) >= kCellLimit) return overflow("Cell Number Too Much ");
+
+            if (j > 1 && !device_->runAddTwo(ws.prevFrameLabels, ws.segLabels, ws.tables, ws.maskPlane, ws.workPlane))
+                return computeFailed();
+            const TrackStatus track = trackFrame(ws, j, config_.smallCellArea);
+            if (track == TrackStatus::tooManyLinks) return overflow("Link Number Too Much ");
+            if (track == TrackStatus::tooManyCells) return overflow("Cell Number Too Much ");
+
+            if (config_.drawCalculation) {
+                drawCalculationImage(canvas_, ws, j, config_.drawIds);
+                formatPath("%s/10_Calculation_%04d.bmp", dir, j);
+                canvas_.writeBmp(pathBuffer_);
+            }
+
+            if (!device_->runAddOne(ws.cellTable, ws.nearestCellMap)) return computeFailed();
+            countVoronoiNeighbours(ws);
+            if (config_.drawVoronoi) {
+                drawVoronoiImage(canvas_, ws);
+                formatPath("%s/12_Voronoi_%04d.bmp", dir, j);
+                canvas_.writeBmp(pathBuffer_);
+            }
+
+            reportFrame(ws, j, startMark, cellReport_, averageReport_);
+            ws.exchangeFrames();
+
+            const std::string finished = "--- Analysis Finished in ";
+            progress_.console(finished + std::to_string(monotonicMs() - startMark) + " ---");
+            progress_.console("");
+            progress_.logOnly(finished + std::to_string(monotonicMs() - startMark) + " ---");
+            progress_.logOnly("");
+        }
+        return Ending::finished;
+    }
+
+    void tearDown() {
+        averageReport_.close();
+        cellReport_.close();
+        progress_.close();
+        canvas_.destroyCanvas();
+        device_.reset();
+        ws_.reset();
+    }
+
+    int argc_;
+    char** argv_;
+    std::ostream& console_;
+    std::ostream& errors_;
+    ProgressLog progress_;
+    RunConfig config_;
+    std::unique_ptr<Workspace> ws_;
+    Canvas canvas_;
+    std::unique_ptr<ComputeDevice> device_;
+    std::ofstream averageReport_;
+    std::ofstream cellReport_;
+    char pathBuffer_[kPathBufferBytes] = {};
+};
+
+}  // namespace
+
+int runVanto(int argc, char** argv, std::ostream& console, std::ostream& errors) {
+    return Run(argc, argv, console, errors).execute();
+}
+
+}  // namespace vanto

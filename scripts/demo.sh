@@ -13,7 +13,7 @@ mkdir -p "$out/frames" "$out/results"
 "$root/build/vanto_synth" --out "$out/frames" --frames "$frames" --width 320 --height 240 --cells 40 --seed 1 \
     --prefix frame >/dev/null
 "$root/build/vanto" -source "$out/frames/frame_^04d.png" -w 320 -h 240 -count "$frames" \
-    -threshold 20 -size 50 -output "$out/results" -image -id -voronoi
+    -threshold 20 -size 56 -output "$out/results" -image -id -voronoi
 
 echo
 echo "Frames:  $out/frames/frame_0001.png ... frame_$(printf %04d "$frames").png"

@@ -26,6 +26,8 @@ enum Buffer : int {
     devOffsetDy,
     bufferCount,
 };
+const char* const kBufferNames[bufferCount] = {"devLabelsPrev", "devLabelsCur", "devOutA",    "devOutB",
+                                               "devCellTable",  "devOffsetDx",  "devOffsetDy"};
 
 constexpr size_t kNameBytes = 256;
 constexpr size_t kCellTableBytes = sizeof(int32_t) * kCellWords * kTableRecords;
@@ -53,9 +55,11 @@ struct Transfer {
     void* target;        // read-backs
 };
 
-std::string failure(const char* call, cl_int status) {
-    return std::string(call) + " failed with OpenCL status " + std::to_string(status);
+std::string failure(const std::string& call, cl_int status) {
+    return call + " failed with OpenCL status " + std::to_string(status);
 }
+
+std::string onBuffer(const char* call, int buffer) { return std::string(call) + "(" + kBufferNames[buffer] + ")"; }
 
 }  // namespace
 
@@ -94,7 +98,7 @@ struct ComputeDevice::Handles {
             const Transfer& t = uploads[i];
             status = clEnqueueWriteBuffer(queue.get(), buffers[t.buffer], CL_TRUE, 0, bufferBytes[t.buffer], t.source,
                                           0, nullptr, nullptr);
-            if (status != CL_SUCCESS) return failure("clEnqueueWriteBuffer", status);
+            if (status != CL_SUCCESS) return failure(onBuffer("clEnqueueWriteBuffer", t.buffer), status);
         }
         status = clEnqueueNDRangeKernel(queue.get(), kernel, 2, nullptr, globalSize, nullptr, 0, nullptr, nullptr);
         if (status != CL_SUCCESS) return failure("clEnqueueNDRangeKernel", status);
@@ -102,7 +106,7 @@ struct ComputeDevice::Handles {
             const Transfer& t = readBacks[i];
             status = clEnqueueReadBuffer(queue.get(), buffers[t.buffer], CL_TRUE, 0, bufferBytes[t.buffer], t.target, 0,
                                          nullptr, nullptr);
-            if (status != CL_SUCCESS) return failure("clEnqueueReadBuffer", status);
+            if (status != CL_SUCCESS) return failure(onBuffer("clEnqueueReadBuffer", t.buffer), status);
         }
         status = clFinish(queue.get());
         if (status != CL_SUCCESS) return failure("clFinish", status);
@@ -122,7 +126,7 @@ bool ComputeDevice::open(const std::string& kernelPath, int32_t width, int32_t h
         return false;
     }
     auto h = std::make_unique<Handles>();
-    auto fail = [this](const char* call, cl_int status) {
+    auto fail = [this](const std::string& call, cl_int status) {
         error_ = failure(call, status);
         return false;
     };
@@ -195,19 +199,15 @@ bool ComputeDevice::open(const std::string& kernelPath, int32_t width, int32_t h
     const struct {
         cl_mem_flags flags;
         size_t bytes;
-        const char* call;
     } layout[bufferCount] = {
-        {CL_MEM_READ_ONLY, planeBytes, "clCreateBuffer(devLabelsPrev)"},
-        {CL_MEM_READ_ONLY, planeBytes, "clCreateBuffer(devLabelsCur)"},
-        {CL_MEM_WRITE_ONLY, planeBytes, "clCreateBuffer(devOutA)"},
-        {CL_MEM_WRITE_ONLY, planeBytes, "clCreateBuffer(devOutB)"},
-        {CL_MEM_READ_ONLY, kCellTableBytes, "clCreateBuffer(devCellTable)"},
-        {CL_MEM_READ_ONLY, kOffsetTableBytes, "clCreateBuffer(devOffsetDx)"},
-        {CL_MEM_READ_ONLY, kOffsetTableBytes, "clCreateBuffer(devOffsetDy)"},
+        {CL_MEM_READ_ONLY, planeBytes},        {CL_MEM_READ_ONLY, planeBytes},
+        {CL_MEM_WRITE_ONLY, planeBytes},       {CL_MEM_WRITE_ONLY, planeBytes},
+        {CL_MEM_READ_ONLY, kCellTableBytes},   {CL_MEM_READ_ONLY, kOffsetTableBytes},
+        {CL_MEM_READ_ONLY, kOffsetTableBytes},
     };
     for (int b = 0; b < bufferCount; ++b) {
         h->buffers[b] = clCreateBuffer(h->context, layout[b].flags, layout[b].bytes, nullptr, &status);
-        if (status != CL_SUCCESS) return fail(layout[b].call, status);
+        if (status != CL_SUCCESS) return fail(onBuffer("clCreateBuffer", b), status);
         h->bufferBytes[b] = layout[b].bytes;
     }
 

@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <memory>
 #include <ostream>
 #include <string>
 
@@ -13,7 +14,7 @@ namespace vanto {
 // run's results must then not be used.
 class ComputeDevice {
 public:
-    ComputeDevice() = default;
+    ComputeDevice();
     ComputeDevice(const ComputeDevice&) = delete;
     ComputeDevice& operator=(const ComputeDevice&) = delete;
     ~ComputeDevice();  // releases addone, addtwo, the seven buffers, the program, the context
@@ -21,7 +22,8 @@ public:
     // Chooses the device (printing "Platform name : ..." and "Device name : ..." to console),
     // builds the program from the file at kernelPath (printing the build log to console on
     // failure), creates buffers and kernels for a width x height frame. False with error() set
-    // when anything fails.
+    // when anything fails; an empty frame or one of more than 2^31 - 1 pixels or a side above
+    // 65,535 is refused before the platform is touched.
     bool open(const std::string& kernelPath, int32_t width, int32_t height, std::ostream& console);
 
     // addtwo: uploads prevLabels, curLabels and the two offset tables, reads result A into
@@ -35,7 +37,7 @@ public:
 
 private:
     struct Handles;
-    Handles* h_ = nullptr;
+    std::unique_ptr<Handles> h_;
     std::string error_;
 };
 

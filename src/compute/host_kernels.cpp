@@ -36,13 +36,15 @@ void addOneHost(const int32_t* cellTable, int32_t width, int32_t height, int32_t
     for (int32_t y = 0; y < height; ++y) {
         for (int32_t x = 0; x < width; ++x) {
             int32_t best = -1;
-            int64_t bestDistance = 0;
+            uint64_t bestDistance = 0;
             for (int32_t k = 0; k < kTableRecords; ++k) {
                 const int32_t* rec = cellRecord(cellTable, k);
                 if (rec[CellWord::smallFlag] == -1) break;
-                const int64_t dx = rec[CellWord::centerX] - x;
-                const int64_t dy = rec[CellWord::centerY] - y;
-                const int64_t d = dx * dx + dy * dy;
+                // Exact for any 32-bit centre while frame sides stay below 2^16, as on the device: each
+                // square is below 2^63, their sum below 2^64.
+                const int64_t dx = static_cast<int64_t>(rec[CellWord::centerX]) - x;
+                const int64_t dy = static_cast<int64_t>(rec[CellWord::centerY]) - y;
+                const uint64_t d = static_cast<uint64_t>(dx * dx) + static_cast<uint64_t>(dy * dy);
                 if (best < 0 || d < bestDistance) {
                     best = k;
                     bestDistance = d;

@@ -1,0 +1,271 @@
+#include "compute/compute_device.h"
+
+#include <CL/cl.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <limits>
+#include <memory>
+#include <type_traits>
+#include <vector>
+
+#include "model/records.h"
+
+namespace vanto {
+
+namespace {
+
+// Buffer slots in creation (and release) order.
+enum Buffer : int {
+    devLabelsPrev,
+    devLabelsCur,
+    devOutA,
+    devOutB,
+    devCellTable,
+    devOffsetDx,
+    devOffsetDy,
+    bufferCount,
+};
+const char* const kBufferNames[bufferCount] = {"devLabelsPrev", "devLabelsCur", "devOutA",    "devOutB",
+                                               "devCellTable",  "devOffsetDx",  "devOffsetDy"};
+
+constexpr size_t kNameBytes = 256;
+constexpr size_t kCellTableBytes = sizeof(int32_t) * kCellWords * kTableRecords;
+constexpr size_t kOffsetTableBytes = sizeof(int8_t) * kWindowOffsets;
+// The kernels index pixels in 32 bits and keep squared distances exact for sides below 2^16.
+constexpr int32_t kMaxSide = 65535;
+constexpr int64_t kMaxPixels = std::numeric_limits<int32_t>::max();
+
+// Closes a FILE at scope end.
+struct FileCloser {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+};
+using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+
+// Releases a command queue at scope end.
+struct QueueReleaser {
+    void operator()(cl_command_queue q) const { clReleaseCommandQueue(q); }
+};
+using QueuePtr = std::unique_ptr<std::remove_pointer_t<cl_command_queue>, QueueReleaser>;
+
+// One host block moved to or from a device buffer.
+struct Transfer {
+    Buffer buffer;
+    const void* source;  // uploads
+    void* target;        // read-backs
+};
+
+std::string failure(const std::string& call, cl_int status) {
+    return call + " failed with OpenCL status " + std::to_string(status);
+}
+
+std::string onBuffer(const char* call, int buffer) { return std::string(call) + "(" + kBufferNames[buffer] + ")"; }
+
+}  // namespace
+
+// Everything created by open(); released in the fixed teardown order.
+struct ComputeDevice::Handles {
+    Handles() = default;
+    Handles(const Handles&) = delete;
+    Handles& operator=(const Handles&) = delete;
+    ~Handles() {
+        if (kernelAddOne) clReleaseKernel(kernelAddOne);
+        if (kernelAddTwo) clReleaseKernel(kernelAddTwo);
+        for (cl_mem b : buffers) {
+            if (b) clReleaseMemObject(b);
+        }
+        if (program) clReleaseProgram(program);
+        if (context) clReleaseContext(context);
+    }
+
+    cl_device_id device = nullptr;
+    cl_context context = nullptr;
+    cl_program program = nullptr;
+    cl_mem buffers[bufferCount] = {};
+    size_t bufferBytes[bufferCount] = {};
+    cl_kernel kernelAddOne = nullptr;
+    cl_kernel kernelAddTwo = nullptr;
+    size_t globalSize[2] = {0, 0};
+
+    // One synchronous kernel run: fresh queue, blocking uploads, the 2-D range, blocking
+    // read-backs, finish. The queue is released on every path.
+    std::string run(cl_kernel kernel, const Transfer* uploads, int uploadCount, const Transfer* readBacks,
+                    int readBackCount) {
+        cl_int status = CL_SUCCESS;
+        QueuePtr queue(clCreateCommandQueue(context, device, 0, &status));
+        if (status != CL_SUCCESS) return failure("clCreateCommandQueue", status);
+        for (int i = 0; i < uploadCount; ++i) {
+            const Transfer& t = uploads[i];
+            status = clEnqueueWriteBuffer(queue.get(), buffers[t.buffer], CL_TRUE, 0, bufferBytes[t.buffer], t.source,
+                                          0, nullptr, nullptr);
+            if (status != CL_SUCCESS) return failure(onBuffer("clEnqueueWriteBuffer", t.buffer), status);
+        }
+        status = clEnqueueNDRangeKernel(queue.get(), kernel, 2, nullptr, globalSize, nullptr, 0, nullptr, nullptr);
+        if (status != CL_SUCCESS) return failure("clEnqueueNDRangeKernel", status);
+        for (int i = 0; i < readBackCount; ++i) {
+            const Transfer& t = readBacks[i];
+            status = clEnqueueReadBuffer(queue.get(), buffers[t.buffer], CL_TRUE, 0, bufferBytes[t.buffer], t.target, 0,
+                                         nullptr, nullptr);
+            if (status != CL_SUCCESS) return failure(onBuffer("clEnqueueReadBuffer", t.buffer), status);
+        }
+        status = clFinish(queue.get());
+        if (status != CL_SUCCESS) return failure("clFinish", status);
+        return {};
+    }
+};
+
+ComputeDevice::ComputeDevice() = default;
+ComputeDevice::~ComputeDevice() = default;
+
+bool ComputeDevice::open(const std::string& kernelPath, int32_t width, int32_t height, std::ostream& console) {
+    h_.reset();
+    error_.clear();
+    if (width <= 0 || height <= 0 || width > kMaxSide || height > kMaxSide ||
+        static_cast<int64_t>(width) * height > kMaxPixels) {
+        error_ = "compute device: unsupported frame size " + std::to_string(width) + " x " + std::to_string(height);
+        return false;
+    }
+    auto h = std::make_unique<Handles>();
+    auto fail = [this](const std::string& call, cl_int status) {
+        error_ = failure(call, status);
+        return false;
+    };
+
+    // First device of the first platform, whatever its type.
+    cl_platform_id platforms[8] = {};
+    cl_uint platformCount = 0;
+    cl_int status = clGetPlatformIDs(8, platforms, &platformCount);
+    if (status != CL_SUCCESS) return fail("clGetPlatformIDs", status);
+    if (platformCount == 0) {
+        error_ = "clGetPlatformIDs found no OpenCL platform";
+        return false;
+    }
+    cl_device_id devices[8] = {};
+    cl_uint deviceCount = 0;
+    status = clGetDeviceIDs(platforms[0], CL_DEVICE_TYPE_ALL, 8, devices, &deviceCount);
+    if (status != CL_SUCCESS) return fail("clGetDeviceIDs", status);
+    if (deviceCount == 0) {
+        error_ = "clGetDeviceIDs found no OpenCL device";
+        return false;
+    }
+    h->device = devices[0];
+
+    char name[kNameBytes] = {};
+    status = clGetPlatformInfo(platforms[0], CL_PLATFORM_NAME, kNameBytes, name, nullptr);
+    if (status != CL_SUCCESS) return fail("clGetPlatformInfo(CL_PLATFORM_NAME)", status);
+    name[kNameBytes - 1] = '\0';
+    console << "Platform name : " << name << "\n" << std::flush;
+    status = clGetDeviceInfo(h->device, CL_DEVICE_NAME, kNameBytes, name, nullptr);
+    if (status != CL_SUCCESS) return fail("clGetDeviceInfo(CL_DEVICE_NAME)", status);
+    name[kNameBytes - 1] = '\0';
+    console << "Device name : " << name << "\n" << std::flush;
+
+    h->context = clCreateContext(nullptr, 1, &h->device, nullptr, nullptr, &status);
+    if (status != CL_SUCCESS) return fail("clCreateContext", status);
+
+    // Program source, read in text mode: the count read may fall short of the file length.
+    std::vector<char> source;
+    {
+        FilePtr file(std::fopen(kernelPath.c_str(), "r"));
+        if (!file) {
+            console << std::filesystem::path(kernelPath).filename().string() << " load failed\n" << std::flush;
+            error_ = "cannot open kernel source " + kernelPath;
+            return false;
+        }
+        std::fseek(file.get(), 0, SEEK_END);
+        const long length = std::ftell(file.get());
+        std::fseek(file.get(), 0, SEEK_SET);
+        source.resize(length > 0 ? static_cast<size_t>(length) : 0);
+        source.resize(std::fread(source.data(), 1, source.size(), file.get()));
+    }
+    const char* text = source.data();
+    const size_t textLength = source.size();
+    h->program = clCreateProgramWithSource(h->context, 1, &text, &textLength, &status);
+    if (status != CL_SUCCESS) return fail("clCreateProgramWithSource", status);
+    status = clBuildProgram(h->program, 1, &h->device, nullptr, nullptr, nullptr);
+    if (status != CL_SUCCESS) {
+        size_t logSize = 0;
+        if (clGetProgramBuildInfo(h->program, h->device, CL_PROGRAM_BUILD_LOG, 0, nullptr, &logSize) == CL_SUCCESS) {
+            std::vector<char> log(logSize + 1, '\0');
+            if (clGetProgramBuildInfo(h->program, h->device, CL_PROGRAM_BUILD_LOG, logSize, log.data(), nullptr) ==
+                CL_SUCCESS) {
+                console << log.data() << std::flush;
+            }
+        }
+        return fail("clBuildProgram", status);
+    }
+
+    const size_t planeBytes = sizeof(int32_t) * static_cast<size_t>(static_cast<int64_t>(width) * height);
+    const struct {
+        cl_mem_flags flags;
+        size_t bytes;
+    } layout[bufferCount] = {
+        {CL_MEM_READ_ONLY, planeBytes},        {CL_MEM_READ_ONLY, planeBytes},
+        {CL_MEM_WRITE_ONLY, planeBytes},       {CL_MEM_WRITE_ONLY, planeBytes},
+        {CL_MEM_READ_ONLY, kCellTableBytes},   {CL_MEM_READ_ONLY, kOffsetTableBytes},
+        {CL_MEM_READ_ONLY, kOffsetTableBytes},
+    };
+    for (int b = 0; b < bufferCount; ++b) {
+        h->buffers[b] = clCreateBuffer(h->context, layout[b].flags, layout[b].bytes, nullptr, &status);
+        if (status != CL_SUCCESS) return fail(onBuffer("clCreateBuffer", b), status);
+        h->bufferBytes[b] = layout[b].bytes;
+    }
+
+    const cl_int w = width;
+    const cl_int ht = height;
+    h->kernelAddOne = clCreateKernel(h->program, "addone", &status);
+    if (status != CL_SUCCESS) return fail("clCreateKernel(addone)", status);
+    const cl_mem* buf = h->buffers;
+    status = clSetKernelArg(h->kernelAddOne, 0, sizeof(cl_mem), &buf[devOutA]);
+    if (status == CL_SUCCESS) status = clSetKernelArg(h->kernelAddOne, 1, sizeof(cl_mem), &buf[devCellTable]);
+    if (status == CL_SUCCESS) status = clSetKernelArg(h->kernelAddOne, 2, sizeof(cl_int), &w);
+    if (status == CL_SUCCESS) status = clSetKernelArg(h->kernelAddOne, 3, sizeof(cl_int), &ht);
+    if (status != CL_SUCCESS) return fail("clSetKernelArg(addone)", status);
+
+    h->kernelAddTwo = clCreateKernel(h->program, "addtwo", &status);
+    if (status != CL_SUCCESS) return fail("clCreateKernel(addtwo)", status);
+    const Buffer addTwoBuffers[] = {devLabelsPrev, devLabelsCur, devOutA, devOutB, devOffsetDx, devOffsetDy};
+    cl_uint arg = 0;
+    for (Buffer b : addTwoBuffers) {
+        status = clSetKernelArg(h->kernelAddTwo, arg++, sizeof(cl_mem), &buf[b]);
+        if (status != CL_SUCCESS) break;
+    }
+    if (status == CL_SUCCESS) status = clSetKernelArg(h->kernelAddTwo, arg++, sizeof(cl_int), &w);
+    if (status == CL_SUCCESS) status = clSetKernelArg(h->kernelAddTwo, arg++, sizeof(cl_int), &ht);
+    if (status != CL_SUCCESS) return fail("clSetKernelArg(addtwo)", status);
+
+    h->globalSize[0] = static_cast<size_t>(width);
+    h->globalSize[1] = static_cast<size_t>(height);
+    h_ = std::move(h);
+    return true;
+}
+
+bool ComputeDevice::runAddTwo(const int32_t* prevLabels, const int32_t* curLabels, const NeighbourhoodTables& tables,
+                              int32_t* outA, int32_t* outB) {
+    if (!h_) {
+        error_ = "addtwo run on a compute device that is not open";
+        return false;
+    }
+    const Transfer uploads[] = {{devLabelsPrev, prevLabels, nullptr},
+                                {devLabelsCur, curLabels, nullptr},
+                                {devOffsetDx, tables.offsetDx, nullptr},
+                                {devOffsetDy, tables.offsetDy, nullptr}};
+    const Transfer readBacks[] = {{devOutA, nullptr, outA}, {devOutB, nullptr, outB}};
+    error_ = h_->run(h_->kernelAddTwo, uploads, 4, readBacks, 2);
+    if (!error_.empty()) error_ = "addtwo: " + error_;
+    return error_.empty();
+}
+
+bool ComputeDevice::runAddOne(const int32_t* cellTable, int32_t* outNearest) {
+    if (!h_) {
+        error_ = "addone run on a compute device that is not open";
+        return false;
+    }
+    const Transfer uploads[] = {{devCellTable, cellTable, nullptr}};
+    const Transfer readBacks[] = {{devOutA, nullptr, outNearest}};
+    error_ = h_->run(h_->kernelAddOne, uploads, 1, readBacks, 1);
+    if (!error_.empty()) error_ = "addone: " + error_;
+    return error_.empty();
+}
+
+}  // namespace vanto

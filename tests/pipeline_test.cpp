@@ -172,7 +172,9 @@ TEST_F(SyntheticSeries, ReportsHoldTogetherAndRunsRepeatByteForByte) {
     const auto blank = splitFields(r.averageLines[kBlankFrame + 1]);
     EXPECT_EQ(blank[0], std::to_string(kBlankFrame));
     EXPECT_EQ(blank[39], "0");
-    for (const auto& row : r.rowsByFrame.at(kBlankFrame + 1)) EXPECT_EQ(row.num(colLife), 0);
+    for (const auto& row : r.rowsByFrame.at(kBlankFrame + 1)) {
+        EXPECT_EQ(row.num(colLife), 0);
+    }
 
     EXPECT_EQ(readFile(first.file("_cell.csv")), readFile(second.file("_cell.csv")));
     EXPECT_EQ(withoutTimes(r.averageLines), withoutTimes(splitLines(readFile(second.file("_average.csv")))));

@@ -162,7 +162,9 @@ TEST_F(SyntheticSeries, ReportsHoldTogetherAndRunsRepeatByteForByte) {
         for (const auto& row : rows) {
             area += row.num(colVoronoi);
             oldest = std::max(oldest, row.num(colLife));
-            if (row.num(colLife) >= 45) EXPECT_FALSE(row.f[colAveWay45].empty());
+            if (row.num(colLife) >= 45) {
+                EXPECT_FALSE(row.f[colAveWay45].empty());
+            }
         }
         EXPECT_EQ(area, pixels) << "frame " << frame;
     }

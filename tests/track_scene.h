@@ -9,6 +9,7 @@
 #include "compute/host_kernels.h"
 #include "model/workspace.h"
 #include "track/link_candidates.h"
+#include "track/tracking.h"
 #include "workspace_fixture.h"
 
 namespace vanto::testing {
@@ -61,6 +62,29 @@ inline void writeRecords(int32_t* table, const int32_t* plane, int32_t w, int32_
         r[CellWord::centerY] = (r[CellWord::minY] + r[CellWord::maxY]) / 2;
     }
     cellRecord(table, count)[CellWord::smallFlag] = -1;
+}
+
+// Sets the pixels x0..x1, y0..y1 of plane to label.
+inline void fillRect(int32_t* plane, int32_t w, int32_t x0, int32_t y0, int32_t x1, int32_t y1, int32_t label) {
+    for (int32_t y = y0; y <= y1; ++y)
+        for (int32_t x = x0; x <= x1; ++x) plane[y * w + x] = label;
+}
+
+// One whole frame of tracking after a hand-made segmentation already in segLabels with
+// labels 0 .. curCount - 1: the previous frame's results become the previous ones first.
+inline TrackStatus trackSegmented(Workspace& ws, int32_t frame, int32_t curCount, int32_t smallCellArea) {
+    if (frame > 1) ws.exchangeFrames();
+    writeRecords(ws.cellTable, ws.segLabels, ws.width, ws.height, curCount, smallCellArea);
+    ws.curCount = curCount;
+    if (frame > 1)
+        addTwoHost(ws.prevFrameLabels, ws.segLabels, ws.tables, ws.width, ws.height, ws.maskPlane, ws.workPlane);
+    return trackFrame(ws, frame, smallCellArea);
+}
+
+inline TrackStatus trackRows(Workspace& ws, int32_t frame, std::initializer_list<const char*> rows, int32_t curCount,
+                             int32_t smallCellArea) {
+    paintPlane(ws.segLabels, ws.width, ws.height, rows);
+    return trackSegmented(ws, frame, curCount, smallCellArea);
 }
 
 // A previous frame and a current segmentation drawn by hand, linked as frame 2.

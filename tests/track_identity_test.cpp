@@ -20,7 +20,8 @@ TEST(TrackIdentity, CarriedOverOneToOneLinks) {
     EXPECT_EQ(first[CellWord::life], 0);
     EXPECT_EQ(first[CellWord::totalWay], 0);
     const int steps = 5;
-    for (int f = 2; f <= steps + 1; ++f) ASSERT_EQ(trackSquare(*ws, f, 2 + 3 * (f - 1), 2 + 4 * (f - 1)), TrackStatus::ok);
+    for (int f = 2; f <= steps + 1; ++f)
+        ASSERT_EQ(trackSquare(*ws, f, 2 + 3 * (f - 1), 2 + 4 * (f - 1)), TrackStatus::ok);
     const int32_t* r = cellRecord(ws->cellTable, 0);
     EXPECT_EQ(r[CellWord::cellId], 0);
     EXPECT_EQ(r[CellWord::life], steps);

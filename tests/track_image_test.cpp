@@ -85,7 +85,8 @@ std::vector<Rgb> expectedImage(bool ids) {
         // "5" with its left column at x = 10, clipped at the right edge.
         for (auto [x, y] : {std::pair{10, 0}, {11, 0}, {10, 1}, {10, 2}, {11, 2}, {10, 4}, {11, 4}}) set(x, y, black);
         // "12": "2" at x = 6, "1" at x = 3 (middle column of x = 2).
-        for (auto [x, y] : {std::pair{6, 5}, {7, 5}, {8, 5}, {8, 6}, {6, 7}, {7, 7}, {8, 7}, {6, 8}, {6, 9}, {7, 9}, {8, 9}})
+        for (auto [x, y] :
+             {std::pair{6, 5}, {7, 5}, {8, 5}, {8, 6}, {6, 7}, {7, 7}, {8, 7}, {6, 8}, {6, 9}, {7, 9}, {8, 9}})
             set(x, y, black);
         for (int32_t y = 5; y <= 9; ++y) set(3, y, black);
     }

@@ -102,8 +102,21 @@ TEST(TrackCandidates, LinkLimit) {
     for (int k = 1; k < kLinkLimit - 1; ++k) {
         const int32_t* a = s.entry(k - 1);
         const int32_t* b = s.entry(k);
-        ASSERT_LT(a[LinkWord::prevIndex] * 200 + a[LinkWord::curIndex], b[LinkWord::prevIndex] * 200 + b[LinkWord::curIndex]);
+        ASSERT_LT(a[LinkWord::prevIndex] * 200 + a[LinkWord::curIndex],
+                  b[LinkWord::prevIndex] * 200 + b[LinkWord::curIndex]);
     }
+
+    // One component of 19,999 links: every cell that is not small ends matched, every link
+    // is decided.
+    resolveLinks(*s.ws, s.slot());
+    for (int i = 0; i < 100; ++i) EXPECT_EQ(s.prev(i)[CellWord::linkMark], kMarkMatched) << i;
+    for (int i = 0; i < 200; ++i) EXPECT_EQ(s.cur(i)[CellWord::linkMark], kMarkMatched) << i;
+    int accepted = 0;
+    for (int k = 0; k < kLinkLimit - 1; ++k) {
+        ASSERT_TRUE(s.state(k) == kLinkAccepted || s.state(k) == kLinkRejected) << k;
+        accepted += s.state(k) == kLinkAccepted;
+    }
+    EXPECT_GE(accepted, 200);
 
     TrackScene full(399, 199);
     buildGrid(full, true);

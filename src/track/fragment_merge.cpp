@@ -22,7 +22,8 @@ void mergeComponentFragments(Workspace& ws, const int32_t* slot, const int32_t* 
         int32_t count = 0;
         for (int32_t j = start[i]; j < start[i + 1]; ++j) {
             const int32_t* e = linkEntry(slot, items[j]);
-            if (e[LinkWord::linkState] == kLinkAccepted) fragments[count++] = static_cast<int16_t>(e[LinkWord::curIndex]);
+            if (e[LinkWord::linkState] != kLinkAccepted) continue;
+            fragments[count++] = static_cast<int16_t>(e[LinkWord::curIndex]);
         }
         // One way, later entry to earlier, not closed transitively.
         for (int32_t a = 0; a < count; ++a) {

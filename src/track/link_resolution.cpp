@@ -102,7 +102,7 @@ private:
             ws_.scratchInts + TrackScratch::curRankStart, ws_.scratchInts + TrackScratch::curRanked);
     }
 
-    // R1 and R2: a cell that is not small with a single candidate keeps it.
+    // A cell that is not small with a single candidate keeps it.
     void acceptSingleCandidates() {
         for (int32_t i = 0; i < prevCells_; ++i) {
             const int32_t p = ws_.prevCellList[i];
@@ -118,7 +118,7 @@ private:
         }
     }
 
-    // R3: strongest first, links between two unmatched cells that are not small.
+    // Greedy, strongest first: links between two unmatched cells that are not small.
     void acceptGreedy() {
         const int32_t* q = queue();
         for (int32_t r = n_ - 1; r >= 0; --r) {
@@ -132,7 +132,7 @@ private:
         }
     }
 
-    // R4: each unmatched previous cell that is not small joins a merge, else takes an
+    // Each unmatched previous cell that is not small joins a merge, else takes an
     // unmatched partner, else its strongest link.
     void matchPrevCells() {
         const int32_t* start = ws_.scratchInts + TrackScratch::prevRankStart;
@@ -162,7 +162,7 @@ private:
         }
     }
 
-    // R5: the same for the current cells, joining a split through the current adjacency.
+    // The same for the current cells, joining a split through the current adjacency.
     void matchCurCells() {
         const int32_t* start = ws_.scratchInts + TrackScratch::curRankStart;
         const int32_t* ranked = ws_.scratchInts + TrackScratch::curRanked;

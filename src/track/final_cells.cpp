@@ -1,0 +1,152 @@
+#include "track/final_cells.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace vanto {
+
+namespace {
+
+constexpr int kWidthDirections = 60;
+constexpr double kPi = 3.1415927;
+
+struct Widths {
+    int32_t minWidth = 0;
+    int32_t minAngle = 0;
+    int32_t maxWidth = 0;
+    int32_t maxAngle = 0;
+};
+
+// Extent of the piece across lines at 0, 3, ..., 177 degrees through the box centre; the
+// first direction wins a tie.
+Widths measureWidths(const int32_t* piece, int64_t size, int32_t width, int32_t minX, int32_t minY, int32_t maxX,
+                     int32_t maxY) {
+    const double cx = (minX + maxX) * 0.5;
+    const double cy = (minY + maxY) * 0.5;
+    double lo[kWidthDirections] = {};
+    double hi[kWidthDirections] = {};
+    for (int64_t i = 0; i < size; ++i) {
+        const double dx = cx - piece[i] % width;
+        const double dy = cy - piece[i] / width;
+        const double phi = std::atan2(dy, dx);
+        const double r = std::sqrt(dx * dx + dy * dy);
+        for (int k = 0; k < kWidthDirections; ++k) {
+            const double v = r * std::sin(phi - k * 3.0 / 180.0 * kPi);
+            if (v < lo[k]) lo[k] = v;
+            if (v > hi[k]) hi[k] = v;
+        }
+    }
+    double minW = 100000000;
+    double maxW = 0;
+    Widths w;
+    for (int k = 0; k < kWidthDirections; ++k) {
+        const double extent = hi[k] - lo[k];
+        if (extent < minW) {
+            minW = extent;
+            w.minAngle = (90 + 3 * k) % 180;
+        }
+        if (extent > maxW) {
+            maxW = extent;
+            w.maxAngle = (90 + 3 * k) % 180;
+        }
+    }
+    w.minWidth = static_cast<int32_t>(minW * 100);
+    w.maxWidth = static_cast<int32_t>(maxW * 100);
+    return w;
+}
+
+}  // namespace
+
+int32_t labelFinalCells(Workspace& ws, int32_t smallCellArea) {
+    const int32_t width = ws.width;
+    const int32_t height = ws.height;
+    const int64_t pixels = ws.pixelCount;
+    const int32_t* labels = ws.segLabels;
+    const NeighbourhoodTables& t = ws.tables;
+    int32_t* visited = ws.workPlane;
+    int32_t* labelMap = ws.pairMatrix;
+    int32_t* queue = ws.scratchInts;
+    std::fill_n(ws.frameLabels, pixels, -1);
+    std::fill_n(visited, pixels, -1);
+    std::fill_n(labelMap, kTableRecords, -1);
+
+    int32_t finalCount = 0;
+    for (int64_t s = 0; s < pixels; ++s) {
+        const int32_t label = labels[s];
+        if (visited[s] != -1 || label < 0) continue;
+        // The end marker needs a record of its own after the last cell.
+        if (finalCount == kCellLimit - 1) {
+            ws.finalCount = finalCount;
+            cellRecord(ws.cellTable, finalCount)[CellWord::smallFlag] = -1;
+            return kCellLimit;
+        }
+        const int32_t index = finalCount;
+
+        int64_t size = 0;
+        queue[size++] = static_cast<int32_t>(s);
+        visited[s] = 1;
+        int32_t circumference = 0;
+        for (int64_t head = 0; head < size; ++head) {
+            const int32_t q = queue[head];
+            const int32_t x = q % width;
+            const int32_t y = q / width;
+            for (int k = 1; k <= kFourNeighbours; ++k) {
+                const int32_t nx = x + t.offsetDx[k];
+                const int32_t ny = y + t.offsetDy[k];
+                if (nx < 0 || ny < 0 || nx >= width || ny >= height) {
+                    ++circumference;
+                    continue;
+                }
+                const int32_t n = ny * width + nx;
+                if (labels[n] != label) {
+                    ++circumference;
+                } else if (visited[n] == -1) {
+                    queue[size++] = n;
+                    visited[n] = 1;
+                }
+            }
+        }
+        if (label < kTableRecords) labelMap[label] = index;
+
+        int32_t minX = width;
+        int32_t minY = height;
+        int32_t maxX = -1;
+        int32_t maxY = -1;
+        for (int64_t i = 0; i < size; ++i) {
+            const int32_t q = queue[i];
+            ws.frameLabels[q] = index;
+            minX = std::min(minX, q % width);
+            maxX = std::max(maxX, q % width);
+            minY = std::min(minY, q / width);
+            maxY = std::max(maxY, q / width);
+        }
+        const Widths w = measureWidths(queue, size, width, minX, minY, maxX, maxY);
+
+        int32_t* rec = cellRecord(ws.cellTable, index);
+        rec[CellWord::smallFlag] = size < smallCellArea ? 1 : 0;
+        rec[CellWord::size] = static_cast<int32_t>(size);
+        rec[CellWord::relabelTo] = 0;
+        rec[CellWord::circumference] = circumference;
+        rec[CellWord::minWidthAngle] = w.minAngle;
+        rec[CellWord::maxWidthAngle] = w.maxAngle;
+        rec[CellWord::centerX] = (minX + maxX) / 2;
+        rec[CellWord::centerY] = (minY + maxY) / 2;
+        rec[CellWord::minWidth] = w.minWidth;
+        rec[CellWord::maxWidth] = w.maxWidth;
+        rec[CellWord::minX] = minX;
+        rec[CellWord::minY] = minY;
+        rec[CellWord::maxX] = maxX;
+        rec[CellWord::maxY] = maxY;
+        rec[CellWord::cellId] = -1;
+        rec[CellWord::life] = 0;
+        rec[CellWord::totalWay] = 0;
+        rec[CellWord::linkMark] = kMarkUntouched;
+        rec[CellWord::idDrawn] = 0;
+        ++finalCount;
+    }
+    cellRecord(ws.cellTable, finalCount)[CellWord::smallFlag] = -1;
+    ws.finalCount = finalCount;
+    return finalCount;
+}
+
+}  // namespace vanto

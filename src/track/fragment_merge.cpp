@@ -1,0 +1,108 @@
+#include "track/fragment_merge.h"
+
+#include <algorithm>
+
+#include "track/track_scratch.h"
+
+namespace vanto {
+
+void mergeComponentFragments(Workspace& ws, const int32_t* slot, const int32_t* queue, int32_t n, int32_t prevCells) {
+    const int32_t curCount = ws.curCount;
+    int32_t* local = ws.scratchInts + TrackScratch::mergeLocal;
+    int32_t* start = ws.scratchInts + TrackScratch::mergeStart;
+    int32_t* items = ws.scratchInts + TrackScratch::mergeItems;
+    for (int32_t i = 0; i < prevCells; ++i) local[ws.prevCellList[i]] = i;
+    // The component's links grouped by previous cell, each group in queue order.
+    bucketItems(
+        n, [&](int32_t q) { return queue[q]; }, prevCells,
+        [&](int32_t link) { return local[linkEntry(slot, link)[LinkWord::prevIndex]]; }, start, items);
+
+    int16_t* fragments = ws.mergeList;
+    for (int32_t i = 0; i < prevCells; ++i) {
+        int32_t count = 0;
+        for (int32_t j = start[i]; j < start[i + 1]; ++j) {
+            const int32_t* e = linkEntry(slot, items[j]);
+            if (e[LinkWord::linkState] != kLinkAccepted) continue;
+            fragments[count++] = static_cast<int16_t>(e[LinkWord::curIndex]);
+        }
+        // One way, later entry to earlier, not closed transitively.
+        for (int32_t a = 0; a < count; ++a) {
+            const int32_t* touches = ws.pairMatrix + static_cast<int64_t>(fragments[a]) * curCount;
+            int32_t* ra = cellRecord(ws.cellTable, fragments[a]);
+            for (int32_t b = a + 1; b < count; ++b) {
+                if (touches[fragments[b]] != 0)
+                    ra[CellWord::relabelTo] = cellRecord(ws.cellTable, fragments[b])[CellWord::relabelTo];
+            }
+        }
+    }
+}
+
+void absorbUnlinkedFragments(Workspace& ws) {
+    const int32_t curCount = ws.curCount;
+    for (int32_t c = 0; c < curCount; ++c) {
+        int32_t* rc = cellRecord(ws.cellTable, c);
+        if (rc[CellWord::linkMark] != kMarkUntouched || rc[CellWord::smallFlag] != 0) continue;
+        const int32_t* touches = ws.pairMatrix + static_cast<int64_t>(c) * curCount;
+        // The last touching matched cell in index order wins: search from the end.
+        for (int32_t d = curCount - 1; d >= 0; --d) {
+            if (d == c || touches[d] == 0) continue;
+            const int32_t* rd = cellRecord(ws.cellTable, d);
+            if (rd[CellWord::linkMark] != kMarkMatched) continue;
+            rc[CellWord::relabelTo] = rd[CellWord::relabelTo];
+            break;
+        }
+    }
+}
+
+void relabelAndFillHoles(Workspace& ws) {
+    int32_t* labels = ws.segLabels;
+    const int64_t pixels = ws.pixelCount;
+    for (int64_t p = 0; p < pixels; ++p) {
+        if (labels[p] >= 0) labels[p] = cellRecord(ws.cellTable, labels[p])[CellWord::relabelTo];
+    }
+
+    const int32_t width = ws.width;
+    const int32_t height = ws.height;
+    const NeighbourhoodTables& t = ws.tables;
+    int32_t* mark = ws.workPlane;
+    int32_t* queue = ws.scratchInts;
+    std::fill_n(mark, pixels, -1);
+    constexpr int32_t kNone = -1;
+    constexpr int32_t kFails = -2;
+    for (int64_t s = 0; s < pixels; ++s) {
+        if (mark[s] != -1 || labels[s] >= 0) continue;
+        const auto seed = static_cast<int32_t>(s);
+        int64_t tail = 0;
+        queue[tail++] = seed;
+        mark[s] = seed;
+        int32_t found = kNone;
+        for (int64_t head = 0; head < tail && found != kFails; ++head) {
+            const int32_t q = queue[head];
+            const int32_t x = q % width;
+            const int32_t y = q / width;
+            for (int k = 1; k <= kFourNeighbours; ++k) {
+                const int32_t nx = x + t.offsetDx[k];
+                const int32_t ny = y + t.offsetDy[k];
+                if (nx < 0 || ny < 0 || nx >= width || ny >= height) {
+                    found = kFails;
+                    continue;
+                }
+                const int32_t n = ny * width + nx;
+                if (mark[n] != -1) {
+                    if (mark[n] != seed) found = kFails;
+                } else if (labels[n] < 0) {
+                    queue[tail++] = n;
+                    mark[n] = seed;
+                } else if (found == kNone) {
+                    found = labels[n];
+                } else if (found != labels[n]) {
+                    found = kFails;
+                }
+            }
+        }
+        if (found < 0) continue;
+        for (int64_t i = 0; i < tail; ++i) labels[queue[i]] = found;
+    }
+}
+
+}  // namespace vanto

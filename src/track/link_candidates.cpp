@@ -1,0 +1,82 @@
+#include "track/link_candidates.h"
+
+#include <algorithm>
+
+#include "track/track_scratch.h"
+
+namespace vanto {
+
+namespace {
+
+// entry a * count + b is set to 1 when a pixel of a has its left, upper, right or lower
+// neighbour in b.
+void buildAdjacency(const int32_t* labels, int32_t width, int32_t height, int32_t count, int32_t* matrix) {
+    std::fill_n(matrix, static_cast<int64_t>(count) * count, 0);
+    auto touch = [&](int32_t a, int32_t b) {
+        if (b >= 0) matrix[static_cast<int64_t>(a) * count + b] = 1;
+    };
+    for (int32_t y = 0; y < height; ++y) {
+        const int32_t* row = labels + static_cast<int64_t>(y) * width;
+        for (int32_t x = 0; x < width; ++x) {
+            const int32_t a = row[x];
+            if (a < 0) continue;
+            if (x > 0) touch(a, row[x - 1]);
+            if (y > 0) touch(a, row[x - width]);
+            if (x < width - 1) touch(a, row[x + 1]);
+            if (y < height - 1) touch(a, row[x + width]);
+        }
+    }
+}
+
+}  // namespace
+
+int32_t listLinkCandidates(Workspace& ws, int32_t* slot) {
+    const int32_t curCount = ws.curCount;
+    const int32_t prevCount = ws.prevCount;
+    const int64_t pairs = static_cast<int64_t>(prevCount) * curCount;
+    int32_t* overlap = ws.pairMatrix;
+    std::fill_n(overlap, pairs, 0);
+
+    const int32_t* a = ws.maskPlane;
+    const int32_t* b = ws.workPlane;
+    for (int64_t p = 0; p < ws.pixelCount; ++p) {
+        if (a[p] >= 0) ++overlap[static_cast<int64_t>(ws.prevFrameLabels[p]) * curCount + a[p]];
+        if (b[p] >= 0) ++overlap[static_cast<int64_t>(b[p]) * curCount + ws.segLabels[p]];
+    }
+
+    // The link list: matrix indices of the non-zero entries, ascending. Only the first
+    // kLinkLimit are kept; more end the run anyway.
+    int32_t* list = ws.scratchInts + TrackScratch::queue;
+    int32_t linkCount = 0;
+    for (int64_t m = 0; m < pairs; ++m) {
+        if (overlap[m] == 0) continue;
+        if (linkCount < kLinkLimit) list[linkCount] = static_cast<int32_t>(m);
+        ++linkCount;
+    }
+    ws.linkCount = linkCount;
+    if (linkCount >= kLinkLimit) return linkCount;
+
+    for (int32_t k = 0; k < linkCount; ++k) {
+        const int32_t m = list[k];
+        const int32_t prev = m / curCount;
+        const int32_t cur = m % curCount;
+        const int32_t* pr = cellRecord(ws.prevCellTable, prev);
+        const int32_t* cr = cellRecord(ws.cellTable, cur);
+        int32_t* e = linkEntry(slot, k);
+        e[LinkWord::prevX] = pr[CellWord::centerX];
+        e[LinkWord::prevY] = pr[CellWord::centerY];
+        e[LinkWord::curX] = cr[CellWord::centerX];
+        e[LinkWord::curY] = cr[CellWord::centerY];
+        e[LinkWord::linkState] = kLinkUnexamined;
+        e[LinkWord::prevIndex] = prev;
+        e[LinkWord::curIndex] = cur;
+        e[LinkWord::overlap] = overlap[m];
+        e[LinkWord::curSmall] = -1;
+    }
+
+    buildAdjacency(ws.prevFrameLabels, ws.width, ws.height, prevCount, ws.prevAdjacency);
+    buildAdjacency(ws.segLabels, ws.width, ws.height, curCount, ws.pairMatrix);
+    return linkCount;
+}
+
+}  // namespace vanto

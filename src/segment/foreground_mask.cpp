@@ -1,0 +1,186 @@
+#include "segment/foreground_mask.h"
+
+#include <algorithm>
+
+#include "segment/offset_steps.h"
+
+namespace vanto {
+
+namespace {
+
+constexpr int32_t kBright = 0;
+constexpr int32_t kShallow = 1;
+constexpr int32_t kBridge = 2;
+constexpr int32_t kSpeck = 3;
+constexpr int32_t kDeep = 4;
+constexpr int32_t kBrightLabel = 10;
+constexpr int32_t kSpeckLimit = 10;  // deep areas of fewer pixels are specks
+
+// Deep 4-connected areas of fewer than kSpeckLimit pixels become specks. maskPlane holds the
+// visit marks.
+void setSpecksApart(Workspace& ws, const OffsetSteps& s) {
+    const int32_t w = ws.width;
+    const int32_t h = ws.height;
+    const int32_t n = static_cast<int32_t>(ws.pixelCount);
+    int32_t* cls = ws.workPlane;
+    int32_t* visited = ws.maskPlane;
+    int32_t* queue = ws.scratchInts;
+    std::fill_n(visited, n, -1);
+    for (int32_t p = 0; p < n; ++p) {
+        if (cls[p] != kDeep || visited[p] != -1) continue;
+        int32_t head = 0;
+        int32_t tail = 0;
+        queue[tail++] = p;
+        visited[p] = 1;
+        while (head < tail) {
+            const int32_t c = queue[head++];
+            const int32_t y = c / w;
+            const int32_t x = c - y * w;
+            for (int k = 1; k <= kFourNeighbours; ++k) {
+                if (!inFrame(x + s.dx[k], y + s.dy[k], w, h)) continue;
+                const int32_t q = c + s.delta[k];
+                if (cls[q] == kDeep && visited[q] == -1) {
+                    visited[q] = 1;
+                    queue[tail++] = q;
+                }
+            }
+        }
+        if (tail < kSpeckLimit) {
+            for (int32_t i = 0; i < tail; ++i) cls[queue[i]] = kSpeck;
+        }
+    }
+}
+
+// Shallow pixels take the largest class of their 4-neighbours (read from the first class
+// plane, so the growth does not chain); bright pixels are stored as 10.
+void growIntoShallow(Workspace& ws, const OffsetSteps& s) {
+    const int32_t w = ws.width;
+    const int32_t h = ws.height;
+    const int32_t* cls = ws.workPlane;
+    int32_t* seg = ws.segLabels;
+    for (int32_t y = 0; y < h; ++y) {
+        const bool innerRow = y > 0 && y < h - 1;
+        for (int32_t x = 0, p = y * w; x < w; ++x, ++p) {
+            int32_t c = cls[p];
+            if (c == kShallow) {
+                if (innerRow && x > 0 && x < w - 1) {
+                    for (int k = 1; k <= kFourNeighbours; ++k) c = std::max(c, cls[p + s.delta[k]]);
+                } else {
+                    for (int k = 1; k <= kFourNeighbours; ++k) {
+                        if (inFrame(x + s.dx[k], y + s.dy[k], w, h)) c = std::max(c, cls[p + s.delta[k]]);
+                    }
+                }
+            } else if (c == kBright) {
+                c = kBrightLabel;
+            }
+            seg[p] = c;
+        }
+    }
+}
+
+// Deep pixels on the edge of shallow ground are joined to deep or speck pixels within the
+// 88-offset disc by painting the shallow pixels of the straight line between them. A line is
+// refused when an inner point, or both corners of a diagonal step, are deep or bright.
+// Painting only turns classes 1 and 2 into 2, which no test of this step tells apart.
+void bridgeGaps(Workspace& ws, const OffsetSteps& s) {
+    const int32_t w = ws.width;
+    const int32_t h = ws.height;
+    int32_t* seg = ws.segLabels;
+    const int32_t reach = s.reachUpTo[kNeckOffsets];
+    for (int32_t y = 0; y < h; ++y) {
+        for (int32_t x = 0, p = y * w; x < w; ++x, ++p) {
+            if (seg[p] != kDeep) continue;
+            bool nearShallow = false;
+            for (int k = 1; k <= kFourNeighbours && !nearShallow; ++k) {
+                nearShallow = inFrame(x + s.dx[k], y + s.dy[k], w, h) && seg[p + s.delta[k]] < kSpeck;
+            }
+            if (!nearShallow) continue;
+            const bool inside = farFromEdge(x, y, w, h, reach);
+            for (int k = 1; k <= kNeckOffsets; ++k) {
+                if (!inside && !inFrame(x + s.dx[k], y + s.dy[k], w, h)) continue;
+                const int32_t q = seg[p + s.delta[k]];
+                if (q != kSpeck && q != kDeep) continue;
+                const int32_t ib = s.innerBegin[k], ie = s.innerBegin[k + 1];
+                const int32_t cb = s.cornerBegin[k], ce = s.cornerBegin[k + 1];
+                bool refused = false;
+                for (int32_t i = ib; i < ie && !refused; ++i) refused = seg[p + s.inner[i]] >= kDeep;
+                for (int32_t i = cb; i < ce && !refused; ++i) {
+                    refused = seg[p + s.cornerA[i]] >= kDeep && seg[p + s.cornerB[i]] >= kDeep;
+                }
+                if (refused) continue;
+                for (int32_t i = ib; i < ie; ++i) {
+                    int32_t& v = seg[p + s.inner[i]];
+                    if (v < kSpeck) v = kBridge;
+                }
+                for (int32_t i = cb; i < ce; ++i) {
+                    int32_t& a = seg[p + s.cornerA[i]];
+                    if (a < kSpeck) a = kBridge;
+                    int32_t& b = seg[p + s.cornerB[i]];
+                    if (b < kSpeck) b = kBridge;
+                }
+            }
+        }
+    }
+}
+
+// 8-connected background areas that touch no frame edge become foreground. workPlane holds
+// the visit marks.
+void fillEnclosedBackground(Workspace& ws, const OffsetSteps& s) {
+    const int32_t w = ws.width;
+    const int32_t h = ws.height;
+    const int32_t n = static_cast<int32_t>(ws.pixelCount);
+    int32_t* visited = ws.workPlane;
+    int32_t* mask = ws.maskPlane;
+    int32_t* queue = ws.scratchInts;
+    for (int32_t p = 0; p < n; ++p) {
+        if (visited[p] != -1 || mask[p] == 1) continue;
+        int32_t head = 0;
+        int32_t tail = 0;
+        queue[tail++] = p;
+        visited[p] = 1;
+        bool onEdge = false;
+        while (head < tail) {
+            const int32_t c = queue[head++];
+            const int32_t y = c / w;
+            const int32_t x = c - y * w;
+            if (x == 0 || y == 0 || x == w - 1 || y == h - 1) onEdge = true;
+            for (int k = 1; k <= kEightNeighbours; ++k) {
+                if (!inFrame(x + s.dx[k], y + s.dy[k], w, h)) continue;
+                const int32_t q = c + s.delta[k];
+                if (visited[q] == -1 && mask[q] != 1) {
+                    visited[q] = 1;
+                    queue[tail++] = q;
+                }
+            }
+        }
+        if (!onEdge) {
+            for (int32_t i = 0; i < tail; ++i) mask[queue[i]] = 1;
+        }
+    }
+}
+
+}  // namespace
+
+void buildForegroundMask(Workspace& ws, int32_t threshold) {
+    const int32_t n = static_cast<int32_t>(ws.pixelCount);
+    if (n <= 0) return;
+    OffsetSteps s;
+    buildOffsetSteps(ws.tables, ws.width, s);
+
+    const int32_t* depth = ws.depthPlane;
+    int32_t* cls = ws.workPlane;
+    for (int32_t p = 0; p < n; ++p) cls[p] = depth[p] > threshold ? kDeep : depth[p] >= 0 ? kShallow : kBright;
+
+    setSpecksApart(ws, s);
+    growIntoShallow(ws, s);
+    bridgeGaps(ws, s);
+
+    const int32_t* seg = ws.segLabels;
+    int32_t* mask = ws.maskPlane;
+    std::fill_n(ws.workPlane, n, -1);
+    for (int32_t p = 0; p < n; ++p) mask[p] = seg[p] >= kBridge && seg[p] <= kDeep ? 1 : 0;
+
+    fillEnclosedBackground(ws, s);
+}
+
+}  // namespace vanto

@@ -1,0 +1,181 @@
+#include "segment/neck_cut.h"
+
+#include <algorithm>
+
+#include "segment/offset_steps.h"
+
+namespace vanto {
+
+namespace {
+
+constexpr int32_t kOutline = -1;
+constexpr int32_t kCut = 2;
+constexpr int32_t kLabelCut = -3;
+constexpr int32_t kLabelShallow = -2;
+constexpr int32_t kLabelOther = -1;
+constexpr int32_t kDeepPieceDepth = 23;  // a cut piece whose seed is deeper becomes a region
+
+// Background pixels 4-adjacent to foreground become outline.
+void markOutline(Workspace& ws, const OffsetSteps& s) {
+    const int32_t w = ws.width;
+    const int32_t h = ws.height;
+    int32_t* mask = ws.maskPlane;
+    for (int32_t y = 0; y < h; ++y) {
+        for (int32_t x = 0, p = y * w; x < w; ++x, ++p) {
+            if (mask[p] != 1) continue;
+            for (int k = 1; k <= kFourNeighbours; ++k) {
+                if (!inFrame(x + s.dx[k], y + s.dy[k], w, h)) continue;
+                int32_t& v = mask[p + s.delta[k]];
+                if (v == 0) v = kOutline;
+            }
+        }
+    }
+}
+
+// Two outline pixels within the 88-offset disc whose straight line runs through foreground
+// only (inner points at least 1, no diagonal step with both corners below 1) cut the
+// foreground pixels of that line. Cuts keep counting as foreground, so the tests are the same
+// whether they see earlier cuts or not.
+void cutNecks(Workspace& ws, const OffsetSteps& s) {
+    const int32_t w = ws.width;
+    const int32_t h = ws.height;
+    int32_t* mask = ws.maskPlane;
+    const int32_t reach = s.reachUpTo[kNeckOffsets];
+    for (int32_t y = 0; y < h; ++y) {
+        for (int32_t x = 0, p = y * w; x < w; ++x, ++p) {
+            if (mask[p] != kOutline) continue;
+            const bool inside = farFromEdge(x, y, w, h, reach);
+            for (int k = 1; k <= kNeckOffsets; ++k) {
+                if (!inside && !inFrame(x + s.dx[k], y + s.dy[k], w, h)) continue;
+                if (mask[p + s.delta[k]] != kOutline) continue;
+                const int32_t ib = s.innerBegin[k], ie = s.innerBegin[k + 1];
+                const int32_t cb = s.cornerBegin[k], ce = s.cornerBegin[k + 1];
+                bool refused = false;
+                for (int32_t i = ib; i < ie && !refused; ++i) refused = mask[p + s.inner[i]] < 1;
+                for (int32_t i = cb; i < ce && !refused; ++i) {
+                    refused = mask[p + s.cornerA[i]] < 1 && mask[p + s.cornerB[i]] < 1;
+                }
+                if (refused) continue;
+                for (int32_t i = ib; i < ie; ++i) {
+                    int32_t& v = mask[p + s.inner[i]];
+                    if (v == 1) v = kCut;
+                }
+                for (int32_t i = cb; i < ce; ++i) {
+                    int32_t& a = mask[p + s.cornerA[i]];
+                    if (a == 1) a = kCut;
+                    int32_t& b = mask[p + s.cornerB[i]];
+                    if (b == 1) b = kCut;
+                }
+            }
+        }
+    }
+}
+
+// Breadth-first fill over the 4-connected pixels with workPlane -1 for which take(q) holds,
+// from seed p: marks workPlane 1 and gives each pixel label. Returns the pixel count.
+template <typename Take>
+int32_t fillRegion(Workspace& ws, const OffsetSteps& s, int32_t p, int32_t label, Take take) {
+    const int32_t w = ws.width;
+    const int32_t h = ws.height;
+    int32_t* visited = ws.workPlane;
+    int32_t* labels = ws.frameLabels;
+    int32_t* queue = ws.scratchInts;
+    int32_t head = 0;
+    int32_t tail = 0;
+    queue[tail++] = p;
+    visited[p] = 1;
+    labels[p] = label;
+    while (head < tail) {
+        const int32_t c = queue[head++];
+        const int32_t y = c / w;
+        const int32_t x = c - y * w;
+        for (int k = 1; k <= kFourNeighbours; ++k) {
+            if (!inFrame(x + s.dx[k], y + s.dy[k], w, h)) continue;
+            const int32_t q = c + s.delta[k];
+            if (visited[q] == -1 && take(q)) {
+                visited[q] = 1;
+                labels[q] = label;
+                queue[tail++] = q;
+            }
+        }
+    }
+    return tail;
+}
+
+// One breadth-first growth from every labelled pixel at once, in index order: each cut pixel
+// goes to the region that reaches it first. Region sizes stay as labelled.
+void handCutsBack(Workspace& ws, const OffsetSteps& s) {
+    const int32_t w = ws.width;
+    const int32_t h = ws.height;
+    const int32_t n = static_cast<int32_t>(ws.pixelCount);
+    int32_t* labels = ws.frameLabels;
+    int32_t* queue = ws.scratchInts;
+    int32_t tail = 0;
+    for (int32_t p = 0; p < n; ++p) {
+        if (labels[p] >= 0) queue[tail++] = p;
+    }
+    for (int32_t head = 0; head < tail; ++head) {
+        const int32_t c = queue[head];
+        const int32_t y = c / w;
+        const int32_t x = c - y * w;
+        for (int k = 1; k <= kFourNeighbours; ++k) {
+            if (!inFrame(x + s.dx[k], y + s.dy[k], w, h)) continue;
+            const int32_t q = c + s.delta[k];
+            if (labels[q] == kLabelCut) {
+                labels[q] = labels[c];
+                queue[tail++] = q;
+            }
+        }
+    }
+}
+
+}  // namespace
+
+int32_t cutNecksAndLabel(Workspace& ws) {
+    const int32_t n = static_cast<int32_t>(ws.pixelCount);
+    int32_t regionCount = 0;
+    if (n <= 0) {
+        ws.regionCount = 0;
+        return 0;
+    }
+    OffsetSteps s;
+    buildOffsetSteps(ws.tables, ws.width, s);
+    int32_t* mask = ws.maskPlane;
+    int32_t* labels = ws.frameLabels;
+    int32_t* visited = ws.workPlane;
+    const int32_t* seg = ws.segLabels;
+    const int32_t* depth = ws.depthPlane;
+    int32_t* regionSize = ws.regionSize;
+
+    markOutline(ws, s);
+    cutNecks(ws, s);
+
+    // 4-connected regions of uncut foreground, numbered in raster order.
+    std::fill_n(labels, n, -1);
+    std::fill_n(visited, n, -1);
+    for (int32_t p = 0; p < n; ++p) {
+        if (visited[p] != -1 || mask[p] != 1) continue;
+        regionSize[regionCount] = fillRegion(ws, s, p, regionCount, [mask](int32_t q) { return mask[q] == 1; });
+        ++regionCount;
+    }
+
+    for (int32_t p = 0; p < n; ++p) {
+        if (labels[p] < 0) labels[p] = mask[p] == kCut ? kLabelCut : seg[p] == 1 ? kLabelShallow : kLabelOther;
+    }
+
+    handCutsBack(ws, s);
+
+    // Cut pieces left over whose seed lies deep become regions of recorded size 0.
+    std::fill_n(visited, n, -1);
+    for (int32_t p = 0; p < n; ++p) {
+        if (visited[p] != -1 || labels[p] != kLabelCut || depth[p] <= kDeepPieceDepth) continue;
+        fillRegion(ws, s, p, regionCount, [labels](int32_t q) { return labels[q] == kLabelCut; });
+        regionSize[regionCount] = 0;
+        ++regionCount;
+    }
+
+    ws.regionCount = regionCount;
+    return regionCount;
+}
+
+}  // namespace vanto

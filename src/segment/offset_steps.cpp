@@ -1,0 +1,49 @@
+#include "segment/offset_steps.h"
+
+#include <algorithm>
+#include <cassert>
+#include <cstdlib>
+
+namespace vanto {
+
+void buildOffsetSteps(const NeighbourhoodTables& t, int32_t width, OffsetSteps& s) {
+    int inner = 0;
+    int corners = 0;
+    int reach = 0;
+    s.dx[0] = 0;
+    s.dy[0] = 0;
+    s.delta[0] = 0;
+    s.reachUpTo[0] = 0;
+    s.innerBegin[0] = 0;
+    s.cornerBegin[0] = 0;
+    for (int k = 1; k <= kNeckOffsets; ++k) {
+        s.dx[k] = t.offsetDx[k];
+        s.dy[k] = t.offsetDy[k];
+        s.delta[k] = t.offsetDy[k] * width + t.offsetDx[k];
+        const int r = std::max(std::abs(t.offsetDx[k]), std::abs(t.offsetDy[k]));
+        reach = r > reach ? r : reach;
+        s.reachUpTo[k] = static_cast<int8_t>(reach);
+        s.innerBegin[k] = static_cast<int16_t>(inner);
+        s.cornerBegin[k] = static_cast<int16_t>(corners);
+        const int b = t.rayBegin(k);
+        const int e = t.rayEnd[k];
+        for (int i = b; i + 1 < e; ++i) {
+            const int x0 = t.rayX[i], y0 = t.rayY[i];
+            const int x1 = t.rayX[i + 1], y1 = t.rayY[i + 1];
+            if (i + 1 < e - 1) {
+                assert(inner < OffsetSteps::kRoom);
+                s.inner[inner++] = y1 * width + x1;
+            }
+            if (x0 != x1 && y0 != y1) {
+                assert(corners < OffsetSteps::kRoom);
+                s.cornerA[corners] = y0 * width + x1;
+                s.cornerB[corners] = y1 * width + x0;
+                ++corners;
+            }
+        }
+    }
+    s.innerBegin[kNeckOffsets + 1] = static_cast<int16_t>(inner);
+    s.cornerBegin[kNeckOffsets + 1] = static_cast<int16_t>(corners);
+}
+
+}  // namespace vanto

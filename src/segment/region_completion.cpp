@@ -1,0 +1,186 @@
+#include "segment/region_completion.h"
+
+#include <algorithm>
+
+#include "segment/offset_steps.h"
+
+namespace vanto {
+
+namespace {
+
+constexpr int32_t kFree = -2;
+constexpr int32_t kMergeBelow = 160;  // regions of smaller recorded size are merged
+constexpr int32_t kMinContacts = 2;   // a merge target needs at least this many contacts
+
+// Line of sight from p to p + offset k over plane L: every point after the far end is free
+// and no diagonal step has both corners taken. The callers test only pixels p that are free
+// themselves, so the inner points and corners decide.
+inline bool clearLine(const int32_t* L, const OffsetSteps& s, int32_t p, int k) {
+    for (int32_t i = s.innerBegin[k], e = s.innerBegin[k + 1]; i < e; ++i) {
+        if (L[p + s.inner[i]] != kFree) return false;
+    }
+    for (int32_t i = s.cornerBegin[k], e = s.cornerBegin[k + 1]; i < e; ++i) {
+        if (L[p + s.cornerA[i]] != kFree && L[p + s.cornerB[i]] != kFree) return false;
+    }
+    return true;
+}
+
+// Copies `from` into `to`; each free pixel takes the label (>= 0) of the first of its
+// offsets 1..offsets, in table order, that lies in the frame and in clear line of sight over
+// `from`. Labels are read from `from` only, so they do not spread within a pass.
+void growAlongLines(Workspace& ws, const OffsetSteps& s, const int32_t* from, int32_t* to, int offsets) {
+    const int32_t w = ws.width;
+    const int32_t h = ws.height;
+    const int32_t reach = s.reachUpTo[offsets];
+    for (int32_t y = 0; y < h; ++y) {
+        for (int32_t x = 0, p = y * w; x < w; ++x, ++p) {
+            const int32_t v = from[p];
+            to[p] = v;
+            if (v != kFree) continue;
+            const bool inside = farFromEdge(x, y, w, h, reach);
+            for (int k = 1; k <= offsets; ++k) {
+                if (!inside && !inFrame(x + s.dx[k], y + s.dy[k], w, h)) continue;
+                const int32_t l = from[p + s.delta[k]];
+                if (l < 0 || !clearLine(from, s, p, k)) continue;
+                to[p] = l;
+                break;
+            }
+        }
+    }
+}
+
+// Regions of recorded size below kMergeBelow go, one 4-connected piece at a time, to the
+// neighbouring label with most contacts (at least kMinContacts; the earlier first contact wins
+// ties). workPlane marks a filled pixel with the label it was filled for; maskPlane maps a
+// label to its candidate record in regionScratch (-1 when not listed).
+void mergeSmallRegions(Workspace& ws, const OffsetSteps& s) {
+    const int32_t w = ws.width;
+    const int32_t h = ws.height;
+    const int32_t n = static_cast<int32_t>(ws.pixelCount);
+    int32_t* seg = ws.segLabels;
+    int32_t* mark = ws.workPlane;
+    int32_t* queue = ws.scratchInts;
+    int32_t* regionSize = ws.regionSize;
+    int32_t* candidates = ws.regionScratch;  // (label, contacts) records
+    int32_t* recordOf = ws.maskPlane;
+    std::fill_n(mark, n, -1);
+    std::fill_n(recordOf, std::min(ws.regionCount, n), -1);
+    for (int32_t p = 0; p < n; ++p) {
+        const int32_t a = seg[p];
+        if (mark[p] != -1 || a < 0 || regionSize[a] >= kMergeBelow) continue;
+        int32_t head = 0;
+        int32_t tail = 0;
+        int32_t listed = 0;
+        queue[tail++] = p;
+        mark[p] = a;
+        while (head < tail) {
+            const int32_t c = queue[head++];
+            const int32_t y = c / w;
+            const int32_t x = c - y * w;
+            for (int k = 1; k <= kFourNeighbours; ++k) {
+                if (!inFrame(x + s.dx[k], y + s.dy[k], w, h)) continue;
+                const int32_t q = c + s.delta[k];
+                const int32_t b = seg[q];
+                if (b == a) {
+                    if (mark[q] != a) {
+                        mark[q] = a;
+                        queue[tail++] = q;
+                    }
+                } else if (b >= 0) {
+                    int32_t r = recordOf[b];
+                    if (r < 0) {
+                        r = listed++;
+                        recordOf[b] = r;
+                        candidates[2 * r] = b;
+                        candidates[2 * r + 1] = 0;
+                    }
+                    ++candidates[2 * r + 1];
+                }
+            }
+        }
+        int32_t target = -1;
+        int32_t most = kMinContacts - 1;
+        for (int32_t r = 0; r < listed; ++r) {
+            if (candidates[2 * r + 1] > most) {
+                most = candidates[2 * r + 1];
+                target = candidates[2 * r];
+            }
+            recordOf[candidates[2 * r]] = -1;
+        }
+        if (target < 0) continue;
+        for (int32_t i = 0; i < tail; ++i) seg[queue[i]] = target;
+        regionSize[target] += regionSize[a];
+    }
+}
+
+// 4-connected unlabelled pockets whose every labelled neighbour carries one label B, and
+// that touch no frame edge, take B. A fill stops after the pixel at which its owner becomes
+// conflicting (frame edge, a second label, or a pixel of another fill). workPlane marks a
+// pocket pixel with its seed's index.
+void fillEnclosedPockets(Workspace& ws, const OffsetSteps& s) {
+    const int32_t w = ws.width;
+    const int32_t h = ws.height;
+    const int32_t n = static_cast<int32_t>(ws.pixelCount);
+    int32_t* seg = ws.segLabels;
+    int32_t* mark = ws.workPlane;
+    int32_t* queue = ws.scratchInts;
+    std::fill_n(mark, n, -1);
+    for (int32_t p = 0; p < n; ++p) {
+        if (mark[p] != -1 || seg[p] >= 0) continue;
+        int32_t head = 0;
+        int32_t tail = 0;
+        queue[tail++] = p;
+        mark[p] = p;
+        int32_t owner = -1;
+        bool conflict = false;
+        while (head < tail && !conflict) {
+            const int32_t c = queue[head++];
+            const int32_t y = c / w;
+            const int32_t x = c - y * w;
+            for (int k = 1; k <= kFourNeighbours; ++k) {
+                if (!inFrame(x + s.dx[k], y + s.dy[k], w, h)) {
+                    conflict = true;
+                    continue;
+                }
+                const int32_t q = c + s.delta[k];
+                if (mark[q] != -1) {
+                    if (mark[q] != p) conflict = true;
+                } else if (seg[q] >= 0) {
+                    if (owner == -1) {
+                        owner = seg[q];
+                    } else if (owner != seg[q]) {
+                        conflict = true;
+                    }
+                } else {
+                    mark[q] = p;
+                    queue[tail++] = q;
+                }
+            }
+        }
+        if (conflict || owner < 0) continue;
+        for (int32_t i = 0; i < tail; ++i) seg[queue[i]] = owner;
+    }
+}
+
+}  // namespace
+
+void completeRegions(Workspace& ws) {
+    const int32_t n = static_cast<int32_t>(ws.pixelCount);
+    if (n <= 0) return;
+    OffsetSteps s;
+    buildOffsetSteps(ws.tables, ws.width, s);
+    int32_t* seg = ws.segLabels;
+    int32_t* work = ws.workPlane;
+
+    // Shallow ground within the growth disc joins a region it sees along a free line.
+    growAlongLines(ws, s, ws.frameLabels, seg, kGrowthOffsets);
+    // Every pixel outside a region is free ground from here on.
+    for (int32_t p = 0; p < n; ++p) work[p] = seg[p] >= 0 ? seg[p] : kFree;
+    // One more pixel of growth into any free ground.
+    growAlongLines(ws, s, work, seg, kEightNeighbours);
+
+    mergeSmallRegions(ws, s);
+    fillEnclosedPockets(ws, s);
+}
+
+}  // namespace vanto

@@ -105,16 +105,16 @@ std::string withoutTimes(const std::vector<std::string>& averageLines) {
     return text;
 }
 
-class SyntheticSeries : public ::testing::Test {
+class GeneratedSeriesRun : public ::testing::Test {
 protected:
     static constexpr int kFrames = 62;
     static constexpr int kBlankFrame = 58;
 
     static void SetUpTestSuite() {
         frames_ = new TempDir;
-        params_.width = 120;
-        params_.height = 90;
-        params_.cellCount = 9;
+        params_.width = 160;
+        params_.height = 120;
+        params_.cellCount = 6;
         params_.seed = 11;
         std::vector<uint8_t> pixels(params_.width * params_.height);
         for (int j = 1; j <= kFrames; ++j) {
@@ -141,10 +141,10 @@ protected:
     static SeriesParams params_;
 };
 
-TempDir* SyntheticSeries::frames_ = nullptr;
-SeriesParams SyntheticSeries::params_;
+TempDir* GeneratedSeriesRun::frames_ = nullptr;
+SeriesParams GeneratedSeriesRun::params_;
 
-TEST_F(SyntheticSeries, ReportsHoldTogetherAndRunsRepeatByteForByte) {
+TEST_F(GeneratedSeriesRun, ReportsHoldTogetherAndRunsRepeatByteForByte) {
     TempDir first, second;
     const auto run1 = analyse(first);
     ASSERT_EQ(run1.status, 0) << run1.errors;
@@ -184,7 +184,7 @@ TEST_F(SyntheticSeries, ReportsHoldTogetherAndRunsRepeatByteForByte) {
         char name[64];
         std::snprintf(name, sizeof name, "10_Calculation_%04d.bmp", j);
         const std::string calc = readFile(first.file(name));
-        EXPECT_EQ(calc.size(), 54u + 360u * 90u) << name;
+        EXPECT_EQ(calc.size(), 54u + 480u * 120u) << name;
         EXPECT_EQ(calc, readFile(second.file(name))) << name;
         std::snprintf(name, sizeof name, "12_Voronoi_%04d.bmp", j);
         EXPECT_EQ(readFile(first.file(name)), readFile(second.file(name))) << name;

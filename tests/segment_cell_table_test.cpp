@@ -95,22 +95,20 @@ std::unique_ptr<Workspace> gridOf(int32_t rows, int32_t cells) {
 }
 
 TEST(CellTable, TheTwoThousandthCellStopsTheFrame) {
+    auto fits = gridOf(80, 1999);
+    EXPECT_EQ(buildCellTable(*fits, 0), 1999);
+    EXPECT_EQ(fits->curCount, 1999);
+
     auto limit = gridOf(80, 2000);
     EXPECT_EQ(buildCellTable(*limit, 0), kCellLimit);
     EXPECT_EQ(cellRecord(limit->cellTable, 1999)[CellWord::size], 1);
     EXPECT_EQ(limit->segLabels[78 * 100 + 98], 1999);
 
-    auto fits = gridOf(80, 1999);
-    EXPECT_EQ(buildCellTable(*fits, 0), 1999);
-    EXPECT_EQ(fits->curCount, 1999);
-}
-
-TEST(CellTable, ScanEndsAtTheLimit) {
-    // 2,050 cells: the scan stops at the 2,000th, so the next one keeps its region id.
-    auto ws = gridOf(82, 2050);
-    EXPECT_EQ(buildCellTable(*ws, 0), kCellLimit);
-    EXPECT_EQ(ws->segLabels[78 * 100 + 98], 1999);
-    EXPECT_EQ(ws->segLabels[80 * 100 + 0], 7);
+    // With 2,050 candidates the scan stops at the 2,000th: the next one keeps its region id.
+    auto beyond = gridOf(82, 2050);
+    EXPECT_EQ(buildCellTable(*beyond, 0), kCellLimit);
+    EXPECT_EQ(beyond->segLabels[78 * 100 + 98], 1999);
+    EXPECT_EQ(beyond->segLabels[80 * 100 + 0], 7);
 }
 
 }  // namespace

@@ -122,6 +122,42 @@ TEST(RegionCompletion, SingleContactsAreNoTarget) {
     EXPECT_EQ(picture(*ws), rows);
 }
 
+TEST(RegionCompletion, EachPieceOfASmallRegionMergesOnItsOwn) {
+    // Region 0 in two pieces: the top one has 3 contacts with region 1, the bottom one 3
+    // with region 2. Each goes to its own neighbour, and each adds region 0's recorded size.
+    auto ws = labelsOf({"001111", "111111", "222222", "222200"});
+    ws->regionSize[0] = 10;
+    completeRegions(*ws);
+    EXPECT_EQ(picture(*ws), (Rows{"111111", "111111", "222222", "222222"}));
+    EXPECT_EQ(ws->regionSize[1], 1010);
+    EXPECT_EQ(ws->regionSize[2], 1010);
+}
+
+TEST(RegionCompletion, AbsorbingRegionIsJudgedByItsRecordedSize) {
+    // Region 0 (100) merges into region 1 (100) along 8 contacts; region 1 then records 200
+    // and is no longer small when the scan reaches its own pixels.
+    const Rows rows = {"00000000", "11111111", "11111111", "22222222", "22222222", "22222222"};
+    auto ws = labelsOf(rows);
+    ws->regionSize[0] = 100;
+    ws->regionSize[1] = 100;
+    completeRegions(*ws);
+    EXPECT_EQ(picture(*ws), (Rows{"11111111", "11111111", "11111111", "22222222", "22222222", "22222222"}));
+    EXPECT_EQ(ws->regionSize[1], 200);
+}
+
+TEST(RegionCompletion, StillSmallRegionTakesItsAbsorbedPixelsAlong) {
+    // Region 0 (10) goes to region 1 (100), which stays small (110). Its fill takes the
+    // absorbed pixels too (they are marked for region 0, not for 1), so all of it moves to
+    // region 2.
+    const Rows rows = {"00000000", "11111111", "11111111", "22222222", "22222222", "22222222"};
+    auto ws = labelsOf(rows);
+    ws->regionSize[0] = 10;
+    ws->regionSize[1] = 100;
+    completeRegions(*ws);
+    for (int32_t p = 0; p < 48; ++p) EXPECT_EQ(ws->segLabels[p], 2) << p;
+    EXPECT_EQ(ws->regionSize[2], 1110);
+}
+
 TEST(RegionCompletion, EnclosedHoleIsFilled) {
     // A 5 x 5 hole of other ground: step 3 fills its outer ring, the 3 x 3 rest is a pocket
     // enclosed by region 0 alone.

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <random>
+
 #include "track/final_cells.h"
 #include "track/fragment_merge.h"
 #include "track/link_resolution.h"
@@ -189,6 +192,69 @@ TEST(TrackFinalCells, EmptyFrameHasOnlyTheEndMarker) {
     EXPECT_EQ(labelFinalCells(*ws, 5), 0);
     EXPECT_EQ(cellRecord(ws->cellTable, 0)[CellWord::smallFlag], -1);
     for (int64_t p = 0; p < ws->pixelCount; ++p) EXPECT_EQ(ws->frameLabels[p], -1);
+}
+
+// The widths over every pixel of the piece, straight from their definition.
+void referenceWidths(const std::vector<std::pair<int, int>>& pixels, const int32_t* rec, int32_t out[4]) {
+    const double cx = (rec[CellWord::minX] + rec[CellWord::maxX]) * 0.5;
+    const double cy = (rec[CellWord::minY] + rec[CellWord::maxY]) * 0.5;
+    double lo[60] = {}, hi[60] = {};
+    for (auto [x, y] : pixels) {
+        const double dx = cx - x, dy = cy - y;
+        const double phi = std::atan2(dy, dx), r = std::sqrt(dx * dx + dy * dy);
+        for (int k = 0; k < 60; ++k) {
+            const double v = r * std::sin(phi - k * 3.0 / 180.0 * 3.1415927);
+            lo[k] = std::min(lo[k], v);
+            hi[k] = std::max(hi[k], v);
+        }
+    }
+    double minW = 100000000, maxW = 0;
+    out[0] = out[1] = out[2] = out[3] = 0;
+    for (int k = 0; k < 60; ++k) {
+        const double w = hi[k] - lo[k];
+        if (w < minW) minW = w, out[1] = (90 + 3 * k) % 180;
+        if (w > maxW) maxW = w, out[3] = (90 + 3 * k) % 180;
+    }
+    out[0] = static_cast<int32_t>(minW * 100);
+    out[2] = static_cast<int32_t>(maxW * 100);
+}
+
+TEST(TrackFinalCells, WidthsOfIrregularPiecesMatchTheirDefinition) {
+    // Random unions of discs and bars, some with holes: every width and angle must equal the
+    // one computed over all pixels of the piece.
+    const int32_t w = 48, h = 40;
+    auto ws = testing::makeWorkspace(w, h);
+    std::mt19937 rng(5);
+    for (int trial = 0; trial < 60; ++trial) {
+        std::fill_n(ws->segLabels, ws->pixelCount, -1);
+        const int cx = 10 + static_cast<int>(rng() % 28), cy = 10 + static_cast<int>(rng() % 20);
+        const int r1 = 2 + static_cast<int>(rng() % 8), r2 = 1 + static_cast<int>(rng() % 6);
+        const int ox = static_cast<int>(rng() % 9) - 4, oy = static_cast<int>(rng() % 9) - 4;
+        for (int y = 0; y < h; ++y) {
+            for (int x = 0; x < w; ++x) {
+                const int d1 = (x - cx) * (x - cx) + (y - cy) * (y - cy);
+                const int d2 = (x - cx - ox) * (x - cx - ox) + (y - cy - oy) * (y - cy - oy);
+                const bool bar = trial % 3 == 0 && y == cy && x >= cx - 9 && x <= cx + 9;
+                const bool hole = trial % 4 == 1 && d1 == 1;
+                if ((d1 <= r1 * r1 || d2 <= r2 * r2 || bar) && !hole) ws->segLabels[y * w + x] = 0;
+            }
+        }
+        const int32_t pieces = labelFinalCells(*ws, 0);
+        ASSERT_GE(pieces, 1);
+        for (int32_t i = 0; i < pieces; ++i) {
+            std::vector<std::pair<int, int>> pixels;
+            for (int y = 0; y < h; ++y)
+                for (int x = 0; x < w; ++x)
+                    if (ws->frameLabels[y * w + x] == i) pixels.emplace_back(x, y);
+            const int32_t* rec = cellRecord(ws->cellTable, i);
+            int32_t expected[4];
+            referenceWidths(pixels, rec, expected);
+            EXPECT_EQ(rec[CellWord::minWidth], expected[0]) << "trial " << trial;
+            EXPECT_EQ(rec[CellWord::minWidthAngle], expected[1]) << "trial " << trial;
+            EXPECT_EQ(rec[CellWord::maxWidth], expected[2]) << "trial " << trial;
+            EXPECT_EQ(rec[CellWord::maxWidthAngle], expected[3]) << "trial " << trial;
+        }
+    }
 }
 
 // Single pixels on every second row and column, all of segmentation label 0.

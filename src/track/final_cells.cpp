@@ -18,7 +18,10 @@ struct Widths {
 };
 
 // Extent of the piece across lines at 0, 3, ..., 177 degrees through the box centre; the
-// first direction wins a tie.
+// first direction wins a tie. Only the boundary pixels (those with a direct neighbour outside
+// the piece) are passed: v is linear in the pixel position, and an inner pixel always has a
+// direct neighbour whose v is larger, and one whose v is smaller, by at least 0.7, far beyond
+// any rounding, so the extremes and hence every width are exactly those over all pixels.
 Widths measureWidths(const int32_t* piece, int64_t size, int32_t width, int32_t minX, int32_t minY, int32_t maxX,
                      int32_t maxY) {
     const double cx = (minX + maxX) * 0.5;
@@ -90,21 +93,25 @@ int32_t labelFinalCells(Workspace& ws, int32_t smallCellArea) {
             const int32_t q = queue[head];
             const int32_t x = q % width;
             const int32_t y = q / width;
+            int32_t leaving = 0;
             for (int k = 1; k <= kFourNeighbours; ++k) {
                 const int32_t nx = x + t.offsetDx[k];
                 const int32_t ny = y + t.offsetDy[k];
                 if (nx < 0 || ny < 0 || nx >= width || ny >= height) {
-                    ++circumference;
+                    ++leaving;
                     continue;
                 }
                 const int32_t n = ny * width + nx;
                 if (labels[n] != label) {
-                    ++circumference;
+                    ++leaving;
                 } else if (visited[n] == -1) {
                     queue[size++] = n;
                     visited[n] = 1;
                 }
             }
+            circumference += leaving;
+            // Taken entries are not read again by the flood: mark the boundary pixels.
+            if (leaving > 0) queue[head] = ~q;
         }
         if (label < kTableRecords) labelMap[label] = index;
 
@@ -112,15 +119,18 @@ int32_t labelFinalCells(Workspace& ws, int32_t smallCellArea) {
         int32_t minY = height;
         int32_t maxX = -1;
         int32_t maxY = -1;
+        int64_t boundary = 0;
         for (int64_t i = 0; i < size; ++i) {
-            const int32_t q = queue[i];
+            const bool onBoundary = queue[i] < 0;
+            const int32_t q = onBoundary ? ~queue[i] : queue[i];
             ws.frameLabels[q] = index;
             minX = std::min(minX, q % width);
             maxX = std::max(maxX, q % width);
             minY = std::min(minY, q / width);
             maxY = std::max(maxY, q / width);
+            if (onBoundary) queue[boundary++] = q;
         }
-        const Widths w = measureWidths(queue, size, width, minX, minY, maxX, maxY);
+        const Widths w = measureWidths(queue, boundary, width, minX, minY, maxX, maxY);
 
         int32_t* rec = cellRecord(ws.cellTable, index);
         rec[CellWord::smallFlag] = size < smallCellArea ? 1 : 0;

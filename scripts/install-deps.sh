@@ -2,7 +2,7 @@
 # Installs the Debian packages the project needs, only when one is missing.
 set -euo pipefail
 
-packages=(g++ make cmake libgtest-dev libtiff-dev libpng-dev ocl-icd-opencl-dev opencl-headers pocl-opencl-icd)
+packages=(g++ make cmake python3 libgtest-dev libtiff-dev libpng-dev ocl-icd-opencl-dev opencl-headers pocl-opencl-icd)
 
 missing=()
 for p in "${packages[@]}"; do

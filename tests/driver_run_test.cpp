@@ -79,6 +79,39 @@ TEST(RunLifecycle, AMissingFrameIsReportedOnTheConsoleOnlyAndTheRunGoesOn) {
     EXPECT_EQ(splitLines(readFile(dir.file("_average.csv"))).size(), 4u);
 }
 
+TEST(RunLifecycle, TheCellLimitStopsTheRunAfterTheEarlierFramesRows) {
+    TempDir dir;
+    const int32_t w = 945, h = 945;
+    SeriesParams params;
+    params.width = w;
+    params.height = h;
+    params.cellCount = 6;
+    std::vector<uint8_t> frame(w * h);
+    renderSyntheticFrame(params, 1, frame.data());
+    ASSERT_TRUE(writeGrayPng(dir.file("f_1.png").c_str(), w, h, frame.data()));
+    // Frame 2: 45 x 45 dark squares of 14 x 14 pixels: large enough not to be merged, far
+    // enough apart not to be bridged, so 2,025 cells.
+    std::fill(frame.begin(), frame.end(), 200);
+    for (int32_t y = 0; y < h; ++y)
+        for (int32_t x = 0; x < w; ++x)
+            if (x % 21 >= 4 && x % 21 < 18 && y % 21 >= 4 && y % 21 < 18) frame[y * w + x] = 10;
+    ASSERT_TRUE(writeGrayPng(dir.file("f_2.png").c_str(), w, h, frame.data()));
+    const auto out = runProgram({"-source", dir.path() + "/f_%d.png", "-w", "945", "-h", "945", "-count", "3",
+                                 "-threshold", "20", "-output", dir.path()});
+    ASSERT_EQ(out.status, 0) << out.errors;
+    const auto console = splitLines(out.console);
+    ASSERT_GE(console.size(), 2u);
+    EXPECT_EQ(console.back(), "Cell Number Too Much ");
+    EXPECT_EQ(console[console.size() - 2], "--- " + dir.path() + "/f_2.png ---");
+    const auto log = splitLines(readFile(dir.file("_log.txt")));
+    EXPECT_EQ(log.back(), "Cell Number Too Much ");
+    EXPECT_EQ(out.console.find("f_3.png"), std::string::npos);
+    const auto average = splitLines(readFile(dir.file("_average.csv")));
+    ASSERT_EQ(average.size(), 3u);
+    EXPECT_EQ(average[2].substr(0, 2), "1,");
+    for (const auto& row : splitLines(readFile(dir.file("_cell.csv")))) EXPECT_NE(row.substr(0, 2), "2,");
+}
+
 TEST(RunRefusals, EachCauseGivesOneLineOnStandardErrorAndStatus1) {
     TempDir dir;
     const std::string src = dir.path() + "/f_%04d.png";

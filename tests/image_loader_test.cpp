@@ -22,7 +22,7 @@ namespace fs = std::filesystem;
 
 // ---- test image writers (independent of the loader) ----
 
-struct PngSpec {
+struct PngFormat {
     uint32_t width = 0;
     uint32_t height = 0;
     int bitDepth = 8;
@@ -34,33 +34,33 @@ struct PngSpec {
 [[noreturn]] void testPngError(png_structp png, png_const_charp) { png_longjmp(png, 1); }
 
 // Holds no objects with destructors: libpng may longjmp out of it.
-bool writePngBody(png_structp png, png_infop info, std::FILE* file, const PngSpec* spec, const uint8_t* data,
+bool writePngBody(png_structp png, png_infop info, std::FILE* file, const PngFormat* format, const uint8_t* data,
                   size_t rowBytes) {
     if (setjmp(png_jmpbuf(png))) return false;
     png_init_io(png, file);
-    png_set_IHDR(png, info, spec->width, spec->height, spec->bitDepth, spec->colourType,
-                 spec->interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+    png_set_IHDR(png, info, format->width, format->height, format->bitDepth, format->colourType,
+                 format->interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
                  PNG_FILTER_TYPE_DEFAULT);
-    if (!spec->palette.empty()) {
-        png_set_PLTE(png, info, spec->palette.data(), static_cast<int>(spec->palette.size()));
+    if (!format->palette.empty()) {
+        png_set_PLTE(png, info, format->palette.data(), static_cast<int>(format->palette.size()));
     }
     png_write_info(png, info);
     const int passes = png_set_interlace_handling(png);
     for (int pass = 0; pass < passes; ++pass) {
-        for (uint32_t y = 0; y < spec->height; ++y) png_write_row(png, data + y * rowBytes);
+        for (uint32_t y = 0; y < format->height; ++y) png_write_row(png, data + y * rowBytes);
     }
     png_write_end(png, nullptr);
     return true;
 }
 
 // data: the stored rows top first, samples big-endian as PNG holds them.
-void writePng(const fs::path& path, const PngSpec& spec, const std::vector<uint8_t>& data) {
+void writePng(const fs::path& path, const PngFormat& format, const std::vector<uint8_t>& data) {
     std::FILE* file = std::fopen(path.c_str(), "wb");
     ASSERT_NE(file, nullptr);
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, testPngError, nullptr);
     png_infop info = png_create_info_struct(png);
-    const size_t rowBytes = data.size() / spec.height;
-    const bool ok = writePngBody(png, info, file, &spec, data.data(), rowBytes);
+    const size_t rowBytes = data.size() / format.height;
+    const bool ok = writePngBody(png, info, file, &format, data.data(), rowBytes);
     png_destroy_write_struct(&png, &info);
     std::fclose(file);
     ASSERT_TRUE(ok);
@@ -209,9 +209,9 @@ TEST_F(FrameLoader, GrayTiffIsCopiedByteForByteTopRowFirst) {
     whiteIsZero.photometric = PHOTOMETRIC_MINISWHITE;  // stored bytes, not inverted
     const std::pair<const char*, TiffSpec> cases[] = {
         {"plain.tif", plain}, {"strips.tif", strips}, {"white.tif", whiteIsZero}};
-    for (const auto& [name, spec] : cases) {
+    for (const auto& [name, format] : cases) {
         const std::string path = file(name);
-        writeTiff(path, spec, bytes);
+        writeTiff(path, format, bytes);
         Canvas c = canvasOf(6, 5);
         const LoadResult r = loadFrame(c, path.c_str(), 0, 0);
         ASSERT_EQ(r.status, LoadStatus::ok) << path << ": " << r.detail;
@@ -221,7 +221,7 @@ TEST_F(FrameLoader, GrayTiffIsCopiedByteForByteTopRowFirst) {
 
 TEST_F(FrameLoader, WindowAtOffsetStartsAtItsOrigin) {
     const std::vector<uint8_t> bytes = patternBytes(40, 50);
-    PngSpec interlaced{40, 50};
+    PngFormat interlaced{40, 50};
     interlaced.interlaced = true;
     writePng(dir / "plain.png", {40, 50}, bytes);
     writePng(dir / "interlaced.png", interlaced, bytes);
@@ -252,12 +252,12 @@ TEST_F(FrameLoader, WindowTouchingTheImageEdgesIsInside) {
 
 TEST_F(FrameLoader, PaletteImagesDeliverIndicesNotColours) {
     // Index i is colour (255 - i, i, 37): far from a gray ramp.
-    PngSpec spec{6, 2, 8, PNG_COLOR_TYPE_PALETTE};
+    PngFormat format{6, 2, 8, PNG_COLOR_TYPE_PALETTE};
     for (int i = 0; i < 200; ++i) {
-        spec.palette.push_back({static_cast<png_byte>(255 - i), static_cast<png_byte>(i), 37});
+        format.palette.push_back({static_cast<png_byte>(255 - i), static_cast<png_byte>(i), 37});
     }
     const std::vector<uint8_t> indices = {0, 1, 2, 100, 150, 199, 199, 3, 0, 57, 58, 7};
-    writePng(dir / "pal.png", spec, indices);
+    writePng(dir / "pal.png", format, indices);
     TiffSpec tiffSpec{6, 2};
     tiffSpec.photometric = PHOTOMETRIC_PALETTE;
     writeTiff(dir / "pal.tif", tiffSpec, indices);

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "segment/offset_steps.h"
+#include "segment/flood_fill.h"
 
 namespace vanto {
 
@@ -13,9 +13,8 @@ int32_t buildCellTable(Workspace& ws, int32_t smallCellArea) {
     int32_t* seg = ws.segLabels;
     int32_t* visited = ws.workPlane;
     int32_t* queue = ws.scratchInts;
-    const NeighbourhoodTables& t = ws.tables;
-    int32_t delta[kFourNeighbours + 1];
-    for (int k = 1; k <= kFourNeighbours; ++k) delta[k] = t.offsetDy[k] * w + t.offsetDx[k];
+    OffsetSteps s;
+    buildOffsetSteps(ws.tables, w, s);
 
     std::fill_n(visited, n, -1);
     int32_t count = 0;
@@ -25,35 +24,28 @@ int32_t buildCellTable(Workspace& ws, int32_t smallCellArea) {
         // are marked; marked pixels are never compared again, so a new number equal to an old
         // region id mixes nothing.
         const int32_t region = seg[p];
-        int32_t head = 0;
-        int32_t tail = 0;
-        queue[tail++] = p;
         visited[p] = 1;
         seg[p] = count;
+        const int32_t size = floodFill(s, w, h, queue, p, kFourNeighbours, [&](int32_t q) {
+            if (q < 0 || visited[q] != -1 || seg[q] != region) return false;
+            visited[q] = 1;
+            seg[q] = count;
+            return true;
+        });
         int32_t minX = w, minY = h, maxX = -1, maxY = -1;
-        while (head < tail) {
-            const int32_t c = queue[head++];
-            const int32_t y = c / w;
-            const int32_t x = c - y * w;
+        for (int32_t i = 0; i < size; ++i) {
+            const int32_t y = queue[i] / w;
+            const int32_t x = queue[i] - y * w;
             minX = std::min(minX, x);
             maxX = std::max(maxX, x);
             minY = std::min(minY, y);
             maxY = std::max(maxY, y);
-            for (int k = 1; k <= kFourNeighbours; ++k) {
-                if (!inFrame(x + t.offsetDx[k], y + t.offsetDy[k], w, h)) continue;
-                const int32_t q = c + delta[k];
-                if (visited[q] == -1 && seg[q] == region) {
-                    visited[q] = 1;
-                    seg[q] = count;
-                    queue[tail++] = q;
-                }
-            }
         }
 
         int32_t* rec = cellRecord(ws.cellTable, count);
         std::fill_n(rec, kCellWords, 0);
-        rec[CellWord::smallFlag] = tail < smallCellArea ? 1 : 0;
-        rec[CellWord::size] = tail;
+        rec[CellWord::smallFlag] = size < smallCellArea ? 1 : 0;
+        rec[CellWord::size] = size;
         rec[CellWord::relabelTo] = count;
         rec[CellWord::centerX] = (minX + maxX) / 2;
         rec[CellWord::centerY] = (minY + maxY) / 2;

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "segment/offset_steps.h"
+#include "segment/flood_fill.h"
 
 namespace vanto {
 
@@ -19,8 +19,6 @@ constexpr int32_t kSpeckLimit = 10;  // deep areas of fewer pixels are specks
 // Deep 4-connected areas of fewer than kSpeckLimit pixels become specks. maskPlane holds the
 // visit marks.
 void setSpecksApart(Workspace& ws, const OffsetSteps& s) {
-    const int32_t w = ws.width;
-    const int32_t h = ws.height;
     const int32_t n = static_cast<int32_t>(ws.pixelCount);
     int32_t* cls = ws.workPlane;
     int32_t* visited = ws.maskPlane;
@@ -28,25 +26,14 @@ void setSpecksApart(Workspace& ws, const OffsetSteps& s) {
     std::fill_n(visited, n, -1);
     for (int32_t p = 0; p < n; ++p) {
         if (cls[p] != kDeep || visited[p] != -1) continue;
-        int32_t head = 0;
-        int32_t tail = 0;
-        queue[tail++] = p;
         visited[p] = 1;
-        while (head < tail) {
-            const int32_t c = queue[head++];
-            const int32_t y = c / w;
-            const int32_t x = c - y * w;
-            for (int k = 1; k <= kFourNeighbours; ++k) {
-                if (!inFrame(x + s.dx[k], y + s.dy[k], w, h)) continue;
-                const int32_t q = c + s.delta[k];
-                if (cls[q] == kDeep && visited[q] == -1) {
-                    visited[q] = 1;
-                    queue[tail++] = q;
-                }
-            }
-        }
-        if (tail < kSpeckLimit) {
-            for (int32_t i = 0; i < tail; ++i) cls[queue[i]] = kSpeck;
+        const int32_t size = floodFill(s, ws.width, ws.height, queue, p, kFourNeighbours, [&](int32_t q) {
+            if (q < 0 || cls[q] != kDeep || visited[q] != -1) return false;
+            visited[q] = 1;
+            return true;
+        });
+        if (size < kSpeckLimit) {
+            for (int32_t i = 0; i < size; ++i) cls[queue[i]] = kSpeck;
         }
     }
 }
@@ -126,35 +113,26 @@ void bridgeGaps(Workspace& ws, const OffsetSteps& s) {
 // 8-connected background areas that touch no frame edge become foreground. workPlane holds
 // the visit marks.
 void fillEnclosedBackground(Workspace& ws, const OffsetSteps& s) {
-    const int32_t w = ws.width;
-    const int32_t h = ws.height;
     const int32_t n = static_cast<int32_t>(ws.pixelCount);
     int32_t* visited = ws.workPlane;
     int32_t* mask = ws.maskPlane;
     int32_t* queue = ws.scratchInts;
     for (int32_t p = 0; p < n; ++p) {
         if (visited[p] != -1 || mask[p] == 1) continue;
-        int32_t head = 0;
-        int32_t tail = 0;
-        queue[tail++] = p;
         visited[p] = 1;
+        // A pixel on the frame edge is one with a neighbour outside the frame.
         bool onEdge = false;
-        while (head < tail) {
-            const int32_t c = queue[head++];
-            const int32_t y = c / w;
-            const int32_t x = c - y * w;
-            if (x == 0 || y == 0 || x == w - 1 || y == h - 1) onEdge = true;
-            for (int k = 1; k <= kEightNeighbours; ++k) {
-                if (!inFrame(x + s.dx[k], y + s.dy[k], w, h)) continue;
-                const int32_t q = c + s.delta[k];
-                if (visited[q] == -1 && mask[q] != 1) {
-                    visited[q] = 1;
-                    queue[tail++] = q;
-                }
+        const int32_t size = floodFill(s, ws.width, ws.height, queue, p, kEightNeighbours, [&](int32_t q) {
+            if (q < 0) {
+                onEdge = true;
+                return false;
             }
-        }
+            if (visited[q] != -1 || mask[q] == 1) return false;
+            visited[q] = 1;
+            return true;
+        });
         if (!onEdge) {
-            for (int32_t i = 0; i < tail; ++i) mask[queue[i]] = 1;
+            for (int32_t i = 0; i < size; ++i) mask[queue[i]] = 1;
         }
     }
 }

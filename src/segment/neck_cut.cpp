@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "segment/offset_steps.h"
+#include "segment/flood_fill.h"
 
 namespace vanto {
 
@@ -75,31 +75,16 @@ void cutNecks(Workspace& ws, const OffsetSteps& s) {
 // from seed p: marks workPlane 1 and gives each pixel label. Returns the pixel count.
 template <typename Take>
 int32_t fillRegion(Workspace& ws, const OffsetSteps& s, int32_t p, int32_t label, Take take) {
-    const int32_t w = ws.width;
-    const int32_t h = ws.height;
     int32_t* visited = ws.workPlane;
     int32_t* labels = ws.frameLabels;
-    int32_t* queue = ws.scratchInts;
-    int32_t head = 0;
-    int32_t tail = 0;
-    queue[tail++] = p;
     visited[p] = 1;
     labels[p] = label;
-    while (head < tail) {
-        const int32_t c = queue[head++];
-        const int32_t y = c / w;
-        const int32_t x = c - y * w;
-        for (int k = 1; k <= kFourNeighbours; ++k) {
-            if (!inFrame(x + s.dx[k], y + s.dy[k], w, h)) continue;
-            const int32_t q = c + s.delta[k];
-            if (visited[q] == -1 && take(q)) {
-                visited[q] = 1;
-                labels[q] = label;
-                queue[tail++] = q;
-            }
-        }
-    }
-    return tail;
+    return floodFill(s, ws.width, ws.height, ws.scratchInts, p, kFourNeighbours, [&](int32_t q) {
+        if (q < 0 || visited[q] != -1 || !take(q)) return false;
+        visited[q] = 1;
+        labels[q] = label;
+        return true;
+    });
 }
 
 // One breadth-first growth from every labelled pixel at once, in index order: each cut pixel

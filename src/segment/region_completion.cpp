@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "segment/offset_steps.h"
+#include "segment/flood_fill.h"
 
 namespace vanto {
 
@@ -68,36 +68,28 @@ void mergeSmallRegions(Workspace& ws, const OffsetSteps& s) {
     for (int32_t p = 0; p < n; ++p) {
         const int32_t a = seg[p];
         if (mark[p] != -1 || a < 0 || regionSize[a] >= kMergeBelow) continue;
-        int32_t head = 0;
-        int32_t tail = 0;
         int32_t listed = 0;
-        queue[tail++] = p;
         mark[p] = a;
-        while (head < tail) {
-            const int32_t c = queue[head++];
-            const int32_t y = c / w;
-            const int32_t x = c - y * w;
-            for (int k = 1; k <= kFourNeighbours; ++k) {
-                if (!inFrame(x + s.dx[k], y + s.dy[k], w, h)) continue;
-                const int32_t q = c + s.delta[k];
-                const int32_t b = seg[q];
-                if (b == a) {
-                    if (mark[q] != a) {
-                        mark[q] = a;
-                        queue[tail++] = q;
-                    }
-                } else if (b >= 0) {
-                    int32_t r = recordOf[b];
-                    if (r < 0) {
-                        r = listed++;
-                        recordOf[b] = r;
-                        candidates[2 * r] = b;
-                        candidates[2 * r + 1] = 0;
-                    }
-                    ++candidates[2 * r + 1];
-                }
+        const int32_t tail = floodFill(s, w, h, queue, p, kFourNeighbours, [&](int32_t q) {
+            if (q < 0) return false;
+            const int32_t b = seg[q];
+            if (b == a) {
+                if (mark[q] == a) return false;
+                mark[q] = a;
+                return true;
             }
-        }
+            if (b >= 0) {
+                int32_t r = recordOf[b];
+                if (r < 0) {
+                    r = listed++;
+                    recordOf[b] = r;
+                    candidates[2 * r] = b;
+                    candidates[2 * r + 1] = 0;
+                }
+                ++candidates[2 * r + 1];
+            }
+            return false;
+        });
         int32_t target = -1;
         int32_t most = kMinContacts - 1;
         for (int32_t r = 0; r < listed; ++r) {
@@ -127,23 +119,15 @@ void fillEnclosedPockets(Workspace& ws, const OffsetSteps& s) {
     std::fill_n(mark, n, -1);
     for (int32_t p = 0; p < n; ++p) {
         if (mark[p] != -1 || seg[p] >= 0) continue;
-        int32_t head = 0;
-        int32_t tail = 0;
-        queue[tail++] = p;
         mark[p] = p;
         int32_t owner = -1;
         bool conflict = false;
-        while (head < tail && !conflict) {
-            const int32_t c = queue[head++];
-            const int32_t y = c / w;
-            const int32_t x = c - y * w;
-            for (int k = 1; k <= kFourNeighbours; ++k) {
-                if (!inFrame(x + s.dx[k], y + s.dy[k], w, h)) {
+        const int32_t tail = floodFill(
+            s, w, h, queue, p, kFourNeighbours,
+            [&](int32_t q) {
+                if (q < 0) {
                     conflict = true;
-                    continue;
-                }
-                const int32_t q = c + s.delta[k];
-                if (mark[q] != -1) {
+                } else if (mark[q] != -1) {
                     if (mark[q] != p) conflict = true;
                 } else if (seg[q] >= 0) {
                     if (owner == -1) {
@@ -153,10 +137,11 @@ void fillEnclosedPockets(Workspace& ws, const OffsetSteps& s) {
                     }
                 } else {
                     mark[q] = p;
-                    queue[tail++] = q;
+                    return true;
                 }
-            }
-        }
+                return false;
+            },
+            [&] { return conflict; });
         if (conflict || owner < 0) continue;
         for (int32_t i = 0; i < tail; ++i) seg[queue[i]] = owner;
     }

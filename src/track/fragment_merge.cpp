@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "segment/flood_fill.h"
 #include "track/track_scratch.h"
 
 namespace vanto {
@@ -63,7 +64,8 @@ void relabelAndFillHoles(Workspace& ws) {
 
     const int32_t width = ws.width;
     const int32_t height = ws.height;
-    const NeighbourhoodTables& t = ws.tables;
+    OffsetSteps steps;
+    buildOffsetSteps(ws.tables, width, steps);
     int32_t* mark = ws.workPlane;
     int32_t* queue = ws.scratchInts;
     std::fill_n(mark, pixels, -1);
@@ -72,36 +74,28 @@ void relabelAndFillHoles(Workspace& ws) {
     for (int64_t s = 0; s < pixels; ++s) {
         if (mark[s] != -1 || labels[s] >= 0) continue;
         const auto seed = static_cast<int32_t>(s);
-        int64_t tail = 0;
-        queue[tail++] = seed;
         mark[s] = seed;
         int32_t found = kNone;
-        for (int64_t head = 0; head < tail && found != kFails; ++head) {
-            const int32_t q = queue[head];
-            const int32_t x = q % width;
-            const int32_t y = q / width;
-            for (int k = 1; k <= kFourNeighbours; ++k) {
-                const int32_t nx = x + t.offsetDx[k];
-                const int32_t ny = y + t.offsetDy[k];
-                if (nx < 0 || ny < 0 || nx >= width || ny >= height) {
+        const int32_t tail = floodFill(
+            steps, width, height, queue, seed, kFourNeighbours,
+            [&](int32_t n) {
+                if (n < 0) {
                     found = kFails;
-                    continue;
-                }
-                const int32_t n = ny * width + nx;
-                if (mark[n] != -1) {
+                } else if (mark[n] != -1) {
                     if (mark[n] != seed) found = kFails;
                 } else if (labels[n] < 0) {
-                    queue[tail++] = n;
                     mark[n] = seed;
+                    return true;
                 } else if (found == kNone) {
                     found = labels[n];
                 } else if (found != labels[n]) {
                     found = kFails;
                 }
-            }
-        }
+                return false;
+            },
+            [&] { return found == kFails; });
         if (found < 0) continue;
-        for (int64_t i = 0; i < tail; ++i) labels[queue[i]] = found;
+        for (int32_t i = 0; i < tail; ++i) labels[queue[i]] = found;
     }
 }
 

@@ -87,24 +87,10 @@ void bridgeGaps(Workspace& ws, const OffsetSteps& s) {
                 if (!inside && !inFrame(x + s.dx[k], y + s.dy[k], w, h)) continue;
                 const int32_t q = seg[p + s.delta[k]];
                 if (q != kSpeck && q != kDeep) continue;
-                const int32_t ib = s.innerBegin[k], ie = s.innerBegin[k + 1];
-                const int32_t cb = s.cornerBegin[k], ce = s.cornerBegin[k + 1];
-                bool refused = false;
-                for (int32_t i = ib; i < ie && !refused; ++i) refused = seg[p + s.inner[i]] >= kDeep;
-                for (int32_t i = cb; i < ce && !refused; ++i) {
-                    refused = seg[p + s.cornerA[i]] >= kDeep && seg[p + s.cornerB[i]] >= kDeep;
-                }
-                if (refused) continue;
-                for (int32_t i = ib; i < ie; ++i) {
-                    int32_t& v = seg[p + s.inner[i]];
+                if (!lineOpen(seg, s, p, k, [](int32_t v) { return v >= kDeep; })) continue;
+                paintLine(seg, s, p, k, [](int32_t& v) {
                     if (v < kSpeck) v = kBridge;
-                }
-                for (int32_t i = cb; i < ce; ++i) {
-                    int32_t& a = seg[p + s.cornerA[i]];
-                    if (a < kSpeck) a = kBridge;
-                    int32_t& b = seg[p + s.cornerB[i]];
-                    if (b < kSpeck) b = kBridge;
-                }
+                });
             }
         }
     }

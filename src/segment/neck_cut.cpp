@@ -48,24 +48,10 @@ void cutNecks(Workspace& ws, const OffsetSteps& s) {
             for (int k = 1; k <= kNeckOffsets; ++k) {
                 if (!inside && !inFrame(x + s.dx[k], y + s.dy[k], w, h)) continue;
                 if (mask[p + s.delta[k]] != kOutline) continue;
-                const int32_t ib = s.innerBegin[k], ie = s.innerBegin[k + 1];
-                const int32_t cb = s.cornerBegin[k], ce = s.cornerBegin[k + 1];
-                bool refused = false;
-                for (int32_t i = ib; i < ie && !refused; ++i) refused = mask[p + s.inner[i]] < 1;
-                for (int32_t i = cb; i < ce && !refused; ++i) {
-                    refused = mask[p + s.cornerA[i]] < 1 && mask[p + s.cornerB[i]] < 1;
-                }
-                if (refused) continue;
-                for (int32_t i = ib; i < ie; ++i) {
-                    int32_t& v = mask[p + s.inner[i]];
+                if (!lineOpen(mask, s, p, k, [](int32_t v) { return v < 1; })) continue;
+                paintLine(mask, s, p, k, [](int32_t& v) {
                     if (v == 1) v = kCut;
-                }
-                for (int32_t i = cb; i < ce; ++i) {
-                    int32_t& a = mask[p + s.cornerA[i]];
-                    if (a == 1) a = kCut;
-                    int32_t& b = mask[p + s.cornerB[i]];
-                    if (b == 1) b = kCut;
-                }
+                });
             }
         }
     }

@@ -34,6 +34,29 @@ inline bool inFrame(int32_t x, int32_t y, int32_t w, int32_t h) {
     return static_cast<uint32_t>(x) < static_cast<uint32_t>(w) && static_cast<uint32_t>(y) < static_cast<uint32_t>(h);
 }
 
+// True when no inner point of the ray of offset k from p is blocked, and no diagonal step of
+// it has both corner pixels blocked; blocked(v) judges a plane value.
+template <typename Blocked>
+bool lineOpen(const int32_t* plane, const OffsetSteps& s, int32_t p, int k, Blocked blocked) {
+    for (int32_t i = s.innerBegin[k], e = s.innerBegin[k + 1]; i < e; ++i) {
+        if (blocked(plane[p + s.inner[i]])) return false;
+    }
+    for (int32_t i = s.cornerBegin[k], e = s.cornerBegin[k + 1]; i < e; ++i) {
+        if (blocked(plane[p + s.cornerA[i]]) && blocked(plane[p + s.cornerB[i]])) return false;
+    }
+    return true;
+}
+
+// Calls paint(value) on every inner point and every corner pixel of the ray of offset k from p.
+template <typename Paint>
+void paintLine(int32_t* plane, const OffsetSteps& s, int32_t p, int k, Paint paint) {
+    for (int32_t i = s.innerBegin[k], e = s.innerBegin[k + 1]; i < e; ++i) paint(plane[p + s.inner[i]]);
+    for (int32_t i = s.cornerBegin[k], e = s.cornerBegin[k + 1]; i < e; ++i) {
+        paint(plane[p + s.cornerA[i]]);
+        paint(plane[p + s.cornerB[i]]);
+    }
+}
+
 // True when (x, y) lies at least r pixels from every frame edge.
 inline bool farFromEdge(int32_t x, int32_t y, int32_t w, int32_t h, int32_t r) {
     return x >= r && y >= r && x < w - r && y < h - r;

@@ -16,13 +16,7 @@ constexpr int32_t kMinContacts = 2;   // a merge target needs at least this many
 // and no diagonal step has both corners taken. The callers test only pixels p that are free
 // themselves, so the inner points and corners decide.
 inline bool clearLine(const int32_t* L, const OffsetSteps& s, int32_t p, int k) {
-    for (int32_t i = s.innerBegin[k], e = s.innerBegin[k + 1]; i < e; ++i) {
-        if (L[p + s.inner[i]] != kFree) return false;
-    }
-    for (int32_t i = s.cornerBegin[k], e = s.cornerBegin[k + 1]; i < e; ++i) {
-        if (L[p + s.cornerA[i]] != kFree && L[p + s.cornerB[i]] != kFree) return false;
-    }
-    return true;
+    return lineOpen(L, s, p, k, [](int32_t v) { return v != kFree; });
 }
 
 // Copies `from` into `to`; each free pixel takes the label (>= 0) of the first of its

@@ -11,7 +11,7 @@
 #include "measure/frame_report.h"
 #include "model/clock.h"
 #include "model/records.h"
-#include "workspace_fixture.h"
+#include "link_history_fixture.h"
 
 namespace vanto {
 namespace {
@@ -161,30 +161,12 @@ TEST(MeasureDirections, BinsOfSteps) {
     EXPECT_EQ(binOf(-3, -1), W);
 }
 
-class MeasureFrameReport : public ::testing::Test {
+class MeasureFrameReport : public testing::LinkHistoryTest {
 protected:
-    static void SetUpTestSuite() { ws_ = testing::makeWorkspace(64, 64).release(); }
-    static void TearDownTestSuite() {
-        delete ws_;
-        ws_ = nullptr;
-    }
     void SetUp() override {
-        std::fill_n(ws_->linkHistory, int64_t{kSlotCount} * kSlotWords, -1);
-        std::fill_n(used_, kSlotCount, 0);
+        LinkHistoryTest::SetUp();
         ws_->finalCount = 0;
         cellRecord(ws_->cellTable, 0)[CellWord::smallFlag] = -1;
-    }
-
-    void add(int32_t f, int32_t px, int32_t py, int32_t cx, int32_t cy, int32_t state, int32_t carried,
-             int32_t small) {
-        int32_t* e = linkEntry(ws_->slotOfFrame(f), used_[f % kSlotCount]++);
-        e[LinkWord::prevX] = px;
-        e[LinkWord::prevY] = py;
-        e[LinkWord::curX] = cx;
-        e[LinkWord::curY] = cy;
-        e[LinkWord::linkState] = state;
-        e[LinkWord::carriedId] = carried;
-        e[LinkWord::curSmall] = small;
     }
 
     int32_t* addCell(int32_t smallFlag, int32_t size, int32_t circumference, int32_t life, int32_t id,
@@ -202,11 +184,7 @@ protected:
         cellRecord(ws_->cellTable, ws_->finalCount)[CellWord::smallFlag] = -1;
         return r;
     }
-
-    static Workspace* ws_;
-    int32_t used_[kSlotCount] = {};
 };
-Workspace* MeasureFrameReport::ws_ = nullptr;
 
 TEST_F(MeasureFrameReport, FrameWithoutCells) {
     std::ostringstream cells, averages;

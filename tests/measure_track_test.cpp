@@ -11,35 +11,17 @@
 #include "measure/frame_tracks.h"
 #include "measure/motion_measures.h"
 #include "model/records.h"
-#include "workspace_fixture.h"
+#include "link_history_fixture.h"
 
 namespace vanto {
 namespace {
 
-// One workspace for the suite; every test starts from an empty link history.
-class MeasureTrack : public ::testing::Test {
+class MeasureTrack : public testing::LinkHistoryTest {
 protected:
-    static void SetUpTestSuite() { ws_ = testing::makeWorkspace(64, 64).release(); }
-    static void TearDownTestSuite() {
-        delete ws_;
-        ws_ = nullptr;
-    }
-    void SetUp() override {
-        std::fill_n(ws_->linkHistory, int64_t{kSlotCount} * kSlotWords, -1);
-        std::fill_n(used_, kSlotCount, 0);
-    }
-
-    // Appends an entry to the slot of frame number f.
+    // An entry in the slot of frame number f, accepted and not small unless told.
     void add(int32_t f, int32_t px, int32_t py, int32_t cx, int32_t cy, int32_t carried, int32_t state = kLinkAccepted,
              int32_t small = 0) {
-        int32_t* e = linkEntry(ws_->slotOfFrame(f), used_[f % kSlotCount]++);
-        e[LinkWord::prevX] = px;
-        e[LinkWord::prevY] = py;
-        e[LinkWord::curX] = cx;
-        e[LinkWord::curY] = cy;
-        e[LinkWord::linkState] = state;
-        e[LinkWord::carriedId] = carried;
-        e[LinkWord::curSmall] = small;
+        LinkHistoryTest::add(f, px, py, cx, cy, state, carried, small);
     }
 
     // Identity `id` moves by (dx, dy) into each of the frames first .. last, from (x, y) at first - 1.
@@ -47,10 +29,7 @@ protected:
         for (int32_t f = first; f <= last; ++f, x += dx, y += dy) add(f, x, y, x + dx, y + dy, id);
     }
 
-    static Workspace* ws_;
-    int32_t used_[kSlotCount] = {};
 };
-Workspace* MeasureTrack::ws_ = nullptr;
 
 std::string text(double v) {
     std::ostringstream s;

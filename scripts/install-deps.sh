@@ -1,8 +1,23 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the project needs, only when one is missing.
+# Usage: scripts/install-deps.sh [--test] [--workflow]
+#   (none)      what building and running the program needs
+#   --test      also what the whole test suite needs (sanitizer and fuzz builds, the workflow)
+#   --workflow  also what the batch workflow and the plots need (Snakemake, pandas, matplotlib)
 set -euo pipefail
 
-packages=(g++ make cmake python3 libgtest-dev libtiff-dev libpng-dev ocl-icd-opencl-dev opencl-headers pocl-opencl-icd)
+packages=(g++ make cmake python3 libgtest-dev libtiff-dev libpng-dev ocl-icd-opencl-dev opencl-headers
+          pocl-opencl-icd nlohmann-json3-dev)
+workflow=(snakemake python3-pandas python3-matplotlib)
+testing=(clang libfuzzer-14-dev "${workflow[@]}")
+
+for arg in "$@"; do
+    case "$arg" in
+        --test) packages+=("${testing[@]}") ;;
+        --workflow) packages+=("${workflow[@]}") ;;
+        *) echo "install-deps.sh: unknown option $arg" >&2; exit 2 ;;
+    esac
+done
 
 missing=()
 for p in "${packages[@]}"; do

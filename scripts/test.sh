@@ -5,7 +5,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 jobs=$(nproc)
 
-"$root/scripts/install-deps.sh"
+"$root/scripts/install-deps.sh" --test
 
 "$root/scripts/build.sh" "$root/build" Release
 (cd "$root/build" && ctest --output-on-failure -j"$jobs")

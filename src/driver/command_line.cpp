@@ -29,6 +29,7 @@ constexpr Option kOptions[] = {
     {"-id", Field::none, &RunConfig::drawIds},
     {"-image", Field::none, &RunConfig::drawCalculation},
     {"-voronoi", Field::none, &RunConfig::drawVoronoi},
+    {"-progress", Field::none, &RunConfig::showProgress},
 };
 
 // The C library's atoi: leading blanks, a sign, digits up to the first other character.

@@ -10,6 +10,7 @@
 #include "compute/compute_device.h"
 #include "driver/command_line.h"
 #include "driver/progress_log.h"
+#include "driver/progress_meter.h"
 #include "image/canvas.h"
 #include "image/frame_loader.h"
 #include "measure/frame_report.h"
@@ -159,6 +160,7 @@ private:
     Ending frameLoop() {
         Workspace& ws = *ws_;
         const char* dir = config_.outputDir.c_str();
+        meter_.start(progressWanted(config_.showProgress, errors_), config_.frameCount, monotonicMs());
         for (int32_t j = 1; j <= config_.frameCount; ++j) {
             const int64_t startMark = monotonicMs();
             ws.curCount = 0;
@@ -206,6 +208,7 @@ private:
             progress_.console("");
             progress_.logOnly(finished + std::to_string(monotonicMs() - startMark) + " ---");
             progress_.logOnly("");
+            meter_.frameDone(j, monotonicMs(), errors_);
         }
         return Ending::finished;
     }
@@ -224,6 +227,7 @@ private:
     std::ostream& console_;
     std::ostream& errors_;
     ProgressLog progress_;
+    ProgressMeter meter_;
     RunConfig config_;
     std::unique_ptr<Workspace> ws_;
     Canvas canvas_;

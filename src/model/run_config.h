@@ -18,6 +18,7 @@ struct RunConfig {
     bool drawCalculation = false;
     bool drawIds = false;
     bool drawVoronoi = false;
+    bool showProgress = false;  // frames done, rate and time left on standard error
 };
 
 }  // namespace vanto

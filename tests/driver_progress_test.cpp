@@ -1,0 +1,87 @@
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "driver/command_line.h"
+#include "driver/progress_meter.h"
+#include "run_fixture.h"
+#include "synthetic_series.h"
+
+namespace vanto {
+namespace {
+
+using testing::readFile;
+using testing::runProgram;
+using testing::splitLines;
+using testing::TempDir;
+
+TEST(ProgressMeter, LinesAreThrottledAndTheLastFrameIsAlwaysReported) {
+    ProgressMeter meter;
+    std::ostringstream out;
+    meter.start(true, 10, 1000);
+    for (int32_t frame = 1; frame <= 10; ++frame) meter.frameDone(frame, 1000 + frame * 200, out);
+    // 200 ms a frame: a line at frames 3 (600 ms), 6 (1,200 ms since start, 600 since the last),
+    // 9, and the last frame whatever its distance to the one before.
+    EXPECT_EQ(splitLines(out.str()), (std::vector<std::string>{
+                                         "vanto: 3 of 10 frames done, 5.0 frames/s, 1 s left",
+                                         "vanto: 6 of 10 frames done, 5.0 frames/s, 1 s left",
+                                         "vanto: 9 of 10 frames done, 5.0 frames/s, 0 s left",
+                                         "vanto: 10 of 10 frames done, 5.0 frames/s, 0 s left",
+                                     }));
+}
+
+TEST(ProgressMeter, LongRunsTellMinutesAndHoursAndADisabledMeterWritesNothing) {
+    ProgressMeter meter;
+    std::ostringstream out;
+    meter.start(true, 100000, 0);
+    meter.frameDone(1, 1000, out);     // 99,999 s left
+    meter.frameDone(100, 100000, out);  // 1 frame/s, 99,900 s
+    meter.start(true, 200, 0);
+    meter.frameDone(10, 10000, out);  // 190 s
+    meter.start(false, 10, 0);
+    meter.frameDone(10, 10000, out);
+    EXPECT_EQ(splitLines(out.str()), (std::vector<std::string>{
+                                         "vanto: 1 of 100000 frames done, 1.0 frames/s, 27 h 46 min left",
+                                         "vanto: 100 of 100000 frames done, 1.0 frames/s, 27 h 45 min left",
+                                         "vanto: 10 of 200 frames done, 1.0 frames/s, 3 min 10 s left",
+                                     }));
+}
+
+TEST(ProgressMeter, ARunWithProgressKeepsItsConsoleAndLogAndReportsOnStandardError) {
+    TempDir dir;
+    SeriesParams params;
+    params.width = 64;
+    params.height = 64;
+    params.cellCount = 3;
+    std::vector<uint8_t> frame(64 * 64);
+    for (int32_t j = 1; j <= 2; ++j) {
+        renderSyntheticFrame(params, j, frame.data());
+        ASSERT_TRUE(writeGrayPng(dir.file("f_00" + std::to_string(j) + ".png").c_str(), 64, 64, frame.data()));
+    }
+    const std::vector<std::string> words = {"-source", dir.path() + "/f_^03d.png", "-w", "64", "-h", "64",
+                                            "-count", "2", "-threshold", "20", "-output", dir.path()};
+    std::vector<std::string> withProgress = words;
+    withProgress.insert(withProgress.begin() + 2, "-progress");  // anywhere among the words
+    const auto plain = runProgram(words);
+    const std::string plainLog = readFile(dir.file("_log.txt"));
+    const auto shown = runProgram(withProgress);
+    ASSERT_EQ(shown.status, 0);
+    EXPECT_EQ(plain.errors, "");
+    const auto errors = splitLines(shown.errors);
+    ASSERT_FALSE(errors.empty());
+    EXPECT_EQ(errors.back().rfind("vanto: 2 of 2 frames done, ", 0), 0u) << shown.errors;
+    // Console and log differ only in the per-frame times.
+    auto untimed = [](const std::string& text) {
+        std::vector<std::string> lines;
+        for (const auto& line : splitLines(text))
+            if (line.rfind("--- Analysis Finished in ", 0) != 0) lines.push_back(line);
+        return lines;
+    };
+    EXPECT_EQ(untimed(shown.console), untimed(plain.console));
+    EXPECT_EQ(untimed(readFile(dir.file("_log.txt"))), untimed(plainLog));
+}
+
+}  // namespace
+}  // namespace vanto

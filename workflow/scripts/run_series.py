@@ -1,0 +1,47 @@
+"""One series: runs the program into the series' folder, keeps its console and standard error
+in the job log, and records the command, exit status and time in _job.json. A non-zero exit
+fails the job with the program's own message. Called by the Snakefile's analyse rule."""
+
+import json
+import os
+import subprocess
+import sys
+import time
+
+# The program's progress lines on standard error; they stay in the job log only.
+PROGRESS_MARK = "frames/s"
+
+sm = snakemake  # noqa: F821 (set by Snakemake)
+name = sm.wildcards.name
+out_dir = os.path.dirname(sm.output.average)
+os.makedirs(out_dir, exist_ok=True)
+os.makedirs(os.path.dirname(sm.log[0]), exist_ok=True)
+command = [sm.params.program] + list(sm.params.options) + ["-output", out_dir, "-progress"]
+
+started = time.time()
+with open(sm.log[0], "w", encoding="utf-8", errors="replace") as log:
+    log.write("$ " + " ".join(command) + "\n")
+    log.flush()
+    proc = subprocess.run(command, stdout=log, stderr=subprocess.PIPE, text=True, errors="replace")
+    log.write(proc.stderr)
+seconds = time.time() - started
+
+if proc.returncode != 0:
+    messages = [line for line in proc.stderr.splitlines() if PROGRESS_MARK not in line]
+    print(f"series {name}: {os.path.basename(sm.params.program)} exited with status {proc.returncode}"
+          + (":" if messages else " (no message)"), file=sys.stderr)
+    for line in messages:
+        print(f"series {name}:   {line}", file=sys.stderr)
+    print(f"series {name}: console and standard error in {sm.log[0]}", file=sys.stderr)
+    sys.exit(1)
+
+record = {
+    "series": name,
+    "command": command,
+    "exit_status": proc.returncode,
+    "seconds": round(seconds, 3),
+    "started": time.strftime("%Y-%m-%dT%H:%M:%SZ", time.gmtime(started)),
+}
+with open(sm.output.job, "w", encoding="utf-8") as f:
+    json.dump(record, f, indent=1)
+    f.write("\n")

@@ -1,0 +1,217 @@
+"""The sample sheet: reading, checking against config/sheet.schema.yaml, and what each row
+becomes (program options, job resources). Used by the Snakefile before any job starts."""
+
+import csv
+import math
+import os
+import re
+import shlex
+
+import yaml
+
+SCHEMA_FILE = os.path.join(os.path.dirname(__file__), "..", "config", "sheet.schema.yaml")
+
+# Names that would collide with the workflow's own files and folders in the output folder.
+RESERVED_NAMES = {"plots", "logs", "summary.csv", "series.csv"}
+NAME_PATTERN = re.compile(r"^[A-Za-z0-9_][A-Za-z0-9_.+-]*$")
+# printf integer conversions, as the program accepts them.
+CONVERSION = re.compile(r"%[-+ #0]*[0-9]*(?:\.[0-9]*)?[diouxX]")
+SWITCH_WORDS = {"1": True, "yes": True, "true": True, "0": False, "no": False, "false": False}
+
+
+class SheetError(Exception):
+    """Every problem of a sheet, one message each."""
+
+    def __init__(self, messages):
+        super().__init__("\n".join(messages))
+        self.messages = messages
+
+
+def load_schema(path=SCHEMA_FILE):
+    with open(path, encoding="utf-8") as f:
+        return yaml.safe_load(f)["columns"]
+
+
+def _integer(text):
+    if not re.fullmatch(r"[+-]?[0-9]+", text):
+        raise ValueError
+    return int(text)
+
+
+def _number(text):
+    value = float(text)
+    if not math.isfinite(value):
+        raise ValueError
+    return value
+
+
+def _range(text):
+    parts = text.replace(",", " ").split()
+    if len(parts) != 2:
+        raise ValueError
+    low, high = _number(parts[0]), _number(parts[1])
+    if not low < high:
+        raise ValueError
+    return (parts[0], parts[1])
+
+
+def _switch(text):
+    return SWITCH_WORDS[text.lower()]
+
+
+def _text(text):
+    return text
+
+
+PARSERS = {"integer": _integer, "number": _number, "range": _range, "switch": _switch, "text": _text}
+EXPECTED = {
+    "integer": "a whole number",
+    "number": "a number",
+    "range": 'two numbers "LO HI" with LO < HI',
+    "switch": "1/0, yes/no or true/false",
+    "text": "text",
+}
+
+
+def frame_path(source, number):
+    """The file of frame `number` for a frame pattern (^ may stand for %), or the source itself
+    when it holds no conversion (a TIFF stack). None when the pattern cannot be formatted."""
+    pattern = source.replace("^", "%")
+    conversions = CONVERSION.findall(pattern.replace("%%", ""))
+    if not conversions:
+        return source if "%" not in pattern.replace("%%", "") else None
+    if len(conversions) != 1:
+        return None
+    try:
+        return pattern % number
+    except (TypeError, ValueError):
+        return None
+
+
+def read_sheet(path, schema=None):
+    """Reads and checks the sheet. Returns one dict per row (column -> parsed value, absent
+    optional columns left out), in sheet order. Raises SheetError listing every problem:
+    unknown or missing columns, duplicate or unusable names, missing frame files, values of
+    the wrong kind. Lines starting with # and blank lines are ignored."""
+    schema = schema or load_schema()
+    if not os.path.isfile(path):
+        raise SheetError([f"sample sheet {path}: no such file"])
+    with open(path, newline="", encoding="utf-8") as f:
+        lines = [line for line in f if line.strip() and not line.lstrip().startswith("#")]
+    if not lines:
+        raise SheetError([f"sample sheet {path}: no header line"])
+    reader = csv.reader(lines, delimiter="\t")
+    header = [h.strip() for h in next(reader)]
+    messages = []
+    for column in header:
+        if column not in schema:
+            messages.append(f'sample sheet {path}: unknown column "{column}" (known: {", ".join(schema)})')
+    for column, spec in schema.items():
+        if spec.get("required") and column not in header:
+            messages.append(f'sample sheet {path}: required column "{column}" is missing')
+    seen = set()
+    for column in header:
+        if column in seen:
+            messages.append(f'sample sheet {path}: column "{column}" appears twice')
+        seen.add(column)
+    if messages:
+        raise SheetError(messages)
+
+    rows = []
+    first_row_of = {}
+    for line_number, cells in enumerate(reader, start=2):
+        where = f"sample sheet {path}, row {line_number - 1}"
+        if len(cells) > len(header):
+            messages.append(f"{where}: {len(cells)} fields but the header has {len(header)}")
+            continue
+        row = {}
+        for column, cell in zip(header, cells):
+            cell = cell.strip()
+            spec = schema[column]
+            if cell == "":
+                if spec.get("required"):
+                    messages.append(f'{where}: "{column}" is empty')
+                continue
+            try:
+                row[column] = PARSERS[spec["type"]](cell)
+            except (ValueError, KeyError):
+                messages.append(f'{where}: {column} "{cell}" is not {EXPECTED[spec["type"]]}')
+        for column, spec in schema.items():
+            if spec.get("required") and column in header and len(cells) < header.index(column) + 1:
+                messages.append(f'{where}: "{column}" is empty')
+        name = row.get("name")
+        if name is not None:
+            where = f"{where} ({name})"
+            if not NAME_PATTERN.match(name) or name in RESERVED_NAMES:
+                messages.append(f'{where}: name "{name}" must be letters, digits, "_", ".", "+", "-" and '
+                                f"not one of {', '.join(sorted(RESERVED_NAMES))}")
+            elif name in first_row_of:
+                messages.append(f'{where}: name "{name}" is already used on row {first_row_of[name]}')
+            else:
+                first_row_of[name] = line_number - 1
+        source = row.get("source")
+        if source is not None:
+            first = row.get("first", 1)
+            frame = frame_path(source, first)
+            if frame is None:
+                messages.append(f'{where}: source "{source}" needs exactly one integer conversion such as '
+                                f"%04d (or ^04d), or none for a TIFF stack")
+            elif not os.path.isfile(frame):
+                what = "file" if frame == source else f"frame {first}"
+                messages.append(f'{where}: source "{source}": {what} "{frame}" does not exist')
+        if "extra" in row:
+            try:
+                row["extra"] = shlex.split(row["extra"])
+            except ValueError as e:
+                messages.append(f'{where}: extra "{row["extra"]}" cannot be split into words ({e})')
+        rows.append(row)
+    if not rows and not messages:
+        messages.append(f"sample sheet {path}: no series")
+    if messages:
+        raise SheetError(messages)
+    return rows
+
+
+def program_options(row, schema=None):
+    """The program's options for one row, in schema order, then the extra words. -output is
+    left to the caller."""
+    schema = schema or load_schema()
+    words = []
+    for column, spec in schema.items():
+        option = spec.get("option")
+        if not option or column not in row:
+            continue
+        value = row[column]
+        if spec["type"] == "switch":
+            if value:
+                words.append(option)
+        elif spec["type"] == "range":
+            words += [option, value[0], value[1]]
+        else:
+            words += [option, str(value)]
+    return words + list(row.get("extra", []))
+
+
+# Job sizes. The program's working memory grows with the window (about 60 bytes a pixel
+# measured, on about 120 MB for the program and the OpenCL runtime); both are taken about four
+# times over. Time grows with pixels times frames (about 1.4 s per megapixel-frame measured on
+# a busy two-core machine), taken three times over, on a fixed start-up allowance.
+MEMORY_BASE_MB = 512
+MEMORY_BYTES_PER_PIXEL = 256
+SECONDS_PER_MEGAPIXEL_FRAME = 2.0
+TIME_BASE_MINUTES = 10
+LARGE_FRAME_PIXELS = 1_000_000
+
+
+def job_resources(row):
+    """threads, mem_mb and runtime (minutes) of a row's job; sheet columns win."""
+    pixels = max(row.get("w", 1), 1) * max(row.get("h", 1), 1)
+    frames = max(row.get("count", 1), 1)
+    threads = 4 if pixels >= LARGE_FRAME_PIXELS else 2
+    mem_mb = MEMORY_BASE_MB + math.ceil(pixels * MEMORY_BYTES_PER_PIXEL / 2**20)
+    runtime = TIME_BASE_MINUTES + math.ceil(pixels / 1e6 * frames * SECONDS_PER_MEGAPIXEL_FRAME * 3 / 60)
+    return {
+        "threads": row.get("threads", threads),
+        "mem_mb": row.get("mem_mb", mem_mb),
+        "runtime": row.get("runtime", runtime),
+    }

@@ -130,6 +130,24 @@ def main():
     check(any('count "x5" is not a whole number' in m for m in messages), "a value that is not a number is named")
     check(not os.path.exists(os.path.join(work, "out_bad")), "no job ran for a refused sheet")
 
+    # Every optional column becomes its option; the job size follows the frame size unless given.
+    sys.path.insert(0, os.path.join(REPO, "workflow", "scripts"))
+    import sheet as sample_sheet
+    with open(sheet, "w") as f:
+        f.write("name\tsource\tw\th\tcount\tthreshold\tsize\tx\ty\trange\tinvert\tfirst\tchannel\textra\tmem_mb\n")
+        f.write(f"s\t{a[1]}\t2048\t2048\t100\t20\t56\t3\t4\t0 4095.5\tyes\t1\t2\t-image -id\t64\n")
+        f.write(f"t\t{a[1]}\t64\t64\t5\t20\t56\t\t\t\tno\t\t\t\t\n")
+    s, t = sample_sheet.read_sheet(sheet)
+    check(sample_sheet.program_options(s) == [
+        "-source", a[1], "-w", "2048", "-h", "2048", "-count", "100", "-threshold", "20", "-size", "56", "-x", "3",
+        "-y", "4", "-range", "0", "4095.5", "-invert", "-first", "1", "-channel", "2", "-image", "-id"],
+        "the sheet's columns become the program's options")
+    check(sample_sheet.program_options(t) == ["-source", a[1], "-w", "64", "-h", "64", "-count", "5",
+                                            "-threshold", "20", "-size", "56"], "empty cells give nothing")
+    big, small = sample_sheet.job_resources(s), sample_sheet.job_resources(t)
+    check(big["mem_mb"] == 64 and big["threads"] > small["threads"] and big["runtime"] > small["runtime"],
+          "job resources: a sheet value wins, larger series get more")
+
     # A series whose first frame is refused fails alone; the others finish.
     bad_frames = os.path.join(work, "bad")
     os.makedirs(bad_frames)
@@ -153,9 +171,9 @@ def main():
     # Every series' outputs are those of a direct run with the same options.
     for r in (a, b):
         status, direct, _ = direct_run(work, r)
-        names = sorted(n for n in os.listdir(direct))
-        check(status == 0 and sorted(set(names) - {"_job.json", "plots"}) == names,
-              f"{r[0]}: the same files as a direct run")
+        names = sorted(os.listdir(direct))
+        ours = set(os.listdir(os.path.join(work, "out", r[0])))
+        check(status == 0 and sorted(ours - {"_job.json", "plots"}) == names, f"{r[0]}: the same files as a direct run")
         for name in names:
             ours = os.path.join(work, "out", r[0], name)
             check(os.path.isfile(ours) and without_times(ours, name) == without_times(os.path.join(direct, name), name),

@@ -13,6 +13,7 @@ LOG_FILE = "_log.txt"
 TRACKS_FILE = "_tracks.csv"
 EVENTS_FILE = "_events.csv"
 JOB_FILE = "_job.json"
+RUN_RECORD_FILE = "_run.json"
 
 DIRECTIONS = ["n", "ne", "e", "se", "s", "sw", "w", "nw"]
 GROUP_FIELDS = ["count", "size", "circumference", "circularity", "life", "way"]
@@ -90,8 +91,24 @@ def read_job(folder):
         return json.load(f)
 
 
+def read_run_record(folder):
+    """The program's own run record, or {} for runs of programs that write none."""
+    path = os.path.join(folder, RUN_RECORD_FILE)
+    if not os.path.isfile(path):
+        return {}
+    try:
+        with open(path, encoding="utf-8") as f:
+            return json.load(f)
+    except ValueError:
+        return {}
+
+
 def run_ending(folder):
-    """How the run ended, from its log: "finished", "cell limit" or "link limit"."""
+    """How the run ended: the run record's word, else read from the log ("finished",
+    "cell limit" or "link limit")."""
+    ending = read_run_record(folder).get("ending")
+    if ending:
+        return ending
     path = os.path.join(folder, LOG_FILE)
     if not os.path.isfile(path):
         return ""
@@ -140,7 +157,7 @@ def series_row(name, folder):
         "tracks": len(tracks) if tracks is not None else None,
         "splits": events["splits"].sum() if events is not None and "splits" in events else None,
         "merges": events["merges"].sum() if events is not None and "merges" in events else None,
-        "exit_status": job.get("exit_status"),
+        "exit_status": job.get("exit_status", read_run_record(folder).get("exit_status")),
         "ending": run_ending(folder),
         "run_seconds": job.get("seconds"),
     }

@@ -1,5 +1,7 @@
 #include "driver/command_line.h"
 
+#include <cerrno>
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -8,32 +10,96 @@ namespace vanto {
 
 namespace {
 
-enum class Field { none, originX, originY, frameWidth, frameHeight, frameCount, smallCellArea, threshold, source, output };
+enum class Field {
+    none,
+    originX,
+    originY,
+    frameWidth,
+    frameHeight,
+    frameCount,
+    smallCellArea,
+    threshold,
+    source,
+    output,
+    range,
+    firstFrame,
+    channel,
+};
 
 struct Option {
     const char* word;
     Field field;  // Field::none marks a switch
     bool RunConfig::*flag;
+    const char* help = nullptr;  // the usage line's text after the word
 };
 
 constexpr Option kOptions[] = {
-    {"-x", Field::originX, nullptr},
-    {"-y", Field::originY, nullptr},
-    {"-w", Field::frameWidth, nullptr},
-    {"-h", Field::frameHeight, nullptr},
-    {"-count", Field::frameCount, nullptr},
-    {"-size", Field::smallCellArea, nullptr},
-    {"-threshold", Field::threshold, nullptr},
-    {"-source", Field::source, nullptr},
-    {"-output", Field::output, nullptr},
-    {"-id", Field::none, &RunConfig::drawIds},
-    {"-image", Field::none, &RunConfig::drawCalculation},
-    {"-voronoi", Field::none, &RunConfig::drawVoronoi},
-    {"-progress", Field::none, &RunConfig::showProgress},
+    {"-x", Field::originX, nullptr, "X        left edge of the analysed window in the frame (default 0)"},
+    {"-y", Field::originY, nullptr, "Y        top edge of the analysed window (default 0)"},
+    {"-w", Field::frameWidth, nullptr, "W        width of the analysed window in pixels"},
+    {"-h", Field::frameHeight, nullptr, "H        height of the analysed window in pixels"},
+    {"-count", Field::frameCount, nullptr, "N        number of frames to analyse (a stack: all pages)"},
+    {"-size", Field::smallCellArea, nullptr, "A        area below which a cell counts as small"},
+    {"-threshold", Field::threshold, nullptr, "T        depth threshold of the segmentation"},
+    {"-source", Field::source, nullptr, "PATTERN  frame files, e.g. f_%04d.tif (or ^04d), or one multi-page TIFF"},
+    {"-output", Field::output, nullptr, "DIR      existing folder for the log, the reports and the bitmaps"},
+    {"-id", Field::none, &RunConfig::drawIds, "         draw cell numbers into the calculation bitmaps"},
+    {"-image", Field::none, &RunConfig::drawCalculation, "         write a calculation bitmap per frame"},
+    {"-voronoi", Field::none, &RunConfig::drawVoronoi, "         write a Voronoi bitmap per frame"},
+    {"-range", Field::range, nullptr, "LO HI    map samples LO..HI onto gray 0..255 (16-bit and float frames)"},
+    {"-invert", Field::none, &RunConfig::invert, "         analyse 255 - gray: bright cells on a dark background"},
+    {"-first", Field::firstFrame, nullptr, "N        number of the first frame file or page read (default 1)"},
+    {"-channel", Field::channel, nullptr, "C        channel of a multi-channel stack, from 1"},
+    {"-strict", Field::none, &RunConfig::strict, "         stop with status 1 at the first unreadable frame"},
+    {"-help", Field::none, &RunConfig::showHelp, "         print this text (also --help)"},
+    {"--help", Field::none, &RunConfig::showHelp, nullptr},
+    {"--version", Field::none, &RunConfig::showVersion, "         print the version"},
+    {"-progress", Field::none, &RunConfig::showProgress, "         frames done, rate and time left on standard error"},
 };
 
-// The C library's atoi: leading blanks, a sign, digits up to the first other character.
-int32_t atoiValue(const char* word) { return static_cast<int32_t>(std::strtol(word, nullptr, 10)); }
+// strtoll's reading of a word: leading blanks, a sign, digits up to the first other character.
+struct NumberReading {
+    long long value = 0;
+    bool digits = false;    // at least one digit was read
+    bool whole = false;     // nothing follows the digits
+    bool overflow = false;  // beyond long long
+};
+
+NumberReading readNumber(const char* word) {
+    NumberReading r;
+    char* end = nullptr;
+    errno = 0;
+    r.value = std::strtoll(word, &end, 10);
+    r.overflow = errno == ERANGE;
+    r.digits = end != word;
+    r.whole = r.digits && *end == '\0';
+    return r;
+}
+
+std::string quoted(const char* word) { return std::string("\"") + word + "\""; }
+
+// The atoi reading of a 32-bit number option; an error when it does not fit, a warning when
+// the word is not a number as a whole.
+int32_t intValue(RunConfig& config, const char* option, const char* word) {
+    const NumberReading r = readNumber(word);
+    if (r.overflow || r.value < INT32_MIN || r.value > INT32_MAX) {
+        config.errors.push_back(std::string(option) + " " + quoted(word) +
+                                " does not fit a 32-bit signed integer (-2147483648 to 2147483647)");
+        return static_cast<int32_t>(r.value);
+    }
+    if (!r.whole) {
+        config.warnings.push_back(std::string(option) + " " + quoted(word) + " is not a number; read as " +
+                                  std::to_string(r.value));
+    }
+    return static_cast<int32_t>(r.value);
+}
+
+// A decimal number as a whole, finite; false otherwise.
+bool realValue(const char* word, double& value) {
+    char* end = nullptr;
+    value = std::strtod(word, &end);
+    return end != word && *end == '\0' && std::isfinite(value);
+}
 
 std::string rewriteCarets(const char* word) {
     std::string pattern = word;
@@ -43,17 +109,39 @@ std::string rewriteCarets(const char* word) {
     return pattern;
 }
 
-void setValue(RunConfig& config, Field field, const char* word) {
+void setRange(RunConfig& config, const char* low, const char* high) {
+    double lo = 0;
+    double hi = 0;
+    if (!realValue(low, lo) || !realValue(high, hi)) {
+        config.errors.push_back("-range " + quoted(low) + " " + quoted(high) + " must be two finite numbers LO HI");
+        return;
+    }
+    if (!(lo < hi)) {
+        config.errors.push_back("-range " + quoted(low) + " " + quoted(high) + " must have LO below HI");
+        return;
+    }
+    config.hasRange = true;
+    config.rangeLow = lo;
+    config.rangeHigh = hi;
+}
+
+void setValue(RunConfig& config, Field field, const char* option, const char* word) {
     switch (field) {
-        case Field::originX: config.originX = atoiValue(word); break;
-        case Field::originY: config.originY = atoiValue(word); break;
-        case Field::frameWidth: config.frameWidth = atoiValue(word); break;
-        case Field::frameHeight: config.frameHeight = atoiValue(word); break;
-        case Field::frameCount: config.frameCount = atoiValue(word); break;
-        case Field::smallCellArea: config.smallCellArea = atoiValue(word); break;
-        case Field::threshold: config.threshold = atoiValue(word); break;
+        case Field::originX: config.originX = intValue(config, option, word); break;
+        case Field::originY: config.originY = intValue(config, option, word); break;
+        case Field::frameWidth: config.frameWidth = intValue(config, option, word); break;
+        case Field::frameHeight: config.frameHeight = intValue(config, option, word); break;
+        case Field::frameCount:
+            config.frameCount = intValue(config, option, word);
+            config.hasCount = true;
+            break;
+        case Field::smallCellArea: config.smallCellArea = intValue(config, option, word); break;
+        case Field::threshold: config.threshold = intValue(config, option, word); break;
         case Field::source: config.sourcePattern = rewriteCarets(word); break;
         case Field::output: config.outputDir = word; break;
+        case Field::firstFrame: config.firstFrame = intValue(config, option, word); break;
+        case Field::channel: config.channel = intValue(config, option, word); break;
+        case Field::range:
         case Field::none: break;
     }
 }
@@ -66,28 +154,71 @@ RunConfig parseCommandLine(int argc, char** argv) {
         config.sourcePattern = argv[0];
         config.outputDir = argv[0];
     }
-    Field pending = Field::none;
-    bool awaitingValue = false;
+    const Option* pending = nullptr;
     for (int i = 0; i < argc; ++i) {
         const char* word = argv[i];
-        if (awaitingValue) {
-            setValue(config, pending, word);
-            awaitingValue = false;
+        if (pending) {
+            if (pending->field == Field::range) {
+                if (i + 1 < argc) setRange(config, word, argv[i + 1]);
+                ++i;
+            } else {
+                setValue(config, pending->field, pending->word, word);
+            }
+            pending = nullptr;
             continue;
         }
+        bool known = false;
         for (const Option& option : kOptions) {
             if (std::strcmp(word, option.word) != 0) continue;
+            known = true;
             if (option.flag) {
                 config.*option.flag = true;
             } else {
-                pending = option.field;
-                awaitingValue = true;
+                pending = &option;
             }
             break;
         }
+        if (!known && i > 0 && word[0] == '-') config.warnings.push_back("unknown option " + quoted(word) + " ignored");
     }
+    // Checked once every word is read, since the last value wins.
+    if (config.firstFrame < 0) config.errors.push_back("-first must be 0 or more");
+    if (config.channel < 0) config.errors.push_back("-channel must be 1 or more");
+    if (config.frameCount > 0 && static_cast<int64_t>(config.firstFrame) + config.frameCount - 1 > INT32_MAX)
+        config.errors.push_back("-first plus -count goes beyond frame number 2147483647");
     return config;
 }
+
+std::string usageText() {
+    std::string text = "usage: vanto -source PATTERN -output DIR -w W -h H -count N [options]\n";
+    for (const Option& option : kOptions) {
+        if (std::strcmp(option.word, "--help") == 0) continue;  // named on the -help line
+        const size_t width = std::strlen(option.word);
+        text += "  " + std::string(option.word) + std::string(width < 12 ? 12 - width : 1, ' ') +
+                (option.help ? option.help : "") + "\n";
+    }
+    return text;
+}
+
+int answerCommandLine(const RunConfig& config, int argc, std::ostream& out, std::ostream& errors) {
+    if (argc <= 1) {
+        errors << usageText() << std::flush;
+        return 1;
+    }
+    if (config.showHelp) {
+        out << usageText() << std::flush;
+        return 0;
+    }
+    if (config.showVersion) {
+        out << versionText() << std::flush;
+        return 0;
+    }
+    for (const std::string& warning : config.warnings) errors << "vanto: warning: " << warning << '\n';
+    for (const std::string& error : config.errors) errors << "vanto: " << error << '\n';
+    errors << std::flush;
+    return config.errors.empty() ? -1 : 1;
+}
+
+std::string versionText() { return "vanto 1.0.3.0 (2020/02/22)\n"; }
 
 bool isFramePattern(const std::string& pattern) {
     int conversions = 0;

@@ -9,6 +9,7 @@
 
 #include "compute/compute_device.h"
 #include "driver/command_line.h"
+#include "driver/frame_series.h"
 #include "driver/progress_log.h"
 #include "driver/progress_meter.h"
 #include "image/canvas.h"
@@ -43,7 +44,7 @@ std::string findKernelSource(const char* argv0) {
     return {};
 }
 
-enum class Ending { finished, refused, failed };
+enum class Ending { finished, answered, refused, failed };
 
 class Run {
 public:
@@ -54,7 +55,7 @@ public:
         Ending ending = startUp();
         if (ending == Ending::finished) ending = frameLoop();
         tearDown();
-        return ending == Ending::finished ? 0 : 1;
+        return ending == Ending::finished || ending == Ending::answered ? 0 : 1;
     }
 
 private:
@@ -75,26 +76,31 @@ private:
         const char* dir = config_.outputDir.c_str();
         if (!formatPath("%s/_log.txt", dir) || !formatPath("%s/_average.csv", dir) || !formatPath("%s/_cell.csv", dir))
             return refuse("output paths in \"" + config_.outputDir + "\" do not fit in 511 characters");
+        if (std::string why = series_.resolve(config_); !why.empty()) return refuse(why);
         if (config_.frameCount < 1) return true;
         if (config_.frameWidth < 1 || config_.frameHeight < 1)
             return refuse("the frame size " + std::to_string(config_.frameWidth) + " x " +
                           std::to_string(config_.frameHeight) + " is empty: give -w and -h of at least 1");
-        if (!isFramePattern(config_.sourcePattern))
+        if (!series_.isStack() && !isFramePattern(config_.sourcePattern))
             return refuse("-source \"" + config_.sourcePattern +
                           "\" must hold exactly one integer conversion such as %04d (or ^04d)");
         const char* source = config_.sourcePattern.c_str();
         const int last = config_.frameCount;
-        if (!formatPath(source, 1) || !formatPath(source, last))
+        if (!series_.isStack() && (!formatPath(source, config_.firstFrame) ||
+                                   !formatPath(source, config_.firstFrame + last - 1)))
             return refuse("frame paths of \"" + config_.sourcePattern + "\" do not fit in 511 characters");
         if (config_.drawCalculation && !formatPath("%s/10_Calculation_%04d.bmp", dir, last))
             return refuse("calculation bitmap paths do not fit in 511 characters");
         if (config_.drawVoronoi && !formatPath("%s/12_Voronoi_%04d.bmp", dir, last))
             return refuse("Voronoi bitmap paths do not fit in 511 characters");
+        if (std::string why = series_.checkFirstFrame(config_); !why.empty()) return refuse(why);
         return true;
     }
 
     Ending startUp() {
         config_ = parseCommandLine(argc_, argv_);
+        if (const int status = answerCommandLine(config_, argc_, console_, errors_); status >= 0)
+            return status == 0 ? Ending::answered : Ending::refused;
         if (!checkConfig()) return Ending::refused;
         formatPath("%s/_log.txt", config_.outputDir.c_str());
         if (!progress_.open(pathBuffer_)) {
@@ -106,6 +112,7 @@ private:
         progress_.line("Size : " + std::to_string(config_.frameWidth) + " x " + std::to_string(config_.frameHeight) +
                        " (" + std::to_string(config_.originX) + ", " + std::to_string(config_.originY) + ")");
         progress_.line("Threshold : " + std::to_string(config_.threshold));
+        if (config_.hasRange) progress_.line(mappingLine(series_.mapping()));
 
         ws_ = std::make_unique<Workspace>();
         if (!ws_->reserve(config_.frameWidth, config_.frameHeight)) {
@@ -170,15 +177,21 @@ private:
             int32_t* slot = ws.slotOfFrame(j);
             std::fill_n(slot, kSlotWords, -1);
 
-            formatPath(config_.sourcePattern.c_str(), j);
-            progress_.line(std::string("--- ") + pathBuffer_ + " ---");
-            const LoadResult load = loadFrame(canvas_, pathBuffer_, config_.originX, config_.originY);
+            progress_.line("--- " + series_.label(j) + " ---");
+            framesRead_ = j;
+            const LoadResult load = series_.load(reader_, j, canvas_.gray.data());
             if (load.status != LoadStatus::ok) {
                 progress_.console("Image Load Error");
                 if (load.status != LoadStatus::undecodable) progress_.console(load.detail);
+                series_.noteFailure(j, load, errors_);
+                if (config_.strict) {
+                    errors_ << "vanto: -strict: the run stops at frame " << j << '\n' << std::flush;
+                    return Ending::failed;
+                }
             }
 
-            if (segmentFrame(ws, canvas_.gray.data(), config_) >= kCellLimit) return overflow("Cell Number Too Much ");
+            if (segmentFrame(ws, series_.segmentationPlane(canvas_.gray.data()), config_) >= kCellLimit)
+                return overflow("Cell Number Too Much ");
 
             if (j > 1 && !device_->runAddTwo(ws.prevFrameLabels, ws.segLabels, ws.tables, ws.maskPlane, ws.workPlane))
                 return computeFailed();
@@ -214,6 +227,7 @@ private:
     }
 
     void tearDown() {
+        if (!config_.strict) series_.summarise(framesRead_, errors_);
         averageReport_.close();
         cellReport_.close();
         progress_.close();
@@ -229,6 +243,9 @@ private:
     ProgressLog progress_;
     ProgressMeter meter_;
     RunConfig config_;
+    FrameSeries series_;
+    FrameReader reader_;
+    int32_t framesRead_ = 0;
     std::unique_ptr<Workspace> ws_;
     Canvas canvas_;
     std::unique_ptr<ComputeDevice> device_;

@@ -1,15 +1,17 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "image/canvas.h"
+#include "image/gray_mapping.h"
 
 namespace vanto {
 
 enum class LoadStatus {
     ok,
-    undecodable,        // missing file, not TIFF or PNG, or a broken file
-    unsupportedFormat,  // decodable, but not 8-bit gray, palette, RGB or RGBA
+    undecodable,        // missing or not a regular file, not TIFF or PNG, broken, or beyond the decode cap
+    unsupportedFormat,  // decodable, but a sample format that cannot be analysed (or needs a range)
     windowOutside,      // the window does not lie inside the image
 };
 
@@ -18,11 +20,67 @@ struct LoadResult {
     std::string detail;  // one line saying why, for every status but ok
 };
 
-// Copies the frameWidth x frameHeight window at (originX, originY) of the image at path into
-// canvas.gray, top row first. The format is chosen by the file's first bytes (TIFF or PNG).
-// 8-bit gray and palette images deliver the stored bytes (palette indices, not colours);
-// 8-bit RGB and RGBA become gray by round(0.299 R + 0.587 G + 0.114 B). On any failure the
-// gray plane is left as it was.
+// What a frame holds, as far as its header was read; zero where unknown.
+struct FrameFacts {
+    uint32_t width = 0;
+    uint32_t height = 0;
+    int32_t bits = 0;
+    bool floating = false;
+    int32_t samplesPerPixel = 0;
+    std::string colour;  // "gray", "palette", "RGB", ...
+};
+
+// Source-value statistics of a decoded window, NaN samples left out.
+struct SampleStats {
+    double min = 0;
+    double max = 0;
+    double low = 0;   // 0.1 percentile
+    double high = 0;  // 99.9 percentile
+};
+
+// One reader per thread: it keeps its decoding buffers between frames and holds no state that
+// another reader shares, so different frames may be read concurrently.
+class FrameReader {
+public:
+    // Copies the width x height window at (originX, originY) of the frame at path into gray,
+    // top row first, through mapping. page: the TIFF page (0 = first) of a stack. The format is
+    // chosen by the file's first bytes (TIFF or PNG). 8-bit gray and palette images give their
+    // stored values (palette indices, not colours); RGB and RGBA become
+    // 0.299 R + 0.587 G + 0.114 B in source units (rounded for integer samples). 16-bit and
+    // float samples need mapping.hasRange. On any failure gray is left as it was.
+    LoadResult load(const char* path, int32_t page, int32_t originX, int32_t originY, int32_t width, int32_t height,
+                    const GrayMapping& mapping, uint8_t* gray);
+
+    // Facts of the last load (also after a failure) and the statistics of its window, which
+    // are computed here from the decoded values (only after a decode that got that far).
+    const FrameFacts& facts() const { return facts_; }
+    bool statsOfLastWindow(SampleStats& stats) const;
+
+private:
+    FrameFacts facts_;
+    bool decoded_ = false;
+    std::vector<float> values_;
+    std::vector<uint8_t> block_;
+    std::vector<uint8_t> rows_;
+};
+
+// The pages of a TIFF file read as a series of frames. ImageJ hyperstacks name their
+// channels, z-slices and time points in the image description (pages in channel, slice, time
+// order); other files are one channel of pages.
+struct StackLayout {
+    int32_t pages = 0;
+    int32_t channels = 1;
+    int32_t slices = 1;
+};
+
+// True when path is a regular file that starts like a TIFF file.
+bool isTiffFile(const char* path);
+
+// Counts the pages of the TIFF at path and reads its hyperstack fields; returns why it cannot
+// (empty on success).
+std::string describeTiffStack(const char* path, StackLayout& layout);
+
+// One load with a fresh reader and no range, into canvas.gray (canvas.width x canvas.height).
 LoadResult loadFrame(Canvas& canvas, const char* path, int32_t originX, int32_t originY);
 
 }  // namespace vanto

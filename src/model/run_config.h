@@ -1,6 +1,7 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace vanto {
 
@@ -19,6 +20,20 @@ struct RunConfig {
     bool drawIds = false;
     bool drawVoronoi = false;
     bool showProgress = false;  // frames done, rate and time left on standard error
+
+    // Frames as stored by microscopes.
+    bool hasCount = false;       // -count was given (a stack without it is read whole)
+    bool hasRange = false;       // -range LO HI: samples mapped onto 0..255
+    double rangeLow = 0;
+    double rangeHigh = 0;
+    bool invert = false;         // -invert: segment 255 - gray
+    int32_t firstFrame = 1;      // -first N: number of the first file (or page) read
+    int32_t channel = 0;         // -channel C: the channel of a hyperstack, 1-based; 0 = none
+    bool strict = false;         // -strict: the first unreadable frame ends the run
+    bool showHelp = false;       // -help, --help
+    bool showVersion = false;    // --version
+    std::vector<std::string> warnings;  // words the run goes on without (unknown, not a number)
+    std::vector<std::string> errors;    // readings the run is refused for
 };
 
 }  // namespace vanto

@@ -1,0 +1,150 @@
+#include "driver/frame_series.h"
+
+#include <cmath>
+#include <cstdio>
+#include <sstream>
+
+#include "driver/command_line.h"
+
+namespace vanto {
+
+namespace {
+
+constexpr size_t kPathBytes = 512;
+
+std::string number(double v) {
+    std::ostringstream s;
+    s.precision(7);
+    s << v;
+    return s.str();
+}
+
+std::string describe(const FrameFacts& f) {
+    std::string text = std::to_string(f.bits) + "-bit " + (f.floating ? "floating-point " : "unsigned ") + f.colour +
+                       " samples, " + std::to_string(f.samplesPerPixel) + " per pixel, " + std::to_string(f.width) +
+                       " x " + std::to_string(f.height);
+    return text;
+}
+
+// The -range a user could start from: frame 1's 0.1 and 99.9 percentiles, whole numbers for
+// integer samples.
+std::string suggestion(const FrameFacts& f, const SampleStats& s) {
+    double low = s.low;
+    double high = s.high;
+    if (!f.floating) {
+        low = std::floor(low);
+        high = std::ceil(high);
+        if (high <= low) high = low + 1;
+    } else if (!(high > low)) {
+        high = low + 1;
+    }
+    return "-range " + number(low) + " " + number(high);
+}
+
+}  // namespace
+
+std::string FrameSeries::resolve(RunConfig& config) {
+    source_ = config.sourcePattern;
+    first_ = config.firstFrame;
+    originX_ = config.originX;
+    originY_ = config.originY;
+    width_ = config.frameWidth;
+    height_ = config.frameHeight;
+    invert_ = config.invert;
+    mapping_ = makeGrayMapping(config.hasRange, config.rangeLow, config.rangeHigh);
+    stack_ = !isFramePattern(source_) && isTiffFile(source_.c_str());
+    if (!stack_) {
+        if (config.channel > 0) return "-channel applies to a multi-page TIFF stack only";
+    } else {
+        StackLayout layout;
+        if (std::string why = describeTiffStack(source_.c_str(), layout); !why.empty())
+            return "cannot read the stack " + source_ + ": " + why;
+        if (layout.slices > 1)
+            return source_ + " holds " + std::to_string(layout.slices) +
+                   " z-slices per time point; choose one plane per time point before the analysis";
+        channels_ = layout.channels;
+        if (channels_ > 1 && config.channel == 0)
+            return source_ + " holds " + std::to_string(channels_) + " channels: give -channel 1 to " +
+                   std::to_string(channels_);
+        if (config.channel > channels_)
+            return "-channel " + std::to_string(config.channel) + ": " + source_ + " holds " +
+                   std::to_string(channels_) + (channels_ == 1 ? " channel" : " channels");
+        channel_ = config.channel > 0 ? config.channel : 1;
+        if (first_ < 1) return "-first counts the pages of a stack from 1";
+        const int32_t timePoints = layout.pages / channels_;
+        const int32_t available = timePoints >= first_ ? timePoints - first_ + 1 : 0;
+        const std::string pages = channels_ > 1 ? " time points" : " pages";
+        if (!config.hasCount) config.frameCount = available;
+        if (config.frameCount > available)
+            return "-count " + std::to_string(config.frameCount) + ": " + source_ + " holds " +
+                   std::to_string(timePoints) + pages +
+                   (first_ > 1 ? " (" + std::to_string(available) + " from " + std::to_string(first_) + " on)" : "");
+    }
+    if (config.frameCount > 0) failed_.reserve(static_cast<size_t>(config.frameCount));
+    if (invert_ && width_ > 0 && height_ > 0) inverted_.resize(static_cast<size_t>(width_) * height_);
+    return {};
+}
+
+std::string FrameSeries::checkFirstFrame(const RunConfig& config) const {
+    std::vector<uint8_t> gray(static_cast<size_t>(config.frameWidth) * config.frameHeight);
+    FrameReader reader;
+    const LoadResult r = load(reader, 1, gray.data());
+    if (r.status == LoadStatus::ok || r.status == LoadStatus::undecodable) return {};
+    const std::string head = "cannot analyse frame 1 (" + label(1) + "): ";
+    const FrameFacts& f = reader.facts();
+    if (r.status == LoadStatus::windowOutside)
+        return head + r.detail + "; choose -x, -y, -w and -h inside it";
+    SampleStats stats;
+    if (reader.statsOfLastWindow(stats)) {
+        return head + "it holds " + describe(f) + ", minimum " + number(stats.min) + ", maximum " +
+               number(stats.max) + "; give " + suggestion(f, stats) + " (its 0.1 and 99.9 percentiles) or another -range";
+    }
+    return head + r.detail + " (it holds " + describe(f) + ")";
+}
+
+std::string FrameSeries::path(int32_t j) const {
+    if (stack_) return source_;
+    char buffer[kPathBytes];
+    std::snprintf(buffer, sizeof buffer, source_.c_str(), first_ + j - 1);
+    return buffer;
+}
+
+std::string FrameSeries::label(int32_t j) const {
+    if (!stack_) return path(j);
+    const int64_t page = (static_cast<int64_t>(first_) + j - 2) * channels_ + channel_;
+    return source_ + " [page " + std::to_string(page) + "]";
+}
+
+LoadResult FrameSeries::load(FrameReader& reader, int32_t j, uint8_t* gray) const {
+    const int64_t page = stack_ ? (static_cast<int64_t>(first_) + j - 2) * channels_ + channel_ - 1 : 0;
+    if (page > INT32_MAX) return {LoadStatus::undecodable, "no such page"};
+    return reader.load(path(j).c_str(), static_cast<int32_t>(page), originX_, originY_, width_, height_, mapping_,
+                       gray);
+}
+
+const uint8_t* FrameSeries::segmentationPlane(const uint8_t* gray) {
+    if (!invert_) return gray;
+    for (size_t i = 0; i < inverted_.size(); ++i) inverted_[i] = static_cast<uint8_t>(255 - gray[i]);
+    return inverted_.data();
+}
+
+void FrameSeries::noteFailure(int32_t j, const LoadResult& load, std::ostream& errors) {
+    failed_.push_back(j);
+    errors << "vanto: frame " << j << " (" << label(j) << ") could not be read: " << load.detail << '\n'
+           << std::flush;
+}
+
+void FrameSeries::summarise(int32_t framesRead, std::ostream& errors) const {
+    if (failed_.empty()) return;
+    errors << "vanto: " << failed_.size() << " of " << framesRead << " frames could not be read: ";
+    for (size_t i = 0; i < failed_.size();) {
+        size_t end = i;
+        while (end + 1 < failed_.size() && failed_[end + 1] == failed_[end] + 1) ++end;
+        errors << (i ? ", " : "") << failed_[i];
+        if (end > i) errors << '-' << failed_[end];
+        i = end + 1;
+    }
+    errors << '\n' << std::flush;
+}
+
+}  // namespace vanto

@@ -1,0 +1,64 @@
+#pragma once
+#include <cstdint>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "image/frame_loader.h"
+#include "image/gray_mapping.h"
+#include "model/run_config.h"
+
+namespace vanto {
+
+// Where the run's frames come from: a numbered series of files (-source with one integer
+// conversion, file numbers from -first) or the pages of one TIFF stack, and how their samples
+// become the gray bytes that are analysed. Frame j counts from 1 in either case.
+class FrameSeries {
+public:
+    // Settles the source of config: a stack's frame count (all its time points when -count is
+    // absent) and its channel. Returns why the run must be refused, empty otherwise.
+    std::string resolve(RunConfig& config);
+
+    // Loads frame 1 as the run will and returns why the run must be refused (a kind of frame
+    // that cannot be analysed, a range that is missing, a window outside the image); empty when
+    // it can start. A frame 1 that cannot be read at all is left to the frame loop.
+    std::string checkFirstFrame(const RunConfig& config) const;
+
+    bool isStack() const { return stack_; }
+    const GrayMapping& mapping() const { return mapping_; }
+
+    // The file read for frame j, and the name the frame line gives it.
+    std::string path(int32_t j) const;
+    std::string label(int32_t j) const;
+
+    // Reads frame j into gray (the window of config); callable from several threads at once
+    // with one reader each.
+    LoadResult load(FrameReader& reader, int32_t j, uint8_t* gray) const;
+
+    // The plane segmentation reads: gray itself, or with -invert 255 - gray in a buffer of the
+    // series (so not shared between threads).
+    const uint8_t* segmentationPlane(const uint8_t* gray);
+
+    // Records that frame j could not be read and says why on errors.
+    void noteFailure(int32_t j, const LoadResult& load, std::ostream& errors);
+    // After the run: "N of M frames could not be read: 5, 11-20" when any failed.
+    void summarise(int32_t framesRead, std::ostream& errors) const;
+    const std::vector<int32_t>& failedFrames() const { return failed_; }
+
+private:
+    std::string source_;
+    bool stack_ = false;
+    int32_t first_ = 1;
+    int32_t channels_ = 1;
+    int32_t channel_ = 1;
+    int32_t originX_ = 0;
+    int32_t originY_ = 0;
+    int32_t width_ = 0;
+    int32_t height_ = 0;
+    bool invert_ = false;
+    GrayMapping mapping_;
+    std::vector<uint8_t> inverted_;
+    std::vector<int32_t> failed_;
+};
+
+}  // namespace vanto

@@ -1,0 +1,48 @@
+#pragma once
+// What the TIFF and PNG readers share: the decode target, the facts they report and the caps.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "image/frame_loader.h"
+#include "image/gray_mapping.h"
+
+namespace vanto {
+
+// No strip, tile or set of interlaced rows decoded at once may be larger than this, whatever a
+// file declares: a frame beyond it is unreadable rather than a reason to exhaust memory.
+constexpr uint64_t kMaxDecodedBytes = 256ull << 20;
+constexpr const char* kMaxDecodedText = "256 MiB";
+
+// The window to decode; values receives width x height source values, top row first.
+struct DecodeTarget {
+    int32_t originX = 0;
+    int32_t originY = 0;
+    int32_t width = 0;
+    int32_t height = 0;
+    float* values = nullptr;
+};
+
+// Buffers a reader reuses from frame to frame.
+struct DecodeScratch {
+    std::vector<uint8_t>& block;
+    std::vector<uint8_t>& rows;
+};
+
+LoadResult loadFailure(LoadStatus status, std::string detail);
+
+// The window must lie inside an image of imageWidth x imageHeight.
+LoadResult checkWindow(const DecodeTarget& target, int64_t imageWidth, int64_t imageHeight);
+
+// "a strip of N bytes" etc. beyond kMaxDecodedBytes.
+LoadResult tooLarge(const std::string& what, uint64_t bytes);
+
+// Decodes the window of TIFF directory page (0 = the first) of the file open on fd (taken over
+// and closed). Fills facts as soon as the header is read.
+LoadResult readTiffWindow(int fd, const char* path, int32_t page, const DecodeTarget& target, DecodeScratch& scratch,
+                          FrameFacts& facts);
+
+// Decodes the window of the PNG file open on fd (taken over and closed).
+LoadResult readPngWindow(int fd, const DecodeTarget& target, DecodeScratch& scratch, FrameFacts& facts);
+
+}  // namespace vanto

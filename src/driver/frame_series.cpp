@@ -74,6 +74,8 @@ std::string FrameSeries::resolve(RunConfig& config) {
         const int32_t timePoints = layout.pages / channels_;
         const int32_t available = timePoints >= first_ ? timePoints - first_ + 1 : 0;
         const std::string pages = channels_ > 1 ? " time points" : " pages";
+        if (first_ > timePoints)
+            return "-first " + std::to_string(first_) + ": " + source_ + " holds " + std::to_string(timePoints) + pages;
         if (!config.hasCount) config.frameCount = available;
         if (config.frameCount > available)
             return "-count " + std::to_string(config.frameCount) + ": " + source_ + " holds " +

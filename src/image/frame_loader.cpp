@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <system_error>
 
 #include "image/frame_decode.h"
 
@@ -52,7 +53,7 @@ std::string fileKind(mode_t mode) {
 std::string systemReason(int error) {
     if (error == ENOENT) return "no such file";
     if (error == EACCES) return "permission denied";
-    return std::strerror(error);
+    return std::error_code(error, std::generic_category()).message();  // strerror is not thread-safe
 }
 
 // Opens path for reading without blocking on FIFOs or devices; -1 with why on failure.

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <system_error>
 
 #include "image/frame_decode.h"
 
@@ -305,7 +306,7 @@ bool isTiffFile(const char* path) {
 std::string describeTiffStack(const char* path, StackLayout& layout) {
     if (!isTiffFile(path)) return "not a TIFF file";
     const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return std::strerror(errno);
+    if (fd < 0) return std::error_code(errno, std::generic_category()).message();
     TiffMessages messages;
     TiffHandle tif = openTiff(fd, path, messages);
     if (!tif) return "not a readable TIFF file" + (messages.firstError.empty() ? "" : ": " + messages.firstError);

@@ -14,6 +14,19 @@
 
 namespace vanto::testing {
 
+// AddressSanitizer reserves terabytes of shadow memory, so an address-space limit cannot be set.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kAddressSpaceLimitWorks = false;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kAddressSpaceLimitWorks = false;
+#else
+constexpr bool kAddressSpaceLimitWorks = true;
+#endif
+#else
+constexpr bool kAddressSpaceLimitWorks = true;
+#endif
+
 struct TiffPage {
     uint32_t width = 0;
     uint32_t height = 0;

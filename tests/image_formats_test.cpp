@@ -51,7 +51,7 @@ TEST(GrayMapping, IntegerRangesRoundHalvesUpExactly) {
 }
 
 TEST(GrayMapping, FloatNanAndInfinitiesMapWithoutUndefinedBehaviour) {
-    // Sanitizer builds would stop on a float-to-integer cast out of range here.
+    // A float-to-integer cast of NaN, an infinity or 1e30 would be undefined: the mapping clamps first.
     const GrayMapping m = makeGrayMapping(true, -1, 1);
     const float inf = std::numeric_limits<float>::infinity();
     const std::vector<float> in = {std::nanf(""), inf, -inf, 0, 1e30f, -1e30f};
@@ -131,7 +131,7 @@ TEST(FrameReaderLimits, BombFramesFailWithAReasonWithinBoundedMemory) {
     ASSERT_GE(child, 0);
     if (child == 0) {
         const rlimit limit{1ull << 30, 1ull << 30};  // far below any bomb, far above the cap
-        if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(2);
+        if (testing::kAddressSpaceLimitWorks && setrlimit(RLIMIT_AS, &limit) != 0) _exit(2);
         FrameReader reader;
         std::vector<uint8_t> gray(64 * 48);
         int failures = 0;

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <limits>
 #include <numeric>
+#include <thread>
 #include <vector>
 
 #include "frame_files.h"
@@ -150,6 +151,46 @@ TEST(FrameReaderLimits, BombFramesFailWithAReasonWithinBoundedMemory) {
     ASSERT_EQ(waitpid(child, &status, 0), child);
     ASSERT_TRUE(WIFEXITED(status)) << "the reader was killed by signal " << WTERMSIG(status);
     EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+// One reader per thread, different frames at once, broken ones among them: the messages
+// libtiff and libpng produce must stay with their own frame.
+TEST(FrameReaderFormats, ReadersOnSeveralThreadsGiveTheSerialResults) {
+    TempDir dir;
+    std::vector<std::string> paths;
+    for (int i = 0; i < 4; ++i) {
+        std::vector<uint16_t> samples(32 * 24);
+        for (size_t k = 0; k < samples.size(); ++k) samples[k] = static_cast<uint16_t>(k * (i + 3) * 97);
+        TiffPage page = testing::grayPage(32, 24, 16);
+        page.data = testing::bytesOf(samples);
+        page.compression = COMPRESSION_LZW;
+        paths.push_back(dir.file("t" + std::to_string(i) + ".tif"));
+        ASSERT_TRUE(testing::writeTiffPages(paths.back(), {page}));
+        paths.push_back(dir.file("p" + std::to_string(i) + ".png"));
+        ASSERT_TRUE(testing::writeSixteenBitPng(paths.back(), 32, 24, samples));
+    }
+    testing::writeBytes(dir.file("cut.tif"), testing::declaredTiff(32, 24, 24, 0));
+    paths.push_back(dir.file("cut.tif"));
+    const GrayMapping m = makeGrayMapping(true, 0, 65535);
+    const auto readAll = [&](std::vector<std::string>& results) {
+        FrameReader reader;
+        std::vector<uint8_t> gray(32 * 24);
+        for (const auto& path : paths) {
+            const LoadResult r = reader.load(path.c_str(), 0, 0, 0, 32, 24, m, gray.data());
+            results.push_back(r.detail + std::string(gray.begin(), gray.end()));
+        }
+    };
+    std::vector<std::string> serial;
+    readAll(serial);
+    std::vector<std::vector<std::string>> parallel(4);
+    {
+        std::vector<std::jthread> threads;
+        for (auto& results : parallel) threads.emplace_back([&] {
+            for (int round = 0; round < 10; ++round) readAll(results);
+        });
+    }
+    for (const auto& results : parallel)
+        for (size_t k = 0; k < results.size(); ++k) ASSERT_EQ(results[k], serial[k % serial.size()]) << k;
 }
 
 TEST(FrameReaderLimits, PathsThatAreNotRegularFilesAreRefusedWithoutBlocking) {

@@ -8,7 +8,21 @@ namespace vanto {
 
 namespace {
 
-enum class Field { none, originX, originY, frameWidth, frameHeight, frameCount, smallCellArea, threshold, source, output };
+enum class Field {
+    none,
+    originX,
+    originY,
+    frameWidth,
+    frameHeight,
+    frameCount,
+    smallCellArea,
+    threshold,
+    source,
+    output,
+    ctcDir,
+    pixelSize,
+    frameInterval,
+};
 
 struct Option {
     const char* word;
@@ -30,10 +44,17 @@ constexpr Option kOptions[] = {
     {"-image", Field::none, &RunConfig::drawCalculation},
     {"-voronoi", Field::none, &RunConfig::drawVoronoi},
     {"-progress", Field::none, &RunConfig::showProgress},
+    {"-ctc", Field::ctcDir, nullptr},
+    {"-tracks", Field::none, &RunConfig::writeTracks},
+    {"-pixel-size", Field::pixelSize, nullptr},
+    {"-frame-interval", Field::frameInterval, nullptr},
 };
 
 // The C library's atoi: leading blanks, a sign, digits up to the first other character.
 int32_t atoiValue(const char* word) { return static_cast<int32_t>(std::strtol(word, nullptr, 10)); }
+
+// strtod rules; the program never changes the C locale, so the decimal point is '.'.
+double realValue(const char* word) { return std::strtod(word, nullptr); }
 
 std::string rewriteCarets(const char* word) {
     std::string pattern = word;
@@ -54,6 +75,9 @@ void setValue(RunConfig& config, Field field, const char* word) {
         case Field::threshold: config.threshold = atoiValue(word); break;
         case Field::source: config.sourcePattern = rewriteCarets(word); break;
         case Field::output: config.outputDir = word; break;
+        case Field::ctcDir: config.ctcDir = word; break;
+        case Field::pixelSize: config.pixelSize = realValue(word); break;
+        case Field::frameInterval: config.frameInterval = realValue(word); break;
         case Field::none: break;
     }
 }

@@ -11,6 +11,8 @@
 #include "driver/command_line.h"
 #include "driver/progress_log.h"
 #include "driver/progress_meter.h"
+#include "export/run_record.h"
+#include "export/track_exports.h"
 #include "image/canvas.h"
 #include "image/frame_loader.h"
 #include "measure/frame_report.h"
@@ -30,6 +32,7 @@ namespace {
 
 constexpr size_t kPathBufferBytes = 512;
 constexpr const char* kKernelFile = "kernel3.cl";
+constexpr const char* kVersion = "1.0.3.0";
 
 // kernel3.cl in the working directory, else beside the executable; empty when neither exists.
 std::string findKernelSource(const char* argv0) {
@@ -53,8 +56,10 @@ public:
     int execute() {
         Ending ending = startUp();
         if (ending == Ending::finished) ending = frameLoop();
+        if (recordStarted_) ending = finishExports(ending);
         tearDown();
-        return ending == Ending::finished ? 0 : 1;
+        const int status = ending == Ending::finished ? 0 : 1;
+        return recordStarted_ ? finishRecord(ending, status) : status;
     }
 
 private:
@@ -75,6 +80,7 @@ private:
         const char* dir = config_.outputDir.c_str();
         if (!formatPath("%s/_log.txt", dir) || !formatPath("%s/_average.csv", dir) || !formatPath("%s/_cell.csv", dir))
             return refuse("output paths in \"" + config_.outputDir + "\" do not fit in 511 characters");
+        if (std::string why; !TrackExports::checkOptions(config_, why)) return refuse(why);
         if (config_.frameCount < 1) return true;
         if (config_.frameWidth < 1 || config_.frameHeight < 1)
             return refuse("the frame size " + std::to_string(config_.frameWidth) + " x " +
@@ -106,6 +112,12 @@ private:
         progress_.line("Size : " + std::to_string(config_.frameWidth) + " x " + std::to_string(config_.frameHeight) +
                        " (" + std::to_string(config_.originX) + ", " + std::to_string(config_.originY) + ")");
         progress_.line("Threshold : " + std::to_string(config_.threshold));
+        record_.start(kVersion, argc_, argv_, config_);
+        if (std::string why; !record_.write(config_.outputDir + "/_run.json", why)) {
+            refuse(why);
+            return Ending::refused;
+        }
+        recordStarted_ = true;
 
         ws_ = std::make_unique<Workspace>();
         if (!ws_->reserve(config_.frameWidth, config_.frameHeight)) {
@@ -137,6 +149,7 @@ private:
         formatPath("%s/_cell.csv", dir);
         cellReport_.open(pathBuffer_, std::ios::out | std::ios::trunc);
         writeCellReportHeader(cellReport_);
+        if (std::string why; !exports_.open(config_, record_, errors_, why)) return outputFailed(why);
 
         progress_.line("--- Memory Prepared ---");
         progress_.line("");
@@ -151,10 +164,37 @@ private:
         return Ending::failed;
     }
 
+    Ending outputFailed(const std::string& why) {
+        errors_ << "vanto: " << why << '\n' << std::flush;
+        progress_.logOnly("--- " + why + " ---");
+        record_.addError(why);
+        return Ending::failed;
+    }
+
     // Either overflow stop: the message, then straight to teardown with status 0.
-    Ending overflow(const char* message) {
+    Ending overflow(const char* message, RunEnding ending) {
         progress_.line(message);
+        runEnding_ = ending;
         return Ending::finished;
+    }
+
+    // The track outputs are completed whatever stopped the run; a failed write fails it.
+    Ending finishExports(Ending ending) {
+        const bool stoppedEarly = ending != Ending::finished || runEnding_ != RunEnding::finished;
+        if (std::string why; !exports_.finish(stoppedEarly, why) && ending == Ending::finished) return outputFailed(why);
+        return ending;
+    }
+
+    int finishRecord(Ending ending, int status) {
+        record_.finish(ending == Ending::refused  ? RunEnding::refused
+                       : ending == Ending::failed ? RunEnding::failed
+                                                  : runEnding_,
+                       status);
+        if (std::string why; !record_.write(config_.outputDir + "/_run.json", why)) {
+            errors_ << "vanto: " << why << '\n' << std::flush;
+            return 1;
+        }
+        return status;
     }
 
     Ending frameLoop() {
@@ -176,15 +216,16 @@ private:
             if (load.status != LoadStatus::ok) {
                 progress_.console("Image Load Error");
                 if (load.status != LoadStatus::undecodable) progress_.console(load.detail);
+                record_.addUnreadableFrame(j, load.detail);
             }
 
-            if (segmentFrame(ws, canvas_.gray.data(), config_) >= kCellLimit) return overflow("Cell Number Too Much ");
+            if (segmentFrame(ws, canvas_.gray.data(), config_) >= kCellLimit) return overflow("Cell Number Too Much ", RunEnding::cellLimit);
 
             if (j > 1 && !device_->runAddTwo(ws.prevFrameLabels, ws.segLabels, ws.tables, ws.maskPlane, ws.workPlane))
                 return computeFailed();
             const TrackStatus track = trackFrame(ws, j, config_.smallCellArea);
-            if (track == TrackStatus::tooManyLinks) return overflow("Link Number Too Much ");
-            if (track == TrackStatus::tooManyCells) return overflow("Cell Number Too Much ");
+            if (track == TrackStatus::tooManyLinks) return overflow("Link Number Too Much ", RunEnding::linkLimit);
+            if (track == TrackStatus::tooManyCells) return overflow("Cell Number Too Much ", RunEnding::cellLimit);
 
             if (config_.drawCalculation) {
                 drawCalculationImage(canvas_, ws, j, config_.drawIds);
@@ -201,6 +242,8 @@ private:
             }
 
             reportFrame(ws, j, startMark, cellReport_, averageReport_);
+            if (std::string why; !exports_.frame(ws, j, why)) return outputFailed(why);
+            record_.setFramesAnalysed(j);
             ws.exchangeFrames();
 
             const std::string finished = "--- Analysis Finished in ";
@@ -234,6 +277,10 @@ private:
     std::unique_ptr<ComputeDevice> device_;
     std::ofstream averageReport_;
     std::ofstream cellReport_;
+    TrackExports exports_;
+    RunRecord record_;
+    RunEnding runEnding_ = RunEnding::finished;
+    bool recordStarted_ = false;
     char pathBuffer_[kPathBufferBytes] = {};
 };
 

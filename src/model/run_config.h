@@ -19,6 +19,12 @@ struct RunConfig {
     bool drawIds = false;
     bool drawVoronoi = false;
     bool showProgress = false;  // frames done, rate and time left on standard error
+    // Track exports: CTC label images and lineage into ctcDir (empty = off), the track and
+    // event tables, and the calibration of their physical columns (0 = not given).
+    std::string ctcDir;
+    bool writeTracks = false;
+    double pixelSize = 0;      // micrometres per pixel
+    double frameInterval = 0;  // minutes between frames
 };
 
 }  // namespace vanto

@@ -388,6 +388,21 @@ TEST(TrackExports, OptionsAreCheckedBeforeTheRunStarts) {
     EXPECT_EQ(splitLines(readFile(dir.file("_events.csv"))).size(), 1u);
 }
 
+TEST(TrackExports, AFailedWriteIsOneErrorAndFailsTheRun) {
+    TempDir dir;
+    std::filesystem::create_symlink("/dev/full", dir.file("_events.csv"));
+    const auto out = runProgram({"-source", dir.path() + "/none_%d.tif", "-w", "8", "-h", "6", "-count", "2",
+                                 "-output", dir.path(), "-tracks"});
+    EXPECT_EQ(out.status, 1);
+    const auto errors = splitLines(out.errors);
+    ASSERT_EQ(errors.size(), 1u) << out.errors;
+    EXPECT_NE(errors[0].find("_events.csv"), std::string::npos) << errors[0];
+    const auto record = nlohmann::json::parse(readFile(dir.file("_run.json")));
+    EXPECT_EQ(record["ending"], "failed");
+    EXPECT_EQ(record["exit_status"], 1);
+    EXPECT_EQ(record["errors"].size(), 1u);
+}
+
 TEST(RunRecordFile, NamesTheUnreadableFramesAndIsWrittenWithoutTheNewOptions) {
     TempDir dir;
     const auto out = runProgram({"-source", dir.path() + "/none_%d.tif", "-w", "8", "-h", "6", "-count", "2",

@@ -181,7 +181,8 @@ private:
     // The track outputs are completed whatever stopped the run; a failed write fails it.
     Ending finishExports(Ending ending) {
         const bool stoppedEarly = ending != Ending::finished || runEnding_ != RunEnding::finished;
-        if (std::string why; !exports_.finish(stoppedEarly, why) && ending == Ending::finished) return outputFailed(why);
+        std::string why;
+        if (!exports_.finish(stoppedEarly, why) && ending == Ending::finished) return outputFailed(why);
         return ending;
     }
 
@@ -219,7 +220,8 @@ private:
                 record_.addUnreadableFrame(j, load.detail);
             }
 
-            if (segmentFrame(ws, canvas_.gray.data(), config_) >= kCellLimit) return overflow("Cell Number Too Much ", RunEnding::cellLimit);
+            if (segmentFrame(ws, canvas_.gray.data(), config_) >= kCellLimit)
+                return overflow("Cell Number Too Much ", RunEnding::cellLimit);
 
             if (j > 1 && !device_->runAddTwo(ws.prevFrameLabels, ws.segLabels, ws.tables, ws.maskPlane, ws.workPlane))
                 return computeFailed();

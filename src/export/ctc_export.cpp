@@ -102,7 +102,8 @@ CtcExport::MaskResult CtcExport::writeMask(const Workspace& ws, int32_t frame, s
         const int32_t* src = labels + static_cast<int64_t>(y) * width_;
         for (int32_t x = 0; x < width_; ++x) {
             const int32_t c = src[x];
-            row_[static_cast<size_t>(x)] = c < 0 ? 0 : static_cast<uint16_t>(cellRecord(table, c)[CellWord::cellId] + 1);
+            const int32_t label = c < 0 ? 0 : cellRecord(table, c)[CellWord::cellId] + 1;
+            row_[static_cast<size_t>(x)] = static_cast<uint16_t>(label);
         }
         ok = TIFFWriteScanline(tif, row_.data(), static_cast<uint32_t>(y), 0) == 1;
     }

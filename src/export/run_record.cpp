@@ -71,7 +71,9 @@ void RunRecord::start(const std::string& version, int argc, char** argv, const R
     startTime_ = utcNow();
 }
 
-void RunRecord::addUnreadableFrame(int32_t frame, const std::string& why) { unreadableFrames_.emplace_back(frame, why); }
+void RunRecord::addUnreadableFrame(int32_t frame, const std::string& why) {
+    unreadableFrames_.emplace_back(frame, why);
+}
 
 void RunRecord::finish(RunEnding ending, int exitStatus) {
     if (ending_ != RunEnding::interrupted) ending_ = ending;

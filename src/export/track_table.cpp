@@ -35,7 +35,8 @@ const FrameEvents& TrackTable::recordFrame(const Workspace& ws, int32_t frame, c
     if (frame > 1) {
         for (int32_t k = 0; k < ws.linkCount; ++k) {
             const int32_t* e = linkEntry(slot, k);
-            if (e[LinkWord::linkState] == kLinkAccepted) pairs_.emplace_back(e[LinkWord::curIndex], e[LinkWord::prevIndex]);
+            if (e[LinkWord::linkState] == kLinkAccepted)
+                pairs_.emplace_back(e[LinkWord::curIndex], e[LinkWord::prevIndex]);
         }
     }
     std::sort(pairs_.begin(), pairs_.end());
@@ -73,7 +74,9 @@ const FrameEvents& TrackTable::recordFrame(const Workspace& ws, int32_t frame, c
         if (child >= idsBefore_) lineage_.emplace_back(cellRecord(ws.prevCellTable, p)[CellWord::cellId], child);
     }
     std::sort(lineage_.begin() + static_cast<std::ptrdiff_t>(lineageStart), lineage_.end(),
-              [](const auto& a, const auto& b) { return a.second != b.second ? a.second < b.second : a.first < b.first; });
+              [](const auto& a, const auto& b) {
+                  return a.second != b.second ? a.second < b.second : a.first < b.first;
+              });
 
     for (int32_t p = 0; p < prevCount; ++p) {
         const int32_t id = cellRecord(ws.prevCellTable, p)[CellWord::cellId];
@@ -101,7 +104,8 @@ void TrackTable::close(bool stoppedEarly) {
 }
 
 std::pair<size_t, size_t> TrackTable::parentRange(int32_t id) const {
-    const auto first = std::partition_point(lineage_.begin(), lineage_.end(), [id](const auto& l) { return l.second < id; });
+    const auto first =
+        std::partition_point(lineage_.begin(), lineage_.end(), [id](const auto& l) { return l.second < id; });
     const auto last = std::partition_point(first, lineage_.end(), [id](const auto& l) { return l.second <= id; });
     return {static_cast<size_t>(first - lineage_.begin()), static_cast<size_t>(last - lineage_.begin())};
 }

@@ -8,8 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "export/ctc_export.h"
 #include "run_fixture.h"
 #include "synthetic_series.h"
+#include "workspace_fixture.h"
 
 namespace vanto {
 namespace {
@@ -401,6 +403,26 @@ TEST(TrackExports, AFailedWriteIsOneErrorAndFailsTheRun) {
     EXPECT_EQ(record["ending"], "failed");
     EXPECT_EQ(record["exit_status"], 1);
     EXPECT_EQ(record["errors"].size(), 1u);
+}
+
+TEST(CtcMasks, LabelsUpTo65535AreWrittenAndLargerOnesEndTheMasks) {
+    TempDir dir;
+    auto ws = testing::makeWorkspace(4, 3);
+    std::fill_n(ws->frameLabels, 12, -1);
+    std::fill_n(ws->frameLabels + 4, 3, 0);
+    ws->finalCount = 1;
+    CtcExport ctc;
+    ctc.open(dir.path(), 1001, 4, 3);
+    std::string error;
+    cellRecord(ws->cellTable, 0)[CellWord::cellId] = 65534;
+    ASSERT_EQ(ctc.writeMask(*ws, 1, error), CtcExport::MaskResult::written) << error;
+    uint32_t w = 0, h = 0;
+    const auto mask = readMask(dir.file("mask0000.tif"), w, h);
+    EXPECT_EQ(mask, std::vector<uint16_t>({0, 0, 0, 0, 65535, 65535, 65535, 0, 0, 0, 0, 0}));
+    cellRecord(ws->cellTable, 0)[CellWord::cellId] = 65535;
+    EXPECT_EQ(ctc.writeMask(*ws, 2, error), CtcExport::MaskResult::labelsFull);
+    EXPECT_FALSE(std::filesystem::exists(dir.file("mask0001.tif")));
+    EXPECT_EQ(ctc.lastMaskFrame(), 1);
 }
 
 TEST(RunRecordFile, NamesTheUnreadableFramesAndIsWrittenWithoutTheNewOptions) {

@@ -69,6 +69,18 @@ public:
         std::printf("%-22s %10.3f\n", "frame total", sum / frames);
     }
 
+    // Milliseconds of the named stage over all frames, and of all stages.
+    double totalOf(const char* name) const {
+        double sum = 0;
+        for (const Stage& s : stages_) sum += std::strcmp(s.name, name) == 0 ? s.totalMs : 0;
+        return sum;
+    }
+    double total() const {
+        double sum = 0;
+        for (const Stage& s : stages_) sum += s.totalMs;
+        return sum;
+    }
+
 private:
     std::vector<Stage> stages_;
 };
@@ -191,5 +203,8 @@ int main(int argc, char** argv) {
     std::printf("mean cells per frame %.1f, mean links per frame %.1f\n", double(cells) / frames,
                 double(links) / frames);
     clock.print(frames);
+    const double exportsMs = clock.totalOf("track exports");
+    std::printf("track exports add %.1f %% to the rest of the frame pipeline\n",
+                100.0 * exportsMs / (clock.total() - exportsMs));
     return 0;
 }

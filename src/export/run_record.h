@@ -17,6 +17,7 @@ const char* runEndingName(RunEnding ending);
 class RunRecord {
 public:
     // Copies the command-line words and the effective configuration, and marks the start time.
+    // Every RunConfig field is listed under its option word (optionValues in run_record.cpp).
     void start(const std::string& version, int argc, char** argv, const RunConfig& config);
 
     void setMapping(const std::string& mapping) { mapping_ = mapping; }      // how gray values are mapped

@@ -56,8 +56,9 @@ const FrameEvents& TrackTable::recordFrame(const Workspace& ws, int32_t frame, c
         events_.smallCells += rec[CellWord::smallFlag] != 0;
         events_.sizeSum += size;
         if (id >= idsBefore_) {
-            // Fresh identities are handed out in final-index order, so they arrive in order.
-            tracks_.push_back(Track{frame, frame, 0, 0, 0, TrackFate::alive});
+            // Fresh identities are handed out one after the other, so this appends one track.
+            if (static_cast<size_t>(id) >= tracks_.size()) tracks_.resize(static_cast<size_t>(id) + 1);
+            tracks_[static_cast<size_t>(id)] = Track{frame, frame, 0, 0, 0, TrackFate::alive};
             ++events_.fresh;
             if (parentCount_[i] >= 2) ++events_.merges;
         }

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "compute/compute_device.h"
+#include "export/track_exports.h"
 #include "image/canvas.h"
 #include "image/frame_loader.h"
 #include "measure/frame_report.h"
@@ -68,6 +69,18 @@ public:
         std::printf("%-22s %10.3f\n", "frame total", sum / frames);
     }
 
+    // Milliseconds of the named stage over all frames, and of all stages.
+    double totalOf(const char* name) const {
+        double sum = 0;
+        for (const Stage& s : stages_) sum += std::strcmp(s.name, name) == 0 ? s.totalMs : 0;
+        return sum;
+    }
+    double total() const {
+        double sum = 0;
+        for (const Stage& s : stages_) sum += s.totalMs;
+        return sum;
+    }
+
 private:
     std::vector<Stage> stages_;
 };
@@ -117,6 +130,22 @@ int main(int argc, char** argv) {
     std::ofstream cellReport(dir / "_cell.csv"), averageReport(dir / "_average.csv");
     writeAverageReportHeader(averageReport);
     writeCellReportHeader(cellReport);
+    // The track outputs (-ctc and -tracks), timed as their own stage.
+    RunConfig exportConfig;
+    exportConfig.outputDir = dir.string();
+    exportConfig.ctcDir = (dir / "ctc").string();
+    exportConfig.writeTracks = true;
+    exportConfig.frameCount = frames;
+    exportConfig.frameWidth = params.width;
+    exportConfig.frameHeight = params.height;
+    TrackExports exports;
+    RunRecord record;
+    std::string exportError;
+    if (!TrackExports::checkOptions(exportConfig, exportError) ||
+        !exports.open(exportConfig, record, std::cerr, exportError)) {
+        std::cerr << exportError << "\n";
+        return 1;
+    }
 
     std::printf("series %d x %d, %d cells, %d frames, threshold %d, size %d\n", params.width, params.height,
                 params.cellCount, frames, threshold, smallCellArea);
@@ -160,10 +189,12 @@ int main(int argc, char** argv) {
             canvas.writeBmp((dir / "voronoi.bmp").c_str());
         });
         clock.time("reports", [&] { reportFrame(ws, j, startMark, cellReport, averageReport); });
+        clock.time("track exports", [&] { ok = exports.frame(ws, j, exportError); });
         cells += ws.finalCount;
         links += ws.linkCount;
         ws.exchangeFrames();
     }
+    clock.time("track exports", [&] { ok = exports.finish(false, exportError) && ok; });
     fs::remove_all(dir);
     if (!ok) {
         std::cerr << "the series stopped the run (limits or compute failure)\n";
@@ -172,5 +203,8 @@ int main(int argc, char** argv) {
     std::printf("mean cells per frame %.1f, mean links per frame %.1f\n", double(cells) / frames,
                 double(links) / frames);
     clock.print(frames);
+    const double exportsMs = clock.totalOf("track exports");
+    std::printf("track exports add %.1f %% to the rest of the frame pipeline\n",
+                100.0 * exportsMs / (clock.total() - exportsMs));
     return 0;
 }

@@ -28,6 +28,20 @@ TEST(CommandLine, DefaultsComeFromTheProgramPath) {
     EXPECT_FALSE(c.drawCalculation || c.drawIds || c.drawVoronoi);
 }
 
+TEST(CommandLine, TrackExportOptions) {
+    const RunConfig none = parse({"vanto"});
+    EXPECT_TRUE(none.ctcDir.empty());
+    EXPECT_FALSE(none.writeTracks);
+    EXPECT_EQ(none.pixelSize, 0.0);
+    EXPECT_EQ(none.frameInterval, 0.0);
+    const RunConfig c =
+        parse({"vanto", "-ctc", "res", "-tracks", "-pixel-size", "0.65", "-frame-interval", "2.5e1", "-pixel-size"});
+    EXPECT_EQ(c.ctcDir, "res");
+    EXPECT_TRUE(c.writeTracks);
+    EXPECT_EQ(c.pixelSize, 0.65);
+    EXPECT_EQ(c.frameInterval, 25.0);
+}
+
 TEST(CommandLine, EveryOptionSetsItsField) {
     const RunConfig c = parse({"vanto", "-x", "3", "-y", "-4", "-w", "640", "-h", "480", "-count", "12", "-size",
                                "50", "-threshold", "20", "-source", "f_%03d.png", "-output", "out", "-id", "-image",

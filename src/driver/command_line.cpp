@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 
 namespace vanto {
 
@@ -24,6 +25,9 @@ enum class Field {
     range,
     firstFrame,
     channel,
+    ctcDir,
+    pixelSize,
+    frameInterval,
 };
 
 struct Option {
@@ -55,6 +59,10 @@ constexpr Option kOptions[] = {
     {"--help", Field::none, &RunConfig::showHelp, nullptr},
     {"--version", Field::none, &RunConfig::showVersion, "         print the version"},
     {"-progress", Field::none, &RunConfig::showProgress, "         frames done, rate and time left on standard error"},
+    {"-ctc", Field::ctcDir, nullptr, "DIR      write Cell Tracking Challenge label images and res_track.txt into DIR"},
+    {"-tracks", Field::none, &RunConfig::writeTracks, "         write the track table _tracks.csv and the event table _events.csv"},
+    {"-pixel-size", Field::pixelSize, nullptr, "UM       micrometres per pixel: physical columns in the track outputs"},
+    {"-frame-interval", Field::frameInterval, nullptr, "MIN      minutes between frames: time columns in the track outputs"},
 };
 
 // strtoll's reading of a word: leading blanks, a sign, digits up to the first other character.
@@ -101,6 +109,13 @@ bool realValue(const char* word, double& value) {
     return end != word && *end == '\0' && std::isfinite(value);
 }
 
+// A calibration value; not a number (refused when the options are checked) unless the word is
+// a finite decimal number as a whole. The program never changes the C locale: the point is '.'.
+double calibration(const char* word) {
+    double value = 0;
+    return realValue(word, value) ? value : std::numeric_limits<double>::quiet_NaN();
+}
+
 std::string rewriteCarets(const char* word) {
     std::string pattern = word;
     for (size_t i = 0; i < pattern.size() && i < 256; ++i) {
@@ -142,6 +157,9 @@ void setValue(RunConfig& config, Field field, const char* option, const char* wo
         case Field::firstFrame: config.firstFrame = intValue(config, option, word); break;
         case Field::channel: config.channel = intValue(config, option, word); break;
         case Field::range:
+        case Field::ctcDir: config.ctcDir = word; break;
+        case Field::pixelSize: config.pixelSize = calibration(word); break;
+        case Field::frameInterval: config.frameInterval = calibration(word); break;
         case Field::none: break;
     }
 }

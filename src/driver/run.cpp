@@ -12,6 +12,8 @@
 #include "driver/frame_series.h"
 #include "driver/progress_log.h"
 #include "driver/progress_meter.h"
+#include "export/run_record.h"
+#include "export/track_exports.h"
 #include "image/canvas.h"
 #include "image/frame_loader.h"
 #include "measure/frame_report.h"
@@ -31,6 +33,7 @@ namespace {
 
 constexpr size_t kPathBufferBytes = 512;
 constexpr const char* kKernelFile = "kernel3.cl";
+constexpr const char* kVersion = "1.0.3.0";
 
 // kernel3.cl in the working directory, else beside the executable; empty when neither exists.
 std::string findKernelSource(const char* argv0) {
@@ -54,8 +57,10 @@ public:
     int execute() {
         Ending ending = startUp();
         if (ending == Ending::finished) ending = frameLoop();
+        if (recordStarted_) ending = finishExports(ending);
         tearDown();
-        return ending == Ending::finished || ending == Ending::answered ? 0 : 1;
+        const int status = ending == Ending::finished || ending == Ending::answered ? 0 : 1;
+        return recordStarted_ ? finishRecord(ending, status) : status;
     }
 
 private:
@@ -77,6 +82,7 @@ private:
         if (!formatPath("%s/_log.txt", dir) || !formatPath("%s/_average.csv", dir) || !formatPath("%s/_cell.csv", dir))
             return refuse("output paths in \"" + config_.outputDir + "\" do not fit in 511 characters");
         if (std::string why = series_.resolve(config_); !why.empty()) return refuse(why);
+        if (std::string why; !TrackExports::checkOptions(config_, why)) return refuse(why);
         if (config_.frameCount < 1) return true;
         if (config_.frameWidth < 1 || config_.frameHeight < 1)
             return refuse("the frame size " + std::to_string(config_.frameWidth) + " x " +
@@ -113,6 +119,15 @@ private:
                        " (" + std::to_string(config_.originX) + ", " + std::to_string(config_.originY) + ")");
         progress_.line("Threshold : " + std::to_string(config_.threshold));
         if (config_.hasRange) progress_.line(mappingLine(series_.mapping()));
+        record_.start(kVersion, argc_, argv_, config_);
+        record_.setMapping(std::string(config_.hasRange ? mappingLine(series_.mapping()) : "8-bit gray as stored") +
+                           (config_.invert ? ", inverted" : ""));
+        record_.setInputKind(series_.isStack() ? "TIFF stack" : "frame files");
+        if (std::string why; !record_.write(config_.outputDir + "/_run.json", why)) {
+            refuse(why);
+            return Ending::refused;
+        }
+        recordStarted_ = true;
 
         ws_ = std::make_unique<Workspace>();
         if (!ws_->reserve(config_.frameWidth, config_.frameHeight)) {
@@ -144,6 +159,7 @@ private:
         formatPath("%s/_cell.csv", dir);
         cellReport_.open(pathBuffer_, std::ios::out | std::ios::trunc);
         writeCellReportHeader(cellReport_);
+        if (std::string why; !exports_.open(config_, record_, errors_, why)) return outputFailed(why);
 
         progress_.line("--- Memory Prepared ---");
         progress_.line("");
@@ -158,10 +174,38 @@ private:
         return Ending::failed;
     }
 
+    Ending outputFailed(const std::string& why) {
+        errors_ << "vanto: " << why << '\n' << std::flush;
+        progress_.logOnly("--- " + why + " ---");
+        record_.addError(why);
+        return Ending::failed;
+    }
+
     // Either overflow stop: the message, then straight to teardown with status 0.
-    Ending overflow(const char* message) {
+    Ending overflow(const char* message, RunEnding ending) {
         progress_.line(message);
+        runEnding_ = ending;
         return Ending::finished;
+    }
+
+    // The track outputs are completed whatever stopped the run; a failed write fails it.
+    Ending finishExports(Ending ending) {
+        const bool stoppedEarly = ending != Ending::finished || runEnding_ != RunEnding::finished;
+        std::string why;
+        if (!exports_.finish(stoppedEarly, why) && ending == Ending::finished) return outputFailed(why);
+        return ending;
+    }
+
+    int finishRecord(Ending ending, int status) {
+        record_.finish(ending == Ending::refused  ? RunEnding::refused
+                       : ending == Ending::failed ? RunEnding::failed
+                                                  : runEnding_,
+                       status);
+        if (std::string why; !record_.write(config_.outputDir + "/_run.json", why)) {
+            errors_ << "vanto: " << why << '\n' << std::flush;
+            return 1;
+        }
+        return status;
     }
 
     Ending frameLoop() {
@@ -184,6 +228,7 @@ private:
                 progress_.console("Image Load Error");
                 if (load.status != LoadStatus::undecodable) progress_.console(load.detail);
                 series_.noteFailure(j, load, errors_);
+                record_.addUnreadableFrame(j, load.detail);
                 if (config_.strict) {
                     errors_ << "vanto: -strict: the run stops at frame " << j << '\n' << std::flush;
                     return Ending::failed;
@@ -191,13 +236,13 @@ private:
             }
 
             if (segmentFrame(ws, series_.segmentationPlane(canvas_.gray.data()), config_) >= kCellLimit)
-                return overflow("Cell Number Too Much ");
+                return overflow("Cell Number Too Much ", RunEnding::cellLimit);
 
             if (j > 1 && !device_->runAddTwo(ws.prevFrameLabels, ws.segLabels, ws.tables, ws.maskPlane, ws.workPlane))
                 return computeFailed();
             const TrackStatus track = trackFrame(ws, j, config_.smallCellArea);
-            if (track == TrackStatus::tooManyLinks) return overflow("Link Number Too Much ");
-            if (track == TrackStatus::tooManyCells) return overflow("Cell Number Too Much ");
+            if (track == TrackStatus::tooManyLinks) return overflow("Link Number Too Much ", RunEnding::linkLimit);
+            if (track == TrackStatus::tooManyCells) return overflow("Cell Number Too Much ", RunEnding::cellLimit);
 
             if (config_.drawCalculation) {
                 drawCalculationImage(canvas_, ws, j, config_.drawIds);
@@ -214,6 +259,8 @@ private:
             }
 
             reportFrame(ws, j, startMark, cellReport_, averageReport_);
+            if (std::string why; !exports_.frame(ws, j, why)) return outputFailed(why);
+            record_.setFramesAnalysed(j);
             ws.exchangeFrames();
 
             const std::string finished = "--- Analysis Finished in ";
@@ -251,6 +298,10 @@ private:
     std::unique_ptr<ComputeDevice> device_;
     std::ofstream averageReport_;
     std::ofstream cellReport_;
+    TrackExports exports_;
+    RunRecord record_;
+    RunEnding runEnding_ = RunEnding::finished;
+    bool recordStarted_ = false;
     char pathBuffer_[kPathBufferBytes] = {};
 };
 

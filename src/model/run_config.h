@@ -34,6 +34,12 @@ struct RunConfig {
     bool showVersion = false;    // --version
     std::vector<std::string> warnings;  // words the run goes on without (unknown, not a number)
     std::vector<std::string> errors;    // readings the run is refused for
+    // Track exports: CTC label images and lineage into ctcDir (empty = off), the track and
+    // event tables, and the calibration of their physical columns (0 = not given).
+    std::string ctcDir;
+    bool writeTracks = false;
+    double pixelSize = 0;      // micrometres per pixel
+    double frameInterval = 0;  // minutes between frames
 };
 
 }  // namespace vanto

@@ -1,0 +1,137 @@
+#include "export/ctc_export.h"
+
+#include <tiffio.h>
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <limits>
+
+#include "export/output_check.h"
+
+namespace vanto {
+
+namespace {
+
+// Keeps libtiff's first message of a file for the one error line, instead of printing it.
+int keepTiffMessage(TIFF*, void* userData, const char* module, const char* format, va_list args) {
+    char* message = static_cast<char*>(userData);
+    if (message[0] == '\0') {
+        const int n = std::snprintf(message, 64, "%s: ", module ? module : "libtiff");
+        if (n > 0 && n < 64) std::vsnprintf(message + n, 256 - static_cast<size_t>(n), format, args);
+    }
+    return 1;
+}
+
+int ignoreTiffWarning(TIFF*, void*, const char*, const char*, va_list) { return 1; }
+
+}  // namespace
+
+CtcExport::~CtcExport() {
+    if (options_) TIFFOpenOptionsFree(options_);
+}
+
+bool CtcExport::prepareFolder(const std::string& dir, std::string& error) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    if (dir.empty()) {
+        error = "-ctc needs a folder";
+        return false;
+    }
+    if (!fs::exists(dir, ec)) {
+        fs::create_directories(dir, ec);
+        if (ec) {
+            error = "cannot create the -ctc folder \"" + dir + "\": " + ec.message();
+            return false;
+        }
+        return true;
+    }
+    if (!fs::is_directory(dir, ec)) {
+        error = "-ctc \"" + dir + "\" is not a folder";
+        return false;
+    }
+    if (!fs::is_empty(dir, ec) || ec) {
+        error = "-ctc folder \"" + dir + "\" must be empty (or missing)";
+        return false;
+    }
+    return true;
+}
+
+void CtcExport::open(const std::string& dir, int32_t frameCount, int32_t width, int32_t height) {
+    dir_ = dir;
+    width_ = width;
+    height_ = height;
+    fourDigits_ = frameCount > 1000;
+    row_.assign(static_cast<size_t>(std::max(width, 1)), 0);
+    path_.assign(dir.size() + 32, '\0');
+    options_ = TIFFOpenOptionsAlloc();
+    TIFFOpenOptionsSetErrorHandlerExtR(options_, keepTiffMessage, tiffMessage_);
+    TIFFOpenOptionsSetWarningHandlerExtR(options_, ignoreTiffWarning, nullptr);
+}
+
+CtcExport::MaskResult CtcExport::writeMask(const Workspace& ws, int32_t frame, std::string& error) {
+    for (int32_t i = 0; i < ws.finalCount; ++i) {
+        if (cellRecord(ws.cellTable, i)[CellWord::cellId] >= std::numeric_limits<uint16_t>::max())
+            return MaskResult::labelsFull;
+    }
+    std::snprintf(path_.data(), path_.size(), fourDigits_ ? "%s/mask%04d.tif" : "%s/mask%03d.tif", dir_.c_str(),
+                  frame - 1);
+    tiffMessage_[0] = '\0';
+    auto fail = [&] {
+        error = "cannot write \"" + std::string(path_.data()) + "\"";
+        if (tiffMessage_[0] != '\0') error += std::string(": ") + tiffMessage_;
+        return MaskResult::failed;
+    };
+    TIFF* tif = TIFFOpenExt(path_.data(), "w", options_);
+    if (!tif) return fail();
+    bool ok = TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, static_cast<uint32_t>(width_)) &&
+              TIFFSetField(tif, TIFFTAG_IMAGELENGTH, static_cast<uint32_t>(height_)) &&
+              TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 16) && TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 1) &&
+              TIFFSetField(tif, TIFFTAG_SAMPLEFORMAT, SAMPLEFORMAT_UINT) &&
+              TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK) &&
+              TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG) &&
+              TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_ADOBE_DEFLATE) &&
+              TIFFSetField(tif, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL) &&
+              TIFFSetField(tif, TIFFTAG_ZIPQUALITY, 1) &&
+              TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(tif, 0));
+    const int32_t* labels = ws.frameLabels;
+    const int32_t* table = ws.cellTable;
+    for (int32_t y = 0; ok && y < height_; ++y) {
+        const int32_t* src = labels + static_cast<int64_t>(y) * width_;
+        for (int32_t x = 0; x < width_; ++x) {
+            const int32_t c = src[x];
+            const int32_t label = c < 0 ? 0 : cellRecord(table, c)[CellWord::cellId] + 1;
+            row_[static_cast<size_t>(x)] = static_cast<uint16_t>(label);
+        }
+        ok = TIFFWriteScanline(tif, row_.data(), static_cast<uint32_t>(y), 0) == 1;
+    }
+    ok = ok && TIFFFlush(tif) == 1;
+    TIFFClose(tif);
+    if (!ok) return fail();
+    lastMaskFrame_ = frame;
+    return MaskResult::written;
+}
+
+bool CtcExport::writeLineage(const TrackTable& table, std::string& error) {
+    const std::string path = dir_ + "/res_track.txt";
+    errno = 0;
+    std::ofstream out(path, std::ios::out | std::ios::trunc | std::ios::binary);
+    const auto& tracks = table.tracks();
+    for (size_t id = 0; id < tracks.size() && out; ++id) {
+        const Track& t = tracks[id];
+        if (t.firstFrame > lastMaskFrame_) break;  // later tracks begin later
+        const auto [first, last] = table.parentRange(static_cast<int32_t>(id));
+        const int32_t parent = last - first == 1 ? table.lineage()[first].first + 1 : 0;
+        out << id + 1 << ' ' << t.firstFrame - 1 << ' ' << std::min(t.lastFrame, lastMaskFrame_) - 1 << ' ' << parent
+            << '\n';
+    }
+    if (!out.is_open()) {
+        error = writeError(path);
+        return false;
+    }
+    return closeChecked(out, path, error);
+}
+
+}  // namespace vanto

@@ -1,0 +1,57 @@
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "export/track_table.h"
+#include "model/workspace.h"
+
+struct tiff;
+struct TIFFOpenOptions;
+
+namespace vanto {
+
+// Cell Tracking Challenge results: a 16-bit label image per frame and the lineage file
+// res_track.txt. A cell's label is its cellId + 1; frame j is mask index j - 1.
+class CtcExport {
+public:
+    enum class MaskResult { written, labelsFull, failed };
+
+    CtcExport() = default;
+    ~CtcExport();
+    CtcExport(const CtcExport&) = delete;
+    CtcExport& operator=(const CtcExport&) = delete;
+
+    // Creates dir (with its parents) when it is missing; a dir that exists must be an empty
+    // folder. False with error set otherwise.
+    static bool prepareFolder(const std::string& dir, std::string& error);
+
+    // Reserves the row and path buffers. Masks are named mask%03d.tif, or mask%04d.tif when
+    // frameCount exceeds 1,000.
+    void open(const std::string& dir, int32_t frameCount, int32_t width, int32_t height);
+
+    // Writes the mask of frame from ws.frameLabels and the cellIds of ws.cellTable
+    // (deflate-compressed rows). labelsFull, writing nothing, when a label would not fit in
+    // 16 bits: the masks then end with the previous frame. failed, with error set, when the
+    // file could not be written whole.
+    MaskResult writeMask(const Workspace& ws, int32_t frame, std::string& error);
+
+    // Writes res_track.txt, one "L B E P" line per track that begins by the last mask written,
+    // its end cut to that mask; P is the label of the track's only parent, else 0.
+    bool writeLineage(const TrackTable& table, std::string& error);
+
+    int32_t lastMaskFrame() const { return lastMaskFrame_; }
+
+private:
+    std::string dir_;
+    int32_t width_ = 0;
+    int32_t height_ = 0;
+    bool fourDigits_ = false;
+    int32_t lastMaskFrame_ = 0;
+    std::vector<uint16_t> row_;
+    std::vector<char> path_;
+    TIFFOpenOptions* options_ = nullptr;
+    char tiffMessage_[256] = {};
+};
+
+}  // namespace vanto

@@ -1,0 +1,52 @@
+#include "export/event_report.h"
+
+#include "export/output_check.h"
+
+namespace vanto {
+
+bool EventReport::open(const std::string& path, const RunConfig& config, std::string& error) {
+    path_ = path;
+    pixelSize_ = config.pixelSize;
+    frameInterval_ = config.frameInterval;
+    errno = 0;
+    out_.open(path, std::ios::out | std::ios::trunc | std::ios::binary);
+    if (!out_) {
+        error = writeError(path);
+        return false;
+    }
+    out_ << "frame,cells,small_cells,new,lost,splits,merges,continuing";
+    if (frameInterval_ > 0) out_ << ",time_min";
+    if (pixelSize_ > 0) out_ << ",mean_size_um2";
+    out_ << '\n';
+    if (out_.fail()) {
+        error = writeError(path);
+        return false;
+    }
+    return true;
+}
+
+bool EventReport::writeRow(const FrameEvents& e, std::string& error) {
+    line_.clear();
+    line_.field(int64_t{e.frame});
+    line_.field(int64_t{e.cells});
+    line_.field(int64_t{e.smallCells});
+    line_.field(int64_t{e.fresh});
+    line_.field(int64_t{e.lost});
+    line_.field(int64_t{e.splits});
+    line_.field(int64_t{e.merges});
+    line_.field(int64_t{e.continuing});
+    if (frameInterval_ > 0) line_.field((e.frame - 1) * frameInterval_, 4);
+    if (pixelSize_ > 0) {
+        if (e.cells > 0) line_.field(static_cast<double>(e.sizeSum) / e.cells * pixelSize_ * pixelSize_, 4);
+        else line_.empty();
+    }
+    errno = 0;
+    line_.writeTo(out_);
+    if (!out_.fail()) return true;
+    error = writeError(path_);
+    return false;
+}
+
+bool EventReport::close(std::string& error) { return closeChecked(out_, path_, error); }
+
+}  // namespace vanto

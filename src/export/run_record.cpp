@@ -1,0 +1,130 @@
+#include "export/run_record.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+
+#include "export/output_check.h"
+
+namespace vanto {
+
+namespace {
+
+// UTC, ISO 8601 with milliseconds.
+std::string utcNow() {
+    const auto now = std::chrono::system_clock::now();
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
+    std::tm parts{};
+    gmtime_r(&seconds, &parts);
+    char text[64];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", parts.tm_year + 1900, parts.tm_mon + 1,
+                  parts.tm_mday, parts.tm_hour, parts.tm_min, parts.tm_sec, static_cast<int>(ms));
+    return text;
+}
+
+// Every option by its command-line word, with the value the run uses.
+nlohmann::ordered_json optionValues(const RunConfig& c) {
+    nlohmann::ordered_json o;
+    o["-source"] = c.sourcePattern;
+    o["-output"] = c.outputDir;
+    o["-x"] = c.originX;
+    o["-y"] = c.originY;
+    o["-w"] = c.frameWidth;
+    o["-h"] = c.frameHeight;
+    o["-count"] = c.frameCount;
+    o["-size"] = c.smallCellArea;
+    o["-threshold"] = c.threshold;
+    o["-id"] = c.drawIds;
+    o["-image"] = c.drawCalculation;
+    o["-voronoi"] = c.drawVoronoi;
+    o["-ctc"] = c.ctcDir;
+    o["-tracks"] = c.writeTracks;
+    o["-pixel-size"] = c.pixelSize;
+    o["-frame-interval"] = c.frameInterval;
+    return o;
+}
+
+}  // namespace
+
+const char* runEndingName(RunEnding ending) {
+    switch (ending) {
+        case RunEnding::running: return "running";
+        case RunEnding::finished: return "finished";
+        case RunEnding::cellLimit: return "cell limit";
+        case RunEnding::linkLimit: return "link limit";
+        case RunEnding::interrupted: return "interrupted";
+        case RunEnding::failed: return "failed";
+        case RunEnding::refused: return "refused";
+    }
+    return "";
+}
+
+void RunRecord::start(const std::string& version, int argc, char** argv, const RunConfig& config) {
+    version_ = version;
+    commandLine_.assign(argv, argv + std::max(argc, 0));
+    config_ = config;
+    startTime_ = utcNow();
+}
+
+void RunRecord::addUnreadableFrame(int32_t frame, const std::string& why) {
+    unreadableFrames_.emplace_back(frame, why);
+}
+
+void RunRecord::finish(RunEnding ending, int exitStatus) {
+    if (ending_ != RunEnding::interrupted) ending_ = ending;
+    exitStatus_ = exitStatus;
+    endTime_ = utcNow();
+}
+
+std::string RunRecord::json() const {
+    nlohmann::ordered_json j;
+    j["program"] = "vanto";
+    j["version"] = version_;
+    j["command_line"] = commandLine_;
+    j["options"] = optionValues(config_);
+    j["mapping"] = mapping_;
+    j["input_kind"] = inputKind_;
+    j["threads"] = threads_;
+    j["start_time"] = startTime_;
+    j["end_time"] = endTime_.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(endTime_);
+    j["frames_analysed"] = framesAnalysed_;
+    nlohmann::ordered_json unreadable = nlohmann::ordered_json::array();
+    for (const auto& [frame, why] : unreadableFrames_) unreadable.push_back({{"frame", frame}, {"reason", why}});
+    j["unreadable_frames"] = unreadable;
+    j["ending"] = runEndingName(ending_);
+    j["exit_status"] = exitStatus_ < 0 ? nlohmann::ordered_json() : nlohmann::ordered_json(exitStatus_);
+    j["errors"] = errors_;
+    // Invalid UTF-8 in paths or words is replaced rather than refused.
+    return j.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
+}
+
+bool RunRecord::write(const std::string& path, std::string& error) const {
+    const std::string temporary = path + ".tmp";
+    const std::string text = json();
+    errno = 0;
+    std::ofstream out(temporary, std::ios::out | std::ios::trunc | std::ios::binary);
+    if (!out) {
+        error = writeError(temporary);
+        return false;
+    }
+    out.write(text.data(), static_cast<std::streamsize>(text.size()));
+    std::error_code ec;
+    if (!closeChecked(out, temporary, error)) {
+        std::filesystem::remove(temporary, ec);
+        return false;
+    }
+    std::filesystem::rename(temporary, path, ec);
+    if (ec) {
+        error = "cannot rename \"" + temporary + "\" to \"" + path + "\": " + ec.message();
+        std::filesystem::remove(temporary, ec);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace vanto

@@ -1,0 +1,58 @@
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "model/run_config.h"
+
+namespace vanto {
+
+// How a run ended, as the run record names it.
+enum class RunEnding { running, finished, cellLimit, linkLimit, interrupted, failed, refused };
+
+const char* runEndingName(RunEnding ending);
+
+// What "_run.json" says about one run. The driver fills it as the run goes; each stage that
+// knows something sets it through the setters. Written whole at the start and at the end.
+class RunRecord {
+public:
+    // Copies the command-line words and the effective configuration, and marks the start time.
+    // Every RunConfig field is listed under its option word (optionValues in run_record.cpp).
+    void start(const std::string& version, int argc, char** argv, const RunConfig& config);
+
+    void setMapping(const std::string& mapping) { mapping_ = mapping; }      // how gray values are mapped
+    void setInputKind(const std::string& kind) { inputKind_ = kind; }       // frame files, stacks, ...
+    void setThreads(int32_t threads) { threads_ = threads; }                 // worker threads in use
+    void setInterrupted() { ending_ = RunEnding::interrupted; }
+    void setFramesAnalysed(int32_t frames) { framesAnalysed_ = frames; }
+    void addUnreadableFrame(int32_t frame, const std::string& why);
+    void addError(const std::string& error) { errors_.push_back(error); }
+    // The ending and exit status; marks the end time. An interrupted run stays interrupted.
+    void finish(RunEnding ending, int exitStatus);
+
+    // The record as JSON text (two-space indentation, ending with a newline).
+    std::string json() const;
+
+    // Writes json() to path + ".tmp" and renames it onto path, so that path is always whole.
+    // False with error set when either step fails (the temporary file is then removed).
+    bool write(const std::string& path, std::string& error) const;
+
+    RunEnding ending() const { return ending_; }
+
+private:
+    std::string version_;
+    std::vector<std::string> commandLine_;
+    RunConfig config_;
+    std::string mapping_ = "none";
+    std::string inputKind_ = "frame files";
+    int32_t threads_ = 1;
+    std::string startTime_;
+    std::string endTime_;
+    int32_t framesAnalysed_ = 0;
+    std::vector<std::pair<int32_t, std::string>> unreadableFrames_;
+    std::vector<std::string> errors_;
+    RunEnding ending_ = RunEnding::running;
+    int exitStatus_ = -1;
+};
+
+}  // namespace vanto

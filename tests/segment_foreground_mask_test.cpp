@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <vector>
 
@@ -126,6 +127,48 @@ TEST(ForegroundMask, PocketReachingTheEdgeDiagonallyStaysBackground) {
                                 ((x == 4 || x == 5) && (y == 3 || y == 4));
             EXPECT_EQ(at(ws->maskPlane, *ws, x, y), bright ? 0 : 1) << x << "," << y;
         }
+    }
+}
+
+TEST(ForegroundMask, BackgroundIsExactlyWhatReachesTheEdge) {
+    // Random bright, shallow and deep pictures of many sizes, including 1-pixel-wide ones.
+    // Outcome checked against a plain search: a pixel stays background exactly when its class
+    // is background and an 8-connected background path leads from it to the frame edge.
+    std::mt19937 random(5);
+    for (int round = 0; round < 400; ++round) {
+        const int32_t w = 1 + random() % 12, h = 1 + random() % 12;
+        std::vector<std::string> rows(h, std::string(w, '#'));
+        for (auto& row : rows) {
+            for (char& c : row) c = "##.-"[random() % 4];
+        }
+        auto ws = maskOf(rows);
+        std::vector<int> reach(w * h, 0);  // background of class, reaching the edge
+        std::vector<int32_t> stack;
+        for (int32_t p = 0; p < w * h; ++p) {
+            const int32_t x = p % w, y = p / w;
+            const bool edge = x == 0 || y == 0 || x == w - 1 || y == h - 1;
+            const int32_t cls = ws->segLabels[p];
+            if (edge && (cls == 1 || cls == 10)) {
+                reach[p] = 1;
+                stack.push_back(p);
+            }
+        }
+        while (!stack.empty()) {
+            const int32_t p = stack.back();
+            stack.pop_back();
+            for (int32_t dy = -1; dy <= 1; ++dy) {
+                for (int32_t dx = -1; dx <= 1; ++dx) {
+                    const int32_t x = p % w + dx, y = p / w + dy;
+                    if (x < 0 || y < 0 || x >= w || y >= h) continue;
+                    const int32_t q = y * w + x, cls = ws->segLabels[q];
+                    if (!reach[q] && (cls == 1 || cls == 10)) {
+                        reach[q] = 1;
+                        stack.push_back(q);
+                    }
+                }
+            }
+        }
+        for (int32_t p = 0; p < w * h; ++p) ASSERT_EQ(ws->maskPlane[p], reach[p] ? 0 : 1) << "round " << round << " pixel " << p;
     }
 }
 

@@ -167,11 +167,11 @@ TEST(DepthMapAgainstLiteral, EveryFrameOfFewLevels) {
 
 TEST(DepthMapAgainstLiteral, RandomSmallFramesWithPlateaus) {
     std::mt19937 random(8);
-    for (int32_t w : {1, 2, 3, 4, 6, 9}) {
-        for (int32_t h : {1, 2, 3, 5, 8}) {
+    for (int32_t w : {1, 2, 4, 9}) {
+        for (int32_t h : {1, 3, 8}) {
             AgainstLiteral check(w, h);
             std::vector<uint8_t> gray(w * h);
-            for (int round = 0; round < 150; ++round) {
+            for (int round = 0; round < 400; ++round) {
                 // 2 to 5 levels anywhere in 0..255, so that plateaus and ties abound.
                 std::vector<uint8_t> levels(2 + random() % 4);
                 for (uint8_t& l : levels) l = static_cast<uint8_t>(random() % 256);

@@ -1,10 +1,17 @@
-// Per-stage timings of the whole frame pipeline on a generated series.
+// Per-stage timings of the whole frame pipeline on a generated series, the literal depth map
+// against the linear one, whole runs on 1 thread and on the default threads, and peak memory.
 // Usage: vanto_bench [--width W] [--height H] [--cells K] [--frames N] [--seed S]
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <unistd.h>
 #include <filesystem>
 #include <fstream>
@@ -17,6 +24,7 @@
 #include "export/track_exports.h"
 #include "image/canvas.h"
 #include "image/frame_loader.h"
+#include "literal_depth_map.h"
 #include "measure/frame_report.h"
 #include "measure/voronoi_image.h"
 #include "measure/voronoi_neighbours.h"
@@ -43,30 +51,43 @@ using namespace vanto;
 struct Stage {
     const char* name;
     double totalMs = 0;
+    double cpuMs = 0;
     int runs = 0;
 };
+
+// Processor time of the whole process (the compute runtime's threads included), which a
+// machine shared with other work disturbs less than the wall clock.
+double processCpuMs() {
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
+}
 
 class StageClock {
 public:
     template <typename F>
     void time(const char* name, F&& work) {
         const auto start = std::chrono::steady_clock::now();
+        const double cpuStart = processCpuMs();
         work();
+        const double cpu = processCpuMs() - cpuStart;
         const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
         auto it = std::find_if(stages_.begin(), stages_.end(), [&](const Stage& s) { return s.name == name; });
         if (it == stages_.end()) it = stages_.insert(stages_.end(), Stage{name});
         it->totalMs += ms;
+        it->cpuMs += cpu;
         ++it->runs;
     }
 
     void print(int frames) const {
-        double sum = 0;
-        std::printf("%-22s %10s %8s\n", "stage", "ms/frame", "runs");
+        double sum = 0, cpuSum = 0;
+        std::printf("%-22s %10s %10s %8s\n", "stage", "ms/frame", "cpu ms", "runs");
         for (const Stage& s : stages_) {
-            std::printf("%-22s %10.3f %8d\n", s.name, s.totalMs / frames, s.runs);
+            std::printf("%-22s %10.3f %10.3f %8d\n", s.name, s.totalMs / frames, s.cpuMs / frames, s.runs);
             sum += s.totalMs;
+            cpuSum += s.cpuMs;
         }
-        std::printf("%-22s %10.3f\n", "frame total", sum / frames);
+        std::printf("%-22s %10.3f %10.3f\n", "frame total", sum / frames, cpuSum / frames);
     }
 
     // Milliseconds of the named stage over all frames, and of all stages.
@@ -84,6 +105,42 @@ public:
 private:
     std::vector<Stage> stages_;
 };
+
+// Milliseconds per frame of a whole run of the program (the built vanto beside this benchmark)
+// on the series; stdout and stderr go to files in out.
+double wholeRunMs(const std::string& program, const std::string& pattern, const SeriesParams& params, int frames,
+                  int32_t threshold, int32_t smallCellArea, const std::string& out, const char* threads) {
+    std::filesystem::create_directories(out);
+    std::vector<std::string> words = {program,      "-source",      pattern,
+                                      "-w",         std::to_string(params.width),
+                                      "-h",         std::to_string(params.height),
+                                      "-count",     std::to_string(frames),
+                                      "-threshold", std::to_string(threshold),
+                                      "-size",      std::to_string(smallCellArea),
+                                      "-output",    out};
+    if (threads != nullptr) {
+        words.push_back("-threads");
+        words.push_back(threads);
+    }
+    std::vector<char*> argv;
+    for (std::string& w : words) argv.push_back(w.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, (out + "/console.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, (out + "/errors.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const auto start = std::chrono::steady_clock::now();
+    pid_t child = 0;
+    int status = -1;
+    if (posix_spawn(&child, program.c_str(), &actions, nullptr, argv.data(), environ) == 0) waitpid(child, &status, 0);
+    const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    posix_spawn_file_actions_destroy(&actions);
+    if (status != 0) {
+        std::cerr << "whole run of " << program << " failed (see " << out << ")\n";
+        return -1;
+    }
+    return ms / frames;
+}
 
 int argument(int argc, char** argv, const char* name, int fallback) {
     for (int i = 1; i + 1 < argc; ++i)
@@ -150,6 +207,9 @@ int main(int argc, char** argv) {
     std::printf("series %d x %d, %d cells, %d frames, threshold %d, size %d\n", params.width, params.height,
                 params.cellCount, frames, threshold, smallCellArea);
     StageClock clock;
+    LiteralDepthMap literal;
+    std::vector<int32_t> literalDepth(pixels.size());
+    double literalMs = 0, linearMs = 0;
     bool ok = true;
     int cells = 0, links = 0;
     for (int32_t j = 1; j <= frames && ok; ++j) {
@@ -160,6 +220,21 @@ int main(int argc, char** argv) {
         const std::string path = (dir / ("f_" + std::to_string(j) + ".png")).string();
         clock.time("load", [&] { loadFrame(canvas, path.c_str(), 0, 0); });
         clock.time("depth map", [&] { computeDepthMap(ws, canvas.gray.data()); });
+        {
+            // Both depth maps once more, outside the stage figures, for their ratio.
+            const auto t0 = std::chrono::steady_clock::now();
+            literal.compute(ws.tables, canvas.gray.data(), params.width, params.height, literalDepth.data());
+            const auto t1 = std::chrono::steady_clock::now();
+            computeDepthMap(ws, canvas.gray.data());
+            const auto t2 = std::chrono::steady_clock::now();
+            literalMs += std::chrono::duration<double, std::milli>(t1 - t0).count();
+            linearMs += std::chrono::duration<double, std::milli>(t2 - t1).count();
+            if (!std::equal(literalDepth.begin(), literalDepth.end(), ws.depthPlane)) {
+                std::cerr << "frame " << j << ": the linear depth map differs from the literal one\n";
+                ok = false;
+                break;
+            }
+        }
         clock.time("foreground mask", [&] { buildForegroundMask(ws, threshold); });
         clock.time("neck cut", [&] { cutNecksAndLabel(ws); });
         clock.time("region completion", [&] { completeRegions(ws); });
@@ -195,8 +270,8 @@ int main(int argc, char** argv) {
         ws.exchangeFrames();
     }
     clock.time("track exports", [&] { ok = exports.finish(false, exportError) && ok; });
-    fs::remove_all(dir);
     if (!ok) {
+        fs::remove_all(dir);
         std::cerr << "the series stopped the run (limits or compute failure)\n";
         return 1;
     }
@@ -206,5 +281,25 @@ int main(int argc, char** argv) {
     const double exportsMs = clock.totalOf("track exports");
     std::printf("track exports add %.1f %% to the rest of the frame pipeline\n",
                 100.0 * exportsMs / (clock.total() - exportsMs));
+    std::printf("\ndepth map: literal sort-and-sweep %.3f ms/frame, linear %.3f ms/frame, ratio %.1f\n",
+                literalMs / frames, linearMs / frames, literalMs / std::max(linearMs, 1e-9));
+
+    // Whole runs of the program (reports and log, no bitmaps). Until -threads is understood it
+    // is an unknown word that the run ignores.
+    const std::string pattern = (dir / "f_%d.png").string();
+    const std::string program = (exe.parent_path() / "vanto").string();
+    const double oneThread = wholeRunMs(program, pattern, params, frames, threshold, smallCellArea,
+                                        (dir / "run1").string(), "1");
+    const double defaultThreads = wholeRunMs(program, pattern, params, frames, threshold, smallCellArea,
+                                             (dir / "rund").string(), nullptr);
+    std::printf("whole run: 1 thread %.3f ms/frame, default threads %.3f ms/frame (%.2f x)\n", oneThread,
+                defaultThreads, defaultThreads / oneThread);
+    fs::remove_all(dir);
+
+    rusage usage{};
+    getrusage(RUSAGE_CHILDREN, &usage);
+    std::printf("peak memory of a whole run %.1f MiB (largest resident set)\n", usage.ru_maxrss / 1024.0);
+    getrusage(RUSAGE_SELF, &usage);
+    std::printf("peak memory of this benchmark %.1f MiB\n", usage.ru_maxrss / 1024.0);
     return 0;
 }

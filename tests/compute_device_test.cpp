@@ -374,6 +374,35 @@ TEST(ComputeAddOne, DeviceMatchesHostOnRandomTablesOfOddSizes) {
     }
 }
 
+TEST(ComputeAddOne, LatticeCentresTieOnEveryBisectorAcrossGroupEdges) {
+    // Centres on even lattices (some repeated, some outside the frame) put whole rows and
+    // columns of pixels at equal distances from two or four centres, across the edges of the
+    // device's square groups and the partial groups at the frame's right and bottom.
+    std::mt19937 rng(11);
+    for (const Frame f : {Frame{50, 37}, Frame{97, 65}, Frame{16, 16}, Frame{17, 1}}) {
+        for (int32_t spacing : {2, 6, 16}) {
+            std::vector<int32_t> table = emptyTable();
+            int32_t k = 0;
+            for (int32_t y = -spacing; y < f.height + spacing && k < 1500; y += spacing) {
+                for (int32_t x = -spacing; x < f.width + spacing && k < 1500; x += spacing) {
+                    setCell(table, k++, x, y);
+                    if (rng() % 5 == 0) setCell(table, k++, x, y);  // an equal centre at a higher index
+                }
+            }
+            // Shuffled record order: the lowest index must win whatever the order in space.
+            for (int32_t i = k - 1; i > 0; --i) {
+                const int32_t j = static_cast<int32_t>(rng() % (i + 1));
+                for (int32_t word = 0; word < kCellWords; ++word) {
+                    std::swap(table[i * kCellWords + word], table[j * kCellWords + word]);
+                }
+            }
+            setEndMarker(table, k);
+            const auto maps = runAddOneBoth(f, table);
+            EXPECT_EQ(maps.second, maps.first) << f.width << " x " << f.height << ", spacing " << spacing;
+        }
+    }
+}
+
 TEST(ComputeAddOne, RepeatedRunsKeepNothingBetweenRuns) {
     const Frame f{33, 17};
     std::vector<int32_t> table = emptyTable();

@@ -84,6 +84,12 @@ TEST(CanvasDraw, CreateClearsGrayAndRenderGrayCopiesIt) {
     EXPECT_EQ(c.rgb[17], 10);
     c.renderGray();
     EXPECT_EQ(rgbOf(c, 2, 0), (std::array<uint8_t, 3>{3, 3, 3})) << "a new drawing starts from the gray frame";
+    // A new frame's gray, even one differing in a single byte, is painted afresh.
+    c.gray[5] = 9;
+    c.setPixel(0, 0, 10, 20, 30);
+    c.renderGray();
+    EXPECT_EQ(rgbOf(c, 2, 1), (std::array<uint8_t, 3>{9, 9, 9}));
+    EXPECT_EQ(rgbOf(c, 0, 0), (std::array<uint8_t, 3>{1, 1, 1}));
 }
 
 TEST(CanvasDraw, NumberZeroOrNegativeDrawsNothing) {

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "segment/foreground_mask.h"
@@ -125,6 +127,51 @@ TEST(ForegroundMask, PocketReachingTheEdgeDiagonallyStaysBackground) {
             const bool bright = (x == 1 && y == 0) || (x == 2 && y == 1) || (x == 3 && y == 2) ||
                                 ((x == 4 || x == 5) && (y == 3 || y == 4));
             EXPECT_EQ(at(ws->maskPlane, *ws, x, y), bright ? 0 : 1) << x << "," << y;
+        }
+    }
+}
+
+TEST(ForegroundMask, BackgroundIsExactlyWhatReachesTheEdge) {
+    // Random bright, shallow and deep pictures of several sizes, including 1-pixel-wide ones,
+    // one workspace per size. Outcome checked against a plain search: a pixel stays
+    // background exactly when its class is background and an 8-connected background path
+    // leads from it to the frame edge.
+    std::mt19937 random(5);
+    for (const auto& [w, h] : {std::pair{1, 1}, std::pair{1, 7}, std::pair{9, 1}, std::pair{2, 3}, std::pair{5, 5},
+                               std::pair{12, 9}}) {
+        auto ws = testing::makeWorkspace(w, h);
+        for (int round = 0; round < 80; ++round) {
+            for (int32_t p = 0; p < w * h; ++p) ws->depthPlane[p] = std::vector<int32_t>{50, 50, 0, -5}[random() % 4];
+            buildForegroundMask(*ws, kThreshold);
+            std::vector<int> reach(w * h, 0);  // background of class, reaching the edge
+            std::vector<int32_t> stack;
+            for (int32_t p = 0; p < w * h; ++p) {
+                const int32_t x = p % w, y = p / w;
+                const bool edge = x == 0 || y == 0 || x == w - 1 || y == h - 1;
+                const int32_t cls = ws->segLabels[p];
+                if (edge && (cls == 1 || cls == 10)) {
+                    reach[p] = 1;
+                    stack.push_back(p);
+                }
+            }
+            while (!stack.empty()) {
+                const int32_t p = stack.back();
+                stack.pop_back();
+                for (int32_t dy = -1; dy <= 1; ++dy) {
+                    for (int32_t dx = -1; dx <= 1; ++dx) {
+                        const int32_t x = p % w + dx, y = p / w + dy;
+                        if (x < 0 || y < 0 || x >= w || y >= h) continue;
+                        const int32_t q = y * w + x, cls = ws->segLabels[q];
+                        if (!reach[q] && (cls == 1 || cls == 10)) {
+                            reach[q] = 1;
+                            stack.push_back(q);
+                        }
+                    }
+                }
+            }
+            for (int32_t p = 0; p < w * h; ++p) {
+                ASSERT_EQ(ws->maskPlane[p], reach[p] ? 0 : 1) << w << " x " << h << ", round " << round << ", pixel " << p;
+            }
         }
     }
 }

@@ -35,6 +35,7 @@ constexpr size_t kOffsetTableBytes = sizeof(int8_t) * kWindowOffsets;
 // The kernels index pixels in 32 bits and keep squared distances exact for sides below 2^16.
 constexpr int32_t kMaxSide = 65535;
 constexpr int64_t kMaxPixels = std::numeric_limits<int32_t>::max();
+constexpr size_t kAddOneGroupSide = 16;
 
 // Closes a FILE at scope end.
 struct FileCloser {
@@ -86,11 +87,16 @@ struct ComputeDevice::Handles {
     cl_kernel kernelAddOne = nullptr;
     cl_kernel kernelAddTwo = nullptr;
     size_t globalSize[2] = {0, 0};
+    // addone runs in square groups: its groups prune the centres by their pixel rectangle, and
+    // a square has the smallest reach for its area. The range is rounded up to whole groups;
+    // the kernel writes only the pixels inside the frame.
+    size_t addOneLocal[2] = {1, 1};
+    size_t addOneGlobal[2] = {0, 0};
 
     // One synchronous kernel run: fresh queue, blocking uploads, the 2-D range, blocking
     // read-backs, finish. The queue is released on every path.
-    std::string run(cl_kernel kernel, const Transfer* uploads, int uploadCount, const Transfer* readBacks,
-                    int readBackCount) {
+    std::string run(cl_kernel kernel, const size_t* global, const size_t* local, const Transfer* uploads,
+                    int uploadCount, const Transfer* readBacks, int readBackCount) {
         cl_int status = CL_SUCCESS;
         QueuePtr queue(clCreateCommandQueue(context, device, 0, &status));
         if (status != CL_SUCCESS) return failure("clCreateCommandQueue", status);
@@ -100,7 +106,7 @@ struct ComputeDevice::Handles {
                                           0, nullptr, nullptr);
             if (status != CL_SUCCESS) return failure(onBuffer("clEnqueueWriteBuffer", t.buffer), status);
         }
-        status = clEnqueueNDRangeKernel(queue.get(), kernel, 2, nullptr, globalSize, nullptr, 0, nullptr, nullptr);
+        status = clEnqueueNDRangeKernel(queue.get(), kernel, 2, nullptr, global, local, 0, nullptr, nullptr);
         if (status != CL_SUCCESS) return failure("clEnqueueNDRangeKernel", status);
         for (int i = 0; i < readBackCount; ++i) {
             const Transfer& t = readBacks[i];
@@ -236,6 +242,21 @@ bool ComputeDevice::open(const std::string& kernelPath, int32_t width, int32_t h
 
     h->globalSize[0] = static_cast<size_t>(width);
     h->globalSize[1] = static_cast<size_t>(height);
+
+    // The largest square of side 16, 8, 4, 2 or 1 that the device runs addone in.
+    size_t groupLimit = 1;
+    status = clGetKernelWorkGroupInfo(h->kernelAddOne, h->device, CL_KERNEL_WORK_GROUP_SIZE, sizeof groupLimit,
+                                      &groupLimit, nullptr);
+    if (status != CL_SUCCESS) return fail("clGetKernelWorkGroupInfo(addone)", status);
+    size_t itemLimit[3] = {1, 1, 1};
+    status = clGetDeviceInfo(h->device, CL_DEVICE_MAX_WORK_ITEM_SIZES, sizeof itemLimit, itemLimit, nullptr);
+    if (status != CL_SUCCESS) return fail("clGetDeviceInfo(CL_DEVICE_MAX_WORK_ITEM_SIZES)", status);
+    size_t side = kAddOneGroupSide;
+    while (side > 1 && (side * side > groupLimit || side > itemLimit[0] || side > itemLimit[1])) side /= 2;
+    for (int d = 0; d < 2; ++d) {
+        h->addOneLocal[d] = side;
+        h->addOneGlobal[d] = (h->globalSize[d] + side - 1) / side * side;
+    }
     h_ = std::move(h);
     return true;
 }
@@ -251,7 +272,7 @@ bool ComputeDevice::runAddTwo(const int32_t* prevLabels, const int32_t* curLabel
                                 {devOffsetDx, tables.offsetDx, nullptr},
                                 {devOffsetDy, tables.offsetDy, nullptr}};
     const Transfer readBacks[] = {{devOutA, nullptr, outA}, {devOutB, nullptr, outB}};
-    error_ = h_->run(h_->kernelAddTwo, uploads, 4, readBacks, 2);
+    error_ = h_->run(h_->kernelAddTwo, h_->globalSize, nullptr, uploads, 4, readBacks, 2);
     if (!error_.empty()) error_ = "addtwo: " + error_;
     return error_.empty();
 }
@@ -263,7 +284,7 @@ bool ComputeDevice::runAddOne(const int32_t* cellTable, int32_t* outNearest) {
     }
     const Transfer uploads[] = {{devCellTable, cellTable, nullptr}};
     const Transfer readBacks[] = {{devOutA, nullptr, outNearest}};
-    error_ = h_->run(h_->kernelAddOne, uploads, 1, readBacks, 1);
+    error_ = h_->run(h_->kernelAddOne, h_->addOneGlobal, h_->addOneLocal, uploads, 1, readBacks, 1);
     if (!error_.empty()) error_ = "addone: " + error_;
     return error_.empty();
 }

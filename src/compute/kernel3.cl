@@ -1,6 +1,6 @@
-// Per-pixel searches of the analyser. Work item (x, y) computes pixel y * width + x; the
-// host never gives a local size, so every work item of a group lies inside the frame (the
-// guards only keep stray items from writing).
+// Per-pixel searches of the analyser. Work item (x, y) computes pixel y * width + x. addtwo
+// runs on exactly the frame; addone runs in square groups over a range rounded up to whole
+// groups, so its items outside the frame take part in the group's work but write nothing.
 
 // Record layout shared with the host: 20 words per cell record, 2,000 records per table.
 #define CELL_WORDS 20

@@ -1,5 +1,6 @@
 #include "image/canvas.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 
@@ -43,20 +44,37 @@ void Canvas::createCanvas(int32_t w, int32_t h) {
     const size_t pixels = w > 0 && h > 0 ? static_cast<size_t>(w) * static_cast<size_t>(h) : 0;
     gray.assign(pixels, 0);
     rgb.resize(3 * pixels);
+    paintedGray_.assign(pixels, 0);
+    paintedRgb_.assign(3 * pixels, 0);
+    painted_ = false;
 }
 
 void Canvas::destroyCanvas() {
     gray = {};
     rgb = {};
+    paintedGray_ = {};
+    paintedRgb_ = {};
+    painted_ = false;
 }
 
 void Canvas::renderGray() {
+    const bool sameSize = paintedGray_.size() == gray.size() && paintedRgb_.size() == rgb.size();
+    if (painted_ && sameSize && paintedGray_ == gray) {
+        std::copy(paintedRgb_.begin(), paintedRgb_.end(), rgb.begin());
+        return;
+    }
     for (int32_t y = 0; y < height; ++y) {
         const uint8_t* src = &gray[static_cast<size_t>(y) * width];
         uint8_t* dst = rgbAt(0, y);
         for (int32_t x = 0; x < width; ++x) {
             dst[3 * x] = dst[3 * x + 1] = dst[3 * x + 2] = src[x];
         }
+    }
+    // Kept only when createCanvas sized the copies: a canvas resized by hand paints every time.
+    painted_ = sameSize;
+    if (painted_) {
+        std::copy(gray.begin(), gray.end(), paintedGray_.begin());
+        std::copy(rgb.begin(), rgb.end(), paintedRgb_.begin());
     }
 }
 

@@ -14,6 +14,9 @@ public:
     void createCanvas(int32_t w, int32_t h);
     void destroyCanvas();
 
+    // Paints the gray frame into the raster. The painted raster is kept with the gray it was
+    // painted from, so a second call for the same gray (the Voronoi image after the calculation
+    // image) copies it instead of painting again.
     void renderGray();
     void setPixel(int32_t x, int32_t y, uint8_t r, uint8_t g, uint8_t b);
     // 1,001 samples from (x0, y0) to (x1, y1), each distinct pixel blended once with an
@@ -34,6 +37,11 @@ public:
     int32_t height = 0;
     std::vector<uint8_t> gray;
     std::vector<uint8_t> rgb;
+
+private:
+    std::vector<uint8_t> paintedGray_;  // the gray the kept raster was painted from
+    std::vector<uint8_t> paintedRgb_;
+    bool painted_ = false;
 };
 
 }  // namespace vanto

@@ -15,23 +15,25 @@ void countVoronoiNeighbours(Workspace& ws) {
     const int32_t h = ws.height;
     const int32_t* map = ws.nearestCellMap;
     const int neighbours = ws.tables.discCount[1];
-    for (int64_t p = 0; p < ws.pixelCount; ++p) {
-        const int32_t a = map[p];
-        // Only indices of the frame's records are counted or paired.
-        if (a < 0 || a >= n) continue;
-        ++cellRecord(ws.cellTable, a)[CellWord::voronoiArea];
-        const auto x = static_cast<int32_t>(p % w);
-        const auto y = static_cast<int32_t>(p / w);
-        for (int k = 1; k < neighbours; ++k) {
-            const int32_t nx = x + ws.tables.offsetDx[k];
-            const int32_t ny = y + ws.tables.offsetDy[k];
-            if (nx < 0 || ny < 0 || nx >= w || ny >= h) continue;
-            const int32_t b = map[static_cast<int64_t>(ny) * w + nx];
-            if (b == a || b < 0 || b >= n) continue;
-            const int32_t key = std::max(a, b) * n + std::min(a, b);
-            if (ws.pairMatrix[key] == 1) continue;
-            ws.pairMatrix[key] = 1;
-            ws.voronoiPairs[ws.voronoiPairCount++] = key;
+    // Pixels in raster order, as (x, y) and index together: no division per pixel.
+    for (int32_t y = 0; y < h; ++y) {
+        for (int32_t x = 0; x < w; ++x) {
+            const int64_t p = static_cast<int64_t>(y) * w + x;
+            const int32_t a = map[p];
+            // Only indices of the frame's records are counted or paired.
+            if (a < 0 || a >= n) continue;
+            ++cellRecord(ws.cellTable, a)[CellWord::voronoiArea];
+            for (int k = 1; k < neighbours; ++k) {
+                const int32_t nx = x + ws.tables.offsetDx[k];
+                const int32_t ny = y + ws.tables.offsetDy[k];
+                if (nx < 0 || ny < 0 || nx >= w || ny >= h) continue;
+                const int32_t b = map[static_cast<int64_t>(ny) * w + nx];
+                if (b == a || b < 0 || b >= n) continue;
+                const int32_t key = std::max(a, b) * n + std::min(a, b);
+                if (ws.pairMatrix[key] == 1) continue;
+                ws.pairMatrix[key] = 1;
+                ws.voronoiPairs[ws.voronoiPairCount++] = key;
+            }
         }
     }
 }

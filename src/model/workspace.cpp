@@ -21,12 +21,11 @@ bool Workspace::reserve(int32_t frameWidth, int32_t frameHeight) {
     pixelCount = w * h;  // at most 2^62: fits
     const int64_t n = pixelCount;
     scratchCapacity = std::max(kMinScratchInts, n);
-    const int64_t sortItems = std::max<int64_t>({n, kLinkLimit, kWindowOffsets});
+    const int64_t sortItems = std::max<int64_t>(kLinkLimit, kWindowOffsets);
     sortStackRanges = sortItems / 2 + 2;
 
     // Reserved in this order; each request is counted even when an earlier one failed.
     std::pair<int32_t**, int64_t> plan[] = {
-        {&pixelOrder, n},
         {&workPlane, n},
         {&maskPlane, n},
         {&segLabels, n},

@@ -36,7 +36,6 @@ public:
     int64_t pixelCount = 0;
 
     // Planes.
-    int32_t* pixelOrder = nullptr;
     int32_t* workPlane = nullptr;
     int32_t* maskPlane = nullptr;
     int32_t* segLabels = nullptr;

@@ -1,81 +1,72 @@
 #include "segment/depth_map.h"
 
 #include <algorithm>
-#include <numeric>
-
-#include "segment/index_sort.h"
-#include "segment/offset_steps.h"
+#include <cstring>
 
 namespace vanto {
 
 namespace {
 
-// Root of region l. Path halving keeps every link pointing to a smaller id and leaves every
-// root where it was, so it changes no result.
-inline int32_t findRoot(int32_t* parent, int32_t l) {
-    while (parent[l] != l) {
-        const int32_t up = parent[parent[l]];
-        parent[l] = up;
-        l = up;
+constexpr uint8_t kQueued = 1;
+
+// level = the spill level of every pixel for the gray v(p) = gray[p] (Dark) or 255 - gray[p]
+// (!Dark), by reconstruction from the border: border pixels drain where they stand, an inner
+// pixel at max(v, lowest neighbour level). One forward and one backward raster pass settle
+// most pixels; pixels that may still lower a neighbour go through a FIFO until nothing
+// changes. queued marks the pixels in the queue, so it never holds more than w * h entries.
+template <bool Dark>
+void spillLevels(const uint8_t* gray, int32_t w, int32_t h, uint8_t* level, uint8_t* queued, int32_t* queue) {
+    auto v = [gray](int32_t p) -> uint8_t { return Dark ? gray[p] : static_cast<uint8_t>(255 - gray[p]); };
+    const int32_t n = w * h;
+    for (int32_t p = 0; p < n; ++p) level[p] = v(p);
+    if (w < 3 || h < 3) return;  // every pixel lies on the border
+    for (int32_t y = 1; y < h - 1; ++y) std::fill(level + y * w + 1, level + y * w + w - 1, uint8_t{255});
+
+    for (int32_t y = 1; y < h - 1; ++y) {
+        for (int32_t p = y * w + 1, e = y * w + w - 1; p < e; ++p) {
+            const uint8_t m = std::min({level[p], level[p - 1], level[p - w]});
+            level[p] = std::max(v(p), m);
+        }
     }
-    return l;
-}
-
-// One sweep over pixelOrder, ascending or descending. frameLabels: the region a pixel joined
-// (-1 unvisited); workPlane: parent per region id; maskPlane: -1 while a region is open, else
-// its closing pixel. A pixel whose open neighbouring regions meet neither the frame border nor
-// a closed region merges them into the smallest id; otherwise it closes them all.
-void sweep(Workspace& ws, bool ascending) {
-    const int32_t w = ws.width;
-    const int32_t h = ws.height;
-    const int32_t n = static_cast<int32_t>(ws.pixelCount);
-    const int32_t* order = ws.pixelOrder;
-    int32_t* labels = ws.frameLabels;
-    int32_t* parent = ws.workPlane;
-    int32_t* closing = ws.maskPlane;
-    const NeighbourhoodTables& t = ws.tables;
-    int32_t delta[kFourNeighbours + 1];
-    for (int k = 1; k <= kFourNeighbours; ++k) delta[k] = t.offsetDy[k] * w + t.offsetDx[k];
-
-    int32_t regionCount = 0;
-    for (int32_t i = 0; i < n; ++i) {
-        const int32_t p = order[ascending ? i : n - 1 - i];
-        const int32_t y = p / w;
-        const int32_t x = p - y * w;
-        bool touched = false;
-        int32_t best = -1;
-        int32_t slot[kFourNeighbours + 1];
-        for (int k = 1; k <= kFourNeighbours; ++k) {
-            slot[k] = -1;
-            if (!inFrame(x + t.offsetDx[k], y + t.offsetDy[k], w, h)) {
-                touched = true;
-                continue;
-            }
-            const int32_t l = labels[p + delta[k]];
-            if (l == -1) continue;
-            const int32_t r = findRoot(parent, l);
-            slot[k] = r;
-            if (closing[r] == -1) {
-                if (best == -1 || r < best) best = r;
-            } else {
-                touched = true;
+    std::memset(queued, 0, static_cast<size_t>(n));
+    int32_t tail = 0;
+    for (int32_t y = h - 2; y >= 1; --y) {
+        for (int32_t p = y * w + w - 2, e = y * w; p > e; --p) {
+            const uint8_t m = std::min({level[p], level[p + 1], level[p + w]});
+            const uint8_t l = std::max(v(p), m);
+            level[p] = l;
+            // A neighbour already passed by both sweeps may still sit above l.
+            const int32_t q1 = p + 1, q2 = p + w;
+            if ((level[q1] > l && level[q1] > v(q1)) || (level[q2] > l && level[q2] > v(q2))) {
+                queue[tail++] = p;
+                queued[p] = kQueued;
             }
         }
-        if (best == -1) {
-            const int32_t id = regionCount++;
-            labels[p] = id;
-            parent[id] = id;
-            closing[id] = touched ? p : -1;
-            continue;
-        }
-        labels[p] = best;
-        for (int k = 1; k <= kFourNeighbours; ++k) {
-            const int32_t r = slot[k];
-            if (r == -1) continue;
-            if (touched) {
-                if (closing[r] == -1) closing[r] = p;
-            } else {
-                parent[r] = best;
+    }
+
+    // Circular FIFO over at most n entries. Border pixels never change and are never queued,
+    // so every queued pixel has all four neighbours inside the frame.
+    const int32_t delta[4] = {-w, -1, 1, w};
+    int32_t head = 0;
+    int32_t count = tail;
+    tail %= n;
+    while (count > 0) {
+        const int32_t p = queue[head];
+        head = head + 1 == n ? 0 : head + 1;
+        --count;
+        queued[p] = 0;
+        const uint8_t l = level[p];
+        for (int32_t d : delta) {
+            const int32_t q = p + d;
+            const uint8_t vq = v(q);
+            if (level[q] > l && level[q] > vq) {
+                level[q] = std::max(l, vq);
+                if (!queued[q]) {
+                    queued[q] = kQueued;
+                    queue[tail] = q;
+                    tail = tail + 1 == n ? 0 : tail + 1;
+                    ++count;
+                }
             }
         }
     }
@@ -86,29 +77,22 @@ void sweep(Workspace& ws, bool ascending) {
 void computeDepthMap(Workspace& ws, const uint8_t* gray) {
     const int32_t n = static_cast<int32_t>(ws.pixelCount);
     if (n <= 0) return;
-    int32_t* labels = ws.frameLabels;
-    int32_t* parent = ws.workPlane;
-    const int32_t* closing = ws.maskPlane;
+    const int32_t w = ws.width;
+    const int32_t h = ws.height;
+    // maskPlane holds 4 bytes a pixel: the two level planes and the queue marks.
+    uint8_t* bytes = reinterpret_cast<uint8_t*>(ws.maskPlane);
+    uint8_t* spill = bytes;
+    uint8_t* peak = bytes + n;  // 255 - the peak level
+    uint8_t* queued = bytes + 2 * static_cast<int64_t>(n);
+    spillLevels<true>(gray, w, h, spill, queued, ws.scratchInts);
+    spillLevels<false>(gray, w, h, peak, queued, ws.scratchInts);
+
+    // A peak height larger than the depth replaces it, negated; a tie keeps the depth.
     int32_t* depth = ws.depthPlane;
-
-    std::fill_n(labels, n, -1);
-    std::iota(ws.pixelOrder, ws.pixelOrder + n, 0);
-    sortIndicesByByteKey(ws.pixelOrder, gray, n - 1, ws.sortStack, ws.sortStackRanges);
-
-    // Dark to bright: depth below the spill level of the basin.
-    sweep(ws, true);
-    for (int32_t r = 0; r < n; ++r) {
-        const int32_t l = labels[r];
-        labels[r] = -1;
-        depth[r] = gray[closing[findRoot(parent, l)]] - gray[r];
-    }
-
-    // Bright to dark: a peak height larger than the depth replaces it, negated; a tie keeps
-    // the depth.
-    sweep(ws, false);
-    for (int32_t r = 0; r < n; ++r) {
-        const int32_t height = gray[r] - gray[closing[findRoot(parent, labels[r])]];
-        if (height > depth[r]) depth[r] = -height;
+    for (int32_t p = 0; p < n; ++p) {
+        const int32_t d = spill[p] - gray[p];
+        const int32_t height = peak[p] - (255 - gray[p]);
+        depth[p] = height > d ? -height : d;
     }
 }
 

@@ -96,31 +96,54 @@ void bridgeGaps(Workspace& ws, const OffsetSteps& s) {
     }
 }
 
-// 8-connected background areas that touch no frame edge become foreground. workPlane holds
-// the visit marks.
-void fillEnclosedBackground(Workspace& ws, const OffsetSteps& s) {
+// 8-connected background areas that touch no frame edge become foreground. The background
+// reachable from the frame border is flooded first (marked kReached in maskPlane); whatever
+// background is left is enclosed. Only border pixels need bounds tests, and they are all
+// seeds, so the flood itself runs over inner pixels alone.
+void fillEnclosedBackground(Workspace& ws) {
+    constexpr int32_t kReached = 2;
+    const int32_t w = ws.width;
+    const int32_t h = ws.height;
     const int32_t n = static_cast<int32_t>(ws.pixelCount);
-    int32_t* visited = ws.workPlane;
     int32_t* mask = ws.maskPlane;
     int32_t* queue = ws.scratchInts;
-    for (int32_t p = 0; p < n; ++p) {
-        if (visited[p] != -1 || mask[p] == 1) continue;
-        visited[p] = 1;
-        // A pixel on the frame edge is one with a neighbour outside the frame.
-        bool onEdge = false;
-        const int32_t size = floodFill(s, ws.width, ws.height, queue, p, kEightNeighbours, [&](int32_t q) {
-            if (q < 0) {
-                onEdge = true;
-                return false;
+    int32_t tail = 0;
+    auto seedBorder = [&](int32_t x, int32_t y) {
+        int32_t& m = mask[y * w + x];
+        if (m != 0) return;
+        m = kReached;
+        for (int32_t dy = -1; dy <= 1; ++dy) {
+            for (int32_t dx = -1; dx <= 1; ++dx) {
+                const int32_t qx = x + dx, qy = y + dy;
+                if (qx < 1 || qy < 1 || qx >= w - 1 || qy >= h - 1) continue;  // outside or on the border
+                int32_t& v = mask[qy * w + qx];
+                if (v == 0) {
+                    v = kReached;
+                    queue[tail++] = qy * w + qx;
+                }
             }
-            if (visited[q] != -1 || mask[q] == 1) return false;
-            visited[q] = 1;
-            return true;
-        });
-        if (!onEdge) {
-            for (int32_t i = 0; i < size; ++i) mask[queue[i]] = 1;
+        }
+    };
+    for (int32_t x = 0; x < w; ++x) {
+        seedBorder(x, 0);
+        seedBorder(x, h - 1);
+    }
+    for (int32_t y = 1; y < h - 1; ++y) {
+        seedBorder(0, y);
+        seedBorder(w - 1, y);
+    }
+    const int32_t delta[8] = {-w - 1, -w, -w + 1, -1, 1, w - 1, w, w + 1};
+    for (int32_t head = 0; head < tail; ++head) {
+        const int32_t p = queue[head];
+        for (int32_t d : delta) {
+            int32_t& v = mask[p + d];
+            if (v == 0) {
+                v = kReached;
+                queue[tail++] = p + d;
+            }
         }
     }
+    for (int32_t p = 0; p < n; ++p) mask[p] = mask[p] == kReached ? 0 : 1;
 }
 
 }  // namespace
@@ -141,10 +164,9 @@ void buildForegroundMask(Workspace& ws, int32_t threshold) {
 
     const int32_t* seg = ws.segLabels;
     int32_t* mask = ws.maskPlane;
-    std::fill_n(ws.workPlane, n, -1);
     for (int32_t p = 0; p < n; ++p) mask[p] = seg[p] >= kBridge && seg[p] <= kDeep ? 1 : 0;
 
-    fillEnclosedBackground(ws, s);
+    fillEnclosedBackground(ws);
 }
 
 }  // namespace vanto

@@ -19,18 +19,46 @@ inline bool clearLine(const int32_t* L, const OffsetSteps& s, int32_t p, int k) 
     return lineOpen(L, s, p, k, [](int32_t v) { return v != kFree; });
 }
 
+// near[p] = 1 when the square of half side r around p holds a label (>= 0) of `from`, else 0.
+// rowNear is scratch. A sliding count per row, then an OR over 2r + 1 rows.
+void markLabelsWithinReach(const int32_t* from, int32_t w, int32_t h, int32_t r, uint8_t* rowNear, uint8_t* near) {
+    for (int32_t y = 0; y < h; ++y) {
+        const int32_t* row = from + static_cast<int64_t>(y) * w;
+        uint8_t* out = rowNear + static_cast<int64_t>(y) * w;
+        int32_t count = 0;
+        for (int32_t x = 0; x < r && x < w; ++x) count += row[x] >= 0;
+        for (int32_t x = 0; x < w; ++x) {
+            if (x + r < w) count += row[x + r] >= 0;
+            out[x] = count > 0;
+            if (x - r >= 0) count -= row[x - r] >= 0;
+        }
+    }
+    for (int32_t y = 0; y < h; ++y) {
+        uint8_t* out = near + static_cast<int64_t>(y) * w;
+        std::fill_n(out, w, uint8_t{0});
+        for (int32_t yy = std::max(0, y - r); yy <= std::min(h - 1, y + r); ++yy) {
+            const uint8_t* in = rowNear + static_cast<int64_t>(yy) * w;
+            for (int32_t x = 0; x < w; ++x) out[x] |= in[x];
+        }
+    }
+}
+
 // Copies `from` into `to`; each free pixel takes the label (>= 0) of the first of its
 // offsets 1..offsets, in table order, that lies in the frame and in clear line of sight over
-// `from`. Labels are read from `from` only, so they do not spread within a pass.
+// `from`. Labels are read from `from` only, so they do not spread within a pass. Free pixels
+// with no label in the square that holds all their offsets are passed over at once (maskPlane
+// holds those marks as bytes).
 void growAlongLines(Workspace& ws, const OffsetSteps& s, const int32_t* from, int32_t* to, int offsets) {
     const int32_t w = ws.width;
     const int32_t h = ws.height;
     const int32_t reach = s.reachUpTo[offsets];
+    uint8_t* near = reinterpret_cast<uint8_t*>(ws.maskPlane);
+    markLabelsWithinReach(from, w, h, reach, near + ws.pixelCount, near);
     for (int32_t y = 0; y < h; ++y) {
         for (int32_t x = 0, p = y * w; x < w; ++x, ++p) {
             const int32_t v = from[p];
             to[p] = v;
-            if (v != kFree) continue;
+            if (v != kFree || !near[p]) continue;
             const bool inside = farFromEdge(x, y, w, h, reach);
             for (int k = 1; k <= offsets; ++k) {
                 if (!inside && !inFrame(x + s.dx[k], y + s.dy[k], w, h)) continue;

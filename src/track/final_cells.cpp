@@ -17,23 +17,70 @@ struct Widths {
     int32_t maxAngle = 0;
 };
 
+// Direction k's unit normal (cos, sin of k * 3 degrees, with the same kPi).
+struct DirectionTable {
+    double c[kWidthDirections];
+    double s[kWidthDirections];
+    DirectionTable() {
+        for (int k = 0; k < kWidthDirections; ++k) {
+            c[k] = std::cos(k * 3.0 / 180.0 * kPi);
+            s[k] = std::sin(k * 3.0 / 180.0 * kPi);
+        }
+    }
+};
+
 // Extent of the piece across lines at 0, 3, ..., 177 degrees through the box centre; the
 // first direction wins a tie. Only the boundary pixels (those with a direct neighbour outside
 // the piece) are passed: v is linear in the pixel position, and an inner pixel always has a
 // direct neighbour whose v is larger, and one whose v is smaller, by at least 0.7, far beyond
 // any rounding, so the extremes and hence every width are exactly those over all pixels.
+//
+// v = r sin(phi - a) is dy cos a - dx sin a. That cheap form differs from the computed
+// r sin(phi - a) by far less than slack, so the pixel holding an extreme of the computed v is
+// among those whose cheap v lies within 2 slack of the cheap extreme; the computed v, exactly
+// as written below, is evaluated for those pixels only. The extremes are values, so which
+// pixel supplies them does not matter.
 Widths measureWidths(const int32_t* piece, int64_t size, int32_t width, int32_t minX, int32_t minY, int32_t maxX,
                      int32_t maxY) {
+    static const DirectionTable directions;
     const double cx = (minX + maxX) * 0.5;
     const double cy = (minY + maxY) * 0.5;
     double lo[kWidthDirections] = {};
     double hi[kWidthDirections] = {};
+    double cheapLo[kWidthDirections];
+    double cheapHi[kWidthDirections];
+    std::fill_n(cheapLo, kWidthDirections, 0.0);
+    std::fill_n(cheapHi, kWidthDirections, 0.0);
+    double reach = 0;
     for (int64_t i = 0; i < size; ++i) {
         const double dx = cx - piece[i] % width;
         const double dy = cy - piece[i] / width;
-        const double phi = std::atan2(dy, dx);
-        const double r = std::sqrt(dx * dx + dy * dy);
+        reach = std::max(reach, std::abs(dx) + std::abs(dy));
         for (int k = 0; k < kWidthDirections; ++k) {
+            const double v = dy * directions.c[k] - dx * directions.s[k];
+            cheapLo[k] = std::min(cheapLo[k], v);
+            cheapHi[k] = std::max(cheapHi[k], v);
+        }
+    }
+    const double slack = 2e-9 * (reach + 1);
+    for (int k = 0; k < kWidthDirections; ++k) {
+        cheapLo[k] += slack;
+        cheapHi[k] -= slack;
+    }
+    for (int64_t i = 0; i < size; ++i) {
+        const double dx = cx - piece[i] % width;
+        const double dy = cy - piece[i] / width;
+        bool polar = false;
+        double phi = 0;
+        double r = 0;
+        for (int k = 0; k < kWidthDirections; ++k) {
+            const double cheap = dy * directions.c[k] - dx * directions.s[k];
+            if (cheap > cheapLo[k] && cheap < cheapHi[k]) continue;
+            if (!polar) {
+                phi = std::atan2(dy, dx);
+                r = std::sqrt(dx * dx + dy * dy);
+                polar = true;
+            }
             const double v = r * std::sin(phi - k * 3.0 / 180.0 * kPi);
             if (v < lo[k]) lo[k] = v;
             if (v > hi[k]) hi[k] = v;

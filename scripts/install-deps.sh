@@ -9,7 +9,7 @@ set -euo pipefail
 packages=(g++ make cmake python3 libgtest-dev libtiff-dev libpng-dev ocl-icd-opencl-dev opencl-headers
           pocl-opencl-icd nlohmann-json3-dev)
 workflow=(snakemake python3-pandas python3-matplotlib)
-testing=(clang libfuzzer-14-dev "${workflow[@]}")
+testing=(clang libfuzzer-14-dev libclang-rt-14-dev "${workflow[@]}")
 
 for arg in "$@"; do
     case "$arg" in

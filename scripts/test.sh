@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs the whole suite twice: in the normal build and
-# in a build with AddressSanitizer and UndefinedBehaviorSanitizer.
+# in a build with AddressSanitizer and UndefinedBehaviorSanitizer; then runs each fuzz harness
+# for a minute (FUZZ_SECONDS), side by side.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 jobs=$(nproc)
@@ -18,3 +19,5 @@ export ASAN_OPTIONS=halt_on_error=1:detect_leaks=1
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 export LSAN_OPTIONS=suppressions=$root/.ci/lsan.supp:use_tls=0
 (cd "$root/build-asan" && ctest --output-on-failure -j"$jobs")
+
+FUZZ_JOBS=2 "$root/scripts/fuzz.sh" "${FUZZ_SECONDS:-60}"

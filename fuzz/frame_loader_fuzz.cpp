@@ -1,4 +1,5 @@
-// libFuzzer harness for the frame loader: a window prefix, then a TIFF or PNG file.
+// libFuzzer harness for the frame reader: a window prefix (with page and range), then a TIFF or
+// PNG file.
 // Checks, on top of the sanitizers: a failed load gives a reason and leaves the gray plane as it
 // was; a successful one only for a window inside the image; and a window inside a loaded window
 // delivers the same pixels, whichever strips, tiles or rows it crosses.
@@ -19,7 +20,6 @@
 
 namespace {
 
-using vanto::Canvas;
 using vanto::LoadResult;
 using vanto::LoadStatus;
 
@@ -63,25 +63,19 @@ bool isPng(const uint8_t* data, size_t size) {
     return size >= 8 && std::equal(kSignature, kSignature + 8, data);
 }
 
-// The image size as the file declares it (the first TIFF directory, or the PNG header), read
-// without the loader; false when it cannot be read.
+// The image size as the file declares it (the TIFF page, or the PNG header), read without the
+// loader; false when it cannot be read.
 struct Declared {
     uint64_t width = 0;
     uint64_t height = 0;
-    uint64_t largestBlock = 0;  // the largest strip, tile or whole interlaced image, decoded
 };
 
-bool declared(const std::string& path, const uint8_t* data, size_t size, Declared& d) {
+bool declared(const std::string& path, const uint8_t* data, size_t size, int32_t page, Declared& d) {
     if (isPng(data, size)) {
-        // IHDR must come first: length, type, width, height, depth, colour type, ..., interlace.
+        // IHDR must come first: length, type, then width and height.
         if (size < 33) return false;
         d.width = bigEndian32(data + 16);
         d.height = bigEndian32(data + 20);
-        const uint64_t depth = data[24];
-        const uint8_t colourType = data[25];
-        const uint64_t channels = colourType == 2 ? 3 : colourType == 4 ? 2 : colourType == 6 ? 4 : 1;
-        const uint64_t rowBytes = (d.width * channels * depth + 7) / 8;
-        d.largestBlock = data[28] != 0 ? rowBytes * d.height : rowBytes;
         return true;
     }
     TIFFOpenOptions* opts = TIFFOpenOptionsAlloc();
@@ -92,47 +86,40 @@ bool declared(const std::string& path, const uint8_t* data, size_t size, Declare
     if (!tif) return false;
     uint32_t w = 0;
     uint32_t h = 0;
-    const bool sized = TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &w) && TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &h);
+    const bool sized = TIFFSetDirectory(tif, static_cast<tdir_t>(page)) && TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &w) &&
+                       TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &h);
     d.width = w;
     d.height = h;
-    const uint64_t block = TIFFIsTiled(tif) ? TIFFTileSize64(tif) : TIFFStripSize64(tif);
-    d.largestBlock = std::max(block, static_cast<uint64_t>(TIFFScanlineSize64(tif)));
     TIFFClose(tif);
     return sized;
 }
 
-#if VANTO_FUZZ_SKIP_KNOWN_FAULTS
-// Today's loader decodes a whole strip, tile or interlaced PNG at once, however large the file
-// declares it: inputs beyond this are skipped until the loader bounds its memory. The saved
-// reproducers are in fuzz/regressions/frame_loader.
-constexpr uint64_t kKnownFaultBytes = 64ull << 20;
-#endif
-
 // Fills the plane with a position-dependent marker, so that any change to it shows.
-void mark(Canvas& c) {
-    for (size_t i = 0; i < c.gray.size(); ++i) c.gray[i] = static_cast<uint8_t>(i * 131 + 17);
+void mark(std::vector<uint8_t>& gray) {
+    for (size_t i = 0; i < gray.size(); ++i) gray[i] = static_cast<uint8_t>(i * 131 + 17);
 }
 
-bool marked(const Canvas& c) {
-    for (size_t i = 0; i < c.gray.size(); ++i) {
-        if (c.gray[i] != static_cast<uint8_t>(i * 131 + 17)) return false;
+bool marked(const std::vector<uint8_t>& gray) {
+    for (size_t i = 0; i < gray.size(); ++i) {
+        if (gray[i] != static_cast<uint8_t>(i * 131 + 17)) return false;
     }
     return true;
 }
 
-LoadResult checkedLoad(Canvas& c, const char* path, int32_t x, int32_t y, const Declared* d) {
-    const size_t planeSize = c.gray.size();
-    mark(c);
-    const LoadResult r = vanto::loadFrame(c, path, x, y);
-    if (c.gray.size() != planeSize) fail("the load resized the gray plane", r);
+// One reader for every input, as a run keeps one from frame to frame.
+LoadResult checkedLoad(vanto::FrameReader& reader, const char* path, const vanto::fuzz::FrameInput& in, int32_t x,
+                       int32_t y, int32_t w, int32_t h, const vanto::GrayMapping& mapping, const Declared* d,
+                       std::vector<uint8_t>& gray) {
+    gray.assign(static_cast<size_t>(w) * h, 0);
+    mark(gray);
+    const LoadResult r = reader.load(path, in.page, x, y, w, h, mapping, gray.data());
     if (r.status != LoadStatus::ok) {
         if (r.detail.empty()) fail("a failed load gives no reason", r);
-        if (!marked(c)) fail("a failed load changed the gray plane", r);
+        if (!marked(gray)) fail("a failed load changed the gray plane", r);
         return r;
     }
     if (!d) fail("a file whose size cannot be read was loaded", r);
-    if (x < 0 || y < 0 || static_cast<uint64_t>(x) + c.width > d->width ||
-        static_cast<uint64_t>(y) + c.height > d->height) {
+    if (x < 0 || y < 0 || static_cast<uint64_t>(x) + w > d->width || static_cast<uint64_t>(y) + h > d->height) {
         fail("a window outside the image was loaded", r);
     }
     return r;
@@ -151,29 +138,28 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!vanto::fuzz::splitFrameInput(data, size, in)) return -1;
     static MemoryFile file;
     if (!file.write(in.file, in.fileSize)) std::abort();
+    static vanto::FrameReader reader;
+    static std::vector<uint8_t> outer;
+    static std::vector<uint8_t> inner;
+    const vanto::GrayMapping mapping = vanto::makeGrayMapping(in.range.has, in.range.low, in.range.high);
 
     Declared d;
-    const bool known = declared(file.path, in.file, in.fileSize, d);
-#if VANTO_FUZZ_SKIP_KNOWN_FAULTS
-    if (known && d.largestBlock > kKnownFaultBytes) return -1;
-#endif
-
-    Canvas outer;
-    outer.createCanvas(in.width, in.height);
-    const LoadResult r = checkedLoad(outer, file.path.c_str(), in.originX, in.originY, known ? &d : nullptr);
+    const bool known = declared(file.path, in.file, in.fileSize, in.page, d);
+    const LoadResult r = checkedLoad(reader, file.path.c_str(), in, in.originX, in.originY, in.width, in.height,
+                                     mapping, known ? &d : nullptr, outer);
     if (r.status != LoadStatus::ok || in.width == 0 || in.height == 0) return 0;
 
     // A window inside the loaded one, sharing its bottom-right corner.
     const int32_t dx = in.innerDx % in.width;
     const int32_t dy = in.innerDy % in.height;
-    Canvas inner;
-    inner.createCanvas(in.width - dx, in.height - dy);
-    const LoadResult ri = checkedLoad(inner, file.path.c_str(), in.originX + dx, in.originY + dy, &d);
+    const int32_t iw = in.width - dx;
+    const int32_t ih = in.height - dy;
+    const LoadResult ri =
+        checkedLoad(reader, file.path.c_str(), in, in.originX + dx, in.originY + dy, iw, ih, mapping, &d, inner);
     if (ri.status != LoadStatus::ok) fail("a window inside a loaded window failed", ri);
-    for (int32_t y = 0; y < inner.height; ++y) {
-        for (int32_t x = 0; x < inner.width; ++x) {
-            if (inner.gray[static_cast<size_t>(y) * inner.width + x] !=
-                outer.gray[static_cast<size_t>(y + dy) * outer.width + x + dx]) {
+    for (int32_t y = 0; y < ih; ++y) {
+        for (int32_t x = 0; x < iw; ++x) {
+            if (inner[static_cast<size_t>(y) * iw + x] != outer[static_cast<size_t>(y + dy) * in.width + x + dx]) {
                 fail("a window inside a loaded window delivered other pixels", ri);
             }
         }

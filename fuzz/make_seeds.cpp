@@ -23,12 +23,12 @@ constexpr uint32_t kHeight = 19;
 
 struct Window {
     int16_t x, y;
-    uint8_t w, h, dx, dy;
+    uint8_t w, h, dx, dy, page, range;
 };
 
-// Inside, at the corner, the whole image, and one pixel too far.
-constexpr Window kWindows[] = {{3, 2, 9, 11, 4, 5}, {0, 0, kWidth, kHeight, 7, 3}, {20, 18, 1, 1, 0, 0},
-                               {13, 0, 9, 4, 1, 1}};
+// Inside, at the corner, the whole image, and one pixel too far; pages and ranges vary.
+constexpr Window kWindows[] = {{3, 2, 9, 11, 4, 5, 0, 0}, {0, 0, kWidth, kHeight, 7, 3, 1, 1},
+                               {20, 18, 1, 1, 0, 0, 2, 3}, {13, 0, 9, 4, 1, 1, 0, 4}};
 
 std::vector<uint8_t> readAll(const fs::path& p) {
     std::ifstream in(p, std::ios::binary);
@@ -41,7 +41,7 @@ void emit(const fs::path& dir, const std::string& name, const fs::path& image) {
     fs::remove(image);
     int k = 0;
     for (const Window& w : kWindows) {
-        std::vector<uint8_t> input = vanto::fuzz::windowPrefix(w.x, w.y, w.w, w.h, w.dx, w.dy);
+        std::vector<uint8_t> input = vanto::fuzz::windowPrefix(w.x, w.y, w.w, w.h, w.dx, w.dy, w.page, w.range);
         input.insert(input.end(), bytes.begin(), bytes.end());
         std::ofstream(dir / (name + "_" + std::to_string(k++)), std::ios::binary)
             .write(reinterpret_cast<const char*>(input.data()), static_cast<std::streamsize>(input.size()));

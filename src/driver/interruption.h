@@ -23,7 +23,7 @@ private:
     struct sigaction previousTerm_ {};
 };
 
-// "SIGINT", "SIGTERM", else "signal N".
+// "SIGINT" or "SIGTERM" (the two watched), else "signal".
 const char* signalName(int signal);
 
 }  // namespace vanto

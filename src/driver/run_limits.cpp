@@ -36,11 +36,10 @@ void lowerByControlGroup(MemoryBound& bound) {
     if (group.empty() || group[0] != '/') return;
     for (;;) {
         std::ifstream limit("/sys/fs/cgroup" + group + "/memory.max");
-        std::string value;
-        if (limit >> value && !value.empty() && std::all_of(value.begin(), value.end(), ::isdigit) &&
-            value.size() < 19) {
+        std::string value;  // a byte count, or "max"
+        const auto digit = [](char c) { return c >= '0' && c <= '9'; };
+        if (limit >> value && !value.empty() && value.size() < 19 && std::all_of(value.begin(), value.end(), digit))
             lower(bound, std::stoll(value), "the memory limit of its control group");
-        }
         if (group == "/") break;
         group = group.substr(0, std::max<size_t>(group.rfind('/'), 1));
     }
@@ -76,6 +75,11 @@ std::string windowRefusal(const RunConfig& config, const MemoryBound& bound) {
     if (bytes == INT64_MAX)
         return "the window " + size + " has more than " + std::to_string(Workspace::kMaxPixels) +
                " pixels: give a smaller -w or -h";
+    const int64_t w = std::max(config.frameWidth, 0);
+    const int64_t h = std::max(config.frameHeight, 0);
+    if ((config.drawCalculation || config.drawVoronoi) && kBmpHeaderBytes + (3 * w + 3) / 4 * 4 * h > UINT32_MAX)
+        return "bitmaps of the window " + size + " would exceed the 4 GiB a BMP file can hold: leave out -image "
+               "and -voronoi, or give a smaller -w or -h";
     if (bytes > bound.bytes) {
         constexpr int64_t kMiB = 1 << 20;
         return "the window " + size + " needs " + std::to_string((bytes + kMiB - 1) / kMiB) +

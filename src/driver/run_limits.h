@@ -20,8 +20,9 @@ MemoryBound memoryBound();
 // than 2^31 - 1 pixels.
 int64_t runMemoryBytes(const RunConfig& config);
 
-// Why the window cannot be had: more than 2^31 - 1 pixels, or more working memory than
-// bound allows. Empty when it fits. Nothing is reserved and nothing overflows.
+// Why the window cannot be had: more than 2^31 - 1 pixels, bitmaps (when drawn) beyond the
+// 32-bit sizes of a BMP file, or more working memory than bound allows. Empty when it fits.
+// Nothing is reserved and nothing overflows.
 std::string windowRefusal(const RunConfig& config, const MemoryBound& bound);
 
 // The fewest characters that pattern can format to with any one integer: its literal

@@ -15,7 +15,7 @@ dir=$root/build-fuzz
 jobs=${FUZZ_JOBS:-1}
 
 CC=clang CXX=clang++ cmake -S "$root" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVANTO_FUZZ=ON \
-    -DBUILD_TESTING=OFF -DVANTO_FUZZ_SKIP_KNOWN_FAULTS="${FUZZ_SKIP_KNOWN_FAULTS:-ON}" >/dev/null
+    -DBUILD_TESTING=OFF >/dev/null
 cmake --build "$dir" -j"$(nproc)" --target fuzz_seeds "${harnesses[@]/#/fuzz_}"
 rm -rf "$dir/seeds"
 "$dir/fuzz_seeds" "$dir/seeds"

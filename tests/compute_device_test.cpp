@@ -455,6 +455,20 @@ TEST(ComputeDeviceOpen, SyntaxErrorPrintsBuildLogAndFails) {
     ASSERT_NE(logStart, std::string::npos) << out;
     EXPECT_NE(out.find("undeclared_name", logStart), std::string::npos) << "build log on the console: " << out;
     EXPECT_NE(device.error().find("clBuildProgram"), std::string::npos) << device.error();
+    // The message alone says which file failed and why.
+    EXPECT_NE(device.error().find("\"" + path + "\" does not build"), std::string::npos) << device.error();
+    EXPECT_NE(device.error().find("undeclared_name"), std::string::npos) << device.error();
+}
+
+TEST(ComputeDeviceOpen, AnEmptyOrMissingSourceIsNamedWithItsCause) {
+    const std::string empty = writeSource("vanto_empty_kernel.cl", "");
+    ComputeDevice device;
+    std::ostringstream console;
+    EXPECT_FALSE(device.open(empty, 7, 5, console));
+    EXPECT_EQ(device.error(), "the kernel source \"" + empty + "\" is empty");
+    const std::string missing = ::testing::TempDir() + "no_such_folder/kernel3.cl";
+    EXPECT_FALSE(device.open(missing, 7, 5, console));
+    EXPECT_EQ(device.error(), "cannot open the kernel source \"" + missing + "\": No such file or directory");
 }
 
 TEST(ComputeDeviceOpen, FailedCallIsNamedInTheError) {

@@ -109,9 +109,8 @@ void expectPatternRefusedAtOnce(const std::string& name) {
     EXPECT_EQ(status, 1) << name << ": above 128 = killed by signal (processor time)";
 }
 
-// Enabled once the run refuses such patterns before formatting them.
-TEST(FuzzRegression, DISABLED_FramePatternHugeWidthSlow) { expectPatternRefusedAtOnce("frame_pattern_huge_width_slow"); }
-TEST(FuzzRegression, DISABLED_FramePatternHugePrecisionSlow) {
+TEST(FuzzRegression, FramePatternHugeWidthSlow) { expectPatternRefusedAtOnce("frame_pattern_huge_width_slow"); }
+TEST(FuzzRegression, FramePatternHugePrecisionSlow) {
     expectPatternRefusedAtOnce("frame_pattern_huge_precision_slow");
 }
 

@@ -2,10 +2,12 @@
 
 #include <CL/cl.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <limits>
 #include <memory>
+#include <system_error>
 #include <type_traits>
 #include <vector>
 
@@ -61,6 +63,31 @@ std::string failure(const std::string& call, cl_int status) {
 }
 
 std::string onBuffer(const char* call, int buffer) { return std::string(call) + "(" + kBufferNames[buffer] + ")"; }
+
+// Said when the machine offers no OpenCL platform or device.
+constexpr const char* kInstallHint =
+    "install an OpenCL driver (on Debian the package pocl-opencl-icd runs the kernels on the processor; a "
+    "graphics card needs its maker's OpenCL driver) and check that /etc/OpenCL/vendors lists it";
+
+// The first lines of a build log, on one line, for a message that must stay short.
+std::string excerpt(const char* log) {
+    constexpr size_t kExcerptLines = 3;
+    constexpr size_t kExcerptChars = 300;
+    std::string out;
+    size_t lines = 0;
+    for (const char* p = log; *p && lines < kExcerptLines && out.size() < kExcerptChars;) {
+        const char* end = p;
+        while (*end && *end != '\n') ++end;
+        if (end > p) {
+            if (!out.empty()) out += " | ";
+            out.append(p, end);
+            ++lines;
+        }
+        p = *end ? end + 1 : end;
+    }
+    if (out.size() > kExcerptChars) out.resize(kExcerptChars);
+    return out;
+}
 
 }  // namespace
 
@@ -141,25 +168,26 @@ bool ComputeDevice::open(const std::string& kernelPath, int32_t width, int32_t h
     cl_platform_id platforms[8] = {};
     cl_uint platformCount = 0;
     cl_int status = clGetPlatformIDs(8, platforms, &platformCount);
-    if (status != CL_SUCCESS) return fail("clGetPlatformIDs", status);
-    if (platformCount == 0) {
-        error_ = "clGetPlatformIDs found no OpenCL platform";
+    if (status != CL_SUCCESS || platformCount == 0) {
+        const std::string call = status != CL_SUCCESS ? " (" + failure("clGetPlatformIDs", status) + ")" : "";
+        error_ = "no OpenCL platform found" + call + ": " + kInstallHint;
         return false;
     }
-    cl_device_id devices[8] = {};
-    cl_uint deviceCount = 0;
-    status = clGetDeviceIDs(platforms[0], CL_DEVICE_TYPE_ALL, 8, devices, &deviceCount);
-    if (status != CL_SUCCESS) return fail("clGetDeviceIDs", status);
-    if (deviceCount == 0) {
-        error_ = "clGetDeviceIDs found no OpenCL device";
-        return false;
-    }
-    h->device = devices[0];
-
     char name[kNameBytes] = {};
     status = clGetPlatformInfo(platforms[0], CL_PLATFORM_NAME, kNameBytes, name, nullptr);
     if (status != CL_SUCCESS) return fail("clGetPlatformInfo(CL_PLATFORM_NAME)", status);
     name[kNameBytes - 1] = '\0';
+    cl_device_id devices[8] = {};
+    cl_uint deviceCount = 0;
+    status = clGetDeviceIDs(platforms[0], CL_DEVICE_TYPE_ALL, 8, devices, &deviceCount);
+    if (status != CL_SUCCESS || deviceCount == 0) {
+        const std::string call = status != CL_SUCCESS ? " (" + failure("clGetDeviceIDs", status) + ")" : "";
+        error_ = std::string("the OpenCL platform \"") + name + "\" offers no device" + call + ": " + kInstallHint +
+                 "; the processor runtime also needs a writable cache folder (set POCL_CACHE_DIR to one)";
+        return false;
+    }
+    h->device = devices[0];
+
     console << "Platform name : " << name << "\n" << std::flush;
     status = clGetDeviceInfo(h->device, CL_DEVICE_NAME, kNameBytes, name, nullptr);
     if (status != CL_SUCCESS) return fail("clGetDeviceInfo(CL_DEVICE_NAME)", status);
@@ -174,8 +202,9 @@ bool ComputeDevice::open(const std::string& kernelPath, int32_t width, int32_t h
     {
         FilePtr file(std::fopen(kernelPath.c_str(), "r"));
         if (!file) {
+            const int cause = errno;
             console << std::filesystem::path(kernelPath).filename().string() << " load failed\n" << std::flush;
-            error_ = "cannot open kernel source " + kernelPath;
+            error_ = "cannot open the kernel source \"" + kernelPath + "\": " + std::generic_category().message(cause);
             return false;
         }
         std::fseek(file.get(), 0, SEEK_END);
@@ -183,6 +212,14 @@ bool ComputeDevice::open(const std::string& kernelPath, int32_t width, int32_t h
         std::fseek(file.get(), 0, SEEK_SET);
         source.resize(length > 0 ? static_cast<size_t>(length) : 0);
         source.resize(std::fread(source.data(), 1, source.size(), file.get()));
+        if (std::ferror(file.get())) {
+            error_ = "cannot read the kernel source \"" + kernelPath + "\": " + std::generic_category().message(errno);
+            return false;
+        }
+    }
+    if (source.empty()) {
+        error_ = "the kernel source \"" + kernelPath + "\" is empty";
+        return false;
     }
     const char* text = source.data();
     const size_t textLength = source.size();
@@ -191,14 +228,18 @@ bool ComputeDevice::open(const std::string& kernelPath, int32_t width, int32_t h
     status = clBuildProgram(h->program, 1, &h->device, nullptr, nullptr, nullptr);
     if (status != CL_SUCCESS) {
         size_t logSize = 0;
+        std::string said;
         if (clGetProgramBuildInfo(h->program, h->device, CL_PROGRAM_BUILD_LOG, 0, nullptr, &logSize) == CL_SUCCESS) {
             std::vector<char> log(logSize + 1, '\0');
             if (clGetProgramBuildInfo(h->program, h->device, CL_PROGRAM_BUILD_LOG, logSize, log.data(), nullptr) ==
                 CL_SUCCESS) {
                 console << log.data() << std::flush;
+                said = excerpt(log.data());
             }
         }
-        return fail("clBuildProgram", status);
+        error_ = "the kernel source \"" + kernelPath + "\" does not build (" + failure("clBuildProgram", status) +
+                 ")" + (said.empty() ? "" : ": " + said);
+        return false;
     }
 
     const size_t planeBytes = sizeof(int32_t) * static_cast<size_t>(static_cast<int64_t>(width) * height);
@@ -219,17 +260,22 @@ bool ComputeDevice::open(const std::string& kernelPath, int32_t width, int32_t h
 
     const cl_int w = width;
     const cl_int ht = height;
+    // A kernel missing from the source names the file it was looked for in.
+    const auto failInSource = [&](const std::string& call, cl_int st) {
+        error_ = failure(call, st) + " in the kernel source \"" + kernelPath + "\"";
+        return false;
+    };
     h->kernelAddOne = clCreateKernel(h->program, "addone", &status);
-    if (status != CL_SUCCESS) return fail("clCreateKernel(addone)", status);
+    if (status != CL_SUCCESS) return failInSource("clCreateKernel(addone)", status);
     const cl_mem* buf = h->buffers;
     status = clSetKernelArg(h->kernelAddOne, 0, sizeof(cl_mem), &buf[devOutA]);
     if (status == CL_SUCCESS) status = clSetKernelArg(h->kernelAddOne, 1, sizeof(cl_mem), &buf[devCellTable]);
     if (status == CL_SUCCESS) status = clSetKernelArg(h->kernelAddOne, 2, sizeof(cl_int), &w);
     if (status == CL_SUCCESS) status = clSetKernelArg(h->kernelAddOne, 3, sizeof(cl_int), &ht);
-    if (status != CL_SUCCESS) return fail("clSetKernelArg(addone)", status);
+    if (status != CL_SUCCESS) return failInSource("clSetKernelArg(addone)", status);
 
     h->kernelAddTwo = clCreateKernel(h->program, "addtwo", &status);
-    if (status != CL_SUCCESS) return fail("clCreateKernel(addtwo)", status);
+    if (status != CL_SUCCESS) return failInSource("clCreateKernel(addtwo)", status);
     const Buffer addTwoBuffers[] = {devLabelsPrev, devLabelsCur, devOutA, devOutB, devOffsetDx, devOffsetDy};
     cl_uint arg = 0;
     for (Buffer b : addTwoBuffers) {
@@ -238,7 +284,7 @@ bool ComputeDevice::open(const std::string& kernelPath, int32_t width, int32_t h
     }
     if (status == CL_SUCCESS) status = clSetKernelArg(h->kernelAddTwo, arg++, sizeof(cl_int), &w);
     if (status == CL_SUCCESS) status = clSetKernelArg(h->kernelAddTwo, arg++, sizeof(cl_int), &ht);
-    if (status != CL_SUCCESS) return fail("clSetKernelArg(addtwo)", status);
+    if (status != CL_SUCCESS) return failInSource("clSetKernelArg(addtwo)", status);
 
     h->globalSize[0] = static_cast<size_t>(width);
     h->globalSize[1] = static_cast<size_t>(height);

@@ -3,15 +3,18 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <string>
 
 #include "compute/compute_device.h"
+#include "compute/runtime_cache.h"
 #include "driver/command_line.h"
 #include "driver/frame_series.h"
+#include "driver/interruption.h"
+#include "driver/output_file.h"
 #include "driver/progress_log.h"
 #include "driver/progress_meter.h"
+#include "driver/run_limits.h"
 #include "export/run_record.h"
 #include "export/track_exports.h"
 #include "image/canvas.h"
@@ -47,7 +50,7 @@ std::string findKernelSource(const char* argv0) {
     return {};
 }
 
-enum class Ending { finished, answered, refused, failed };
+enum class Ending { finished, answered, refused, failed, interrupted };
 
 class Run {
 public:
@@ -58,8 +61,10 @@ public:
         Ending ending = startUp();
         if (ending == Ending::finished) ending = frameLoop();
         if (recordStarted_) ending = finishExports(ending);
-        tearDown();
-        const int status = ending == Ending::finished || ending == Ending::answered ? 0 : 1;
+        ending = tearDown(ending);
+        const int status = ending == Ending::finished || ending == Ending::answered ? 0
+                           : ending == Ending::interrupted                         ? 128 + interrupts_.pendingSignal()
+                                                                                   : 1;
         return recordStarted_ ? finishRecord(ending, status) : status;
     }
 
@@ -79,8 +84,10 @@ private:
     // Everything that would make the run lose or corrupt results is refused before it starts.
     bool checkConfig() {
         const char* dir = config_.outputDir.c_str();
+        if (config_.outputDir.empty()) return refuse("-output is empty: give the folder for the log and the reports");
         if (!formatPath("%s/_log.txt", dir) || !formatPath("%s/_average.csv", dir) || !formatPath("%s/_cell.csv", dir))
             return refuse("output paths in \"" + config_.outputDir + "\" do not fit in 511 characters");
+        if (std::string why = windowRefusal(config_, memoryBound()); !why.empty()) return refuse(why);
         if (std::string why = series_.resolve(config_); !why.empty()) return refuse(why);
         if (std::string why; !TrackExports::checkOptions(config_, why)) return refuse(why);
         if (config_.frameCount < 1) return true;
@@ -92,8 +99,10 @@ private:
                           "\" must hold exactly one integer conversion such as %04d (or ^04d)");
         const char* source = config_.sourcePattern.c_str();
         const int last = config_.frameCount;
-        if (!series_.isStack() && (!formatPath(source, config_.firstFrame) ||
-                                   !formatPath(source, config_.firstFrame + last - 1)))
+        // A huge field width is caught before formatting, which would take seconds.
+        if (!series_.isStack() &&
+            (shortestFormattedLength(config_.sourcePattern, kPathBufferBytes) >= int64_t{kPathBufferBytes} ||
+             !formatPath(source, config_.firstFrame) || !formatPath(source, config_.firstFrame + last - 1)))
             return refuse("frame paths of \"" + config_.sourcePattern + "\" do not fit in 511 characters");
         if (config_.drawCalculation && !formatPath("%s/10_Calculation_%04d.bmp", dir, last))
             return refuse("calculation bitmap paths do not fit in 511 characters");
@@ -119,6 +128,7 @@ private:
                        " (" + std::to_string(config_.originX) + ", " + std::to_string(config_.originY) + ")");
         progress_.line("Threshold : " + std::to_string(config_.threshold));
         if (config_.hasRange) progress_.line(mappingLine(series_.mapping()));
+        if (progress_.failed()) return writeFailed(progress_.fault());
         record_.start(kVersion, argc_, argv_, config_);
         record_.setMapping(std::string(config_.hasRange ? mappingLine(series_.mapping()) : "8-bit gray as stored") +
                            (config_.invert ? ", inverted" : ""));
@@ -145,6 +155,7 @@ private:
                 refuse("kernel3.cl was found neither in the working directory nor beside the program");
                 return Ending::refused;
             }
+            runtimeCache_.prepare();
             device_ = std::make_unique<ComputeDevice>();
             if (!device_->open(kernelPath, config_.frameWidth, config_.frameHeight, console_)) {
                 refuse(device_->error());
@@ -154,17 +165,50 @@ private:
 
         const char* dir = config_.outputDir.c_str();
         formatPath("%s/_average.csv", dir);
-        averageReport_.open(pathBuffer_, std::ios::out | std::ios::trunc);
+        if (!averageReport_.open(pathBuffer_)) return writeFailed(averageReport_.fault());
         writeAverageReportHeader(averageReport_);
         formatPath("%s/_cell.csv", dir);
-        cellReport_.open(pathBuffer_, std::ios::out | std::ios::trunc);
+        if (!cellReport_.open(pathBuffer_)) return writeFailed(cellReport_.fault());
         writeCellReportHeader(cellReport_);
+        averageReport_.markWhole();
+        cellReport_.markWhole();
         if (std::string why; !exports_.open(config_, record_, errors_, why)) return outputFailed(why);
 
         progress_.line("--- Memory Prepared ---");
         progress_.line("");
         ws_->nextCellId = 0;
-        return Ending::finished;
+        return textOutputsFailed() ? writeFailed(firstTextFault()) : Ending::finished;
+    }
+
+    // The first failed text output: the log, else a report.
+    const OutputFault& firstTextFault() const {
+        if (progress_.failed()) return progress_.fault();
+        return averageReport_.failed() ? averageReport_.fault() : cellReport_.fault();
+    }
+    bool textOutputsFailed() const { return progress_.failed() || averageReport_.failed() || cellReport_.failed(); }
+
+    // A write that failed: the file and the system's cause, then straight to teardown, which
+    // cuts a failed report back to its last whole frame.
+    Ending writeFailed(const OutputFault& fault) { return outputFailed(fault.describe()); }
+
+    // A failure among frame j's outputs: both reports are cut back to the end of frame j - 1
+    // and frame j's bitmaps go, so that every output ends with the same whole frame.
+    Ending frameWriteFailed(const std::string& why, int32_t j) {
+        const Ending ending = outputFailed(why);
+        averageReport_.rollBack();
+        cellReport_.rollBack();
+        const char* dir = config_.outputDir.c_str();
+        if (config_.drawCalculation && formatPath("%s/10_Calculation_%04d.bmp", dir, j)) removePlainFile(pathBuffer_);
+        if (config_.drawVoronoi && formatPath("%s/12_Voronoi_%04d.bmp", dir, j)) removePlainFile(pathBuffer_);
+        return ending;
+    }
+
+    // A signal: frame j and later get no outputs; every earlier frame is complete.
+    Ending interrupted(int32_t frame) {
+        progress_.line("--- Interrupted at frame " + std::to_string(frame) + " by " +
+                       signalName(interrupts_.pendingSignal()) + " ---");
+        record_.setInterrupted();
+        return Ending::interrupted;
     }
 
     Ending computeFailed() {
@@ -213,6 +257,7 @@ private:
         const char* dir = config_.outputDir.c_str();
         meter_.start(progressWanted(config_.showProgress, errors_), config_.frameCount, monotonicMs());
         for (int32_t j = 1; j <= config_.frameCount; ++j) {
+            if (interrupts_.pendingSignal()) return interrupted(j);
             const int64_t startMark = monotonicMs();
             ws.curCount = 0;
             ws.regionCount = 0;
@@ -243,11 +288,14 @@ private:
             const TrackStatus track = trackFrame(ws, j, config_.smallCellArea);
             if (track == TrackStatus::tooManyLinks) return overflow("Link Number Too Much ", RunEnding::linkLimit);
             if (track == TrackStatus::tooManyCells) return overflow("Cell Number Too Much ", RunEnding::cellLimit);
+            // From here on the frame's outputs are written: once begun, the frame is finished.
+            if (interrupts_.pendingSignal()) return interrupted(j);
 
+            OutputFault fault;
             if (config_.drawCalculation) {
                 drawCalculationImage(canvas_, ws, j, config_.drawIds);
                 formatPath("%s/10_Calculation_%04d.bmp", dir, j);
-                canvas_.writeBmp(pathBuffer_);
+                if (!canvas_.writeBmp(pathBuffer_, &fault)) return frameWriteFailed(fault.describe(), j);
             }
 
             if (!device_->runAddOne(ws.cellTable, ws.nearestCellMap)) return computeFailed();
@@ -255,11 +303,17 @@ private:
             if (config_.drawVoronoi) {
                 drawVoronoiImage(canvas_, ws);
                 formatPath("%s/12_Voronoi_%04d.bmp", dir, j);
-                canvas_.writeBmp(pathBuffer_);
+                if (!canvas_.writeBmp(pathBuffer_, &fault)) return frameWriteFailed(fault.describe(), j);
             }
 
             reportFrame(ws, j, startMark, cellReport_, averageReport_);
-            if (std::string why; !exports_.frame(ws, j, why)) return outputFailed(why);
+            averageReport_.flush();
+            cellReport_.flush();
+            if (textOutputsFailed()) return frameWriteFailed(firstTextFault().describe(), j);
+            if (std::string why; !exports_.frame(ws, j, why)) return frameWriteFailed(why, j);
+            // Both reports hold the whole frame: a later failure cuts them back to here.
+            averageReport_.markWhole();
+            cellReport_.markWhole();
             record_.setFramesAnalysed(j);
             ws.exchangeFrames();
 
@@ -268,19 +322,31 @@ private:
             progress_.console("");
             progress_.logOnly(finished + std::to_string(monotonicMs() - startMark) + " ---");
             progress_.logOnly("");
+            if (progress_.failed()) return writeFailed(progress_.fault());
             meter_.frameDone(j, monotonicMs(), errors_);
         }
         return Ending::finished;
     }
 
-    void tearDown() {
+    // Closes every file, checked: a failure found only now still ends the run with status 1
+    // and a line on standard error (and in the log while it takes lines).
+    Ending tearDown(Ending ending) {
         if (!config_.strict) series_.summarise(framesRead_, errors_);
-        averageReport_.close();
-        cellReport_.close();
-        progress_.close();
+        const bool averageClosed = averageReport_.close();
+        const bool cellClosed = cellReport_.close();
+        const bool reported = ending == Ending::failed || ending == Ending::refused;
+        if (!reported && (!averageClosed || !cellClosed))
+            ending = writeFailed(!averageClosed ? averageReport_.fault() : cellReport_.fault());
+        if (!progress_.close() && ending != Ending::failed && ending != Ending::refused) {
+            errors_ << "vanto: " << progress_.fault().describe() << '\n' << std::flush;
+            record_.addError(progress_.fault().describe());
+            ending = Ending::failed;
+        }
         canvas_.destroyCanvas();
         device_.reset();
+        runtimeCache_.release();
         ws_.reset();
+        return ending;
     }
 
     int argc_;
@@ -295,9 +361,11 @@ private:
     int32_t framesRead_ = 0;
     std::unique_ptr<Workspace> ws_;
     Canvas canvas_;
+    RuntimeCacheFolder runtimeCache_;
     std::unique_ptr<ComputeDevice> device_;
-    std::ofstream averageReport_;
-    std::ofstream cellReport_;
+    TextOutputFile averageReport_{WholeUnit::marked};
+    TextOutputFile cellReport_{WholeUnit::marked};
+    InterruptWatch interrupts_;
     TrackExports exports_;
     RunRecord record_;
     RunEnding runEnding_ = RunEnding::finished;

@@ -1,8 +1,6 @@
 #include "image/canvas.h"
 
 #include <algorithm>
-#include <cstdio>
-#include <memory>
 
 namespace vanto {
 
@@ -32,9 +30,7 @@ void putLe32(uint8_t* p, uint32_t v) {
     putLe16(p + 2, v >> 16);
 }
 
-struct FileCloser {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-};
+constexpr uint32_t kBmpHeaderBytes = 54;
 
 }  // namespace
 
@@ -55,6 +51,7 @@ void Canvas::destroyCanvas() {
     paintedGray_ = {};
     paintedRgb_ = {};
     painted_ = false;
+    bmpFile_ = {};
 }
 
 void Canvas::renderGray() {
@@ -119,31 +116,33 @@ void Canvas::drawNumber(int32_t x, int32_t y, int32_t value) {
     }
 }
 
-bool Canvas::writeBmp(const char* path) const {
+bool Canvas::writeBmp(const char* path, OutputFault* fault) const {
     if (width <= 0 || height <= 0) return false;
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path, "wb"));
-    if (!file || std::ferror(file.get())) return false;
     const uint32_t rowBytes = 3 * static_cast<uint32_t>(width);
     const uint32_t stride = (rowBytes + 3) / 4 * 4;
     const uint32_t imageSize = stride * static_cast<uint32_t>(height);
-    uint8_t header[54] = {'B', 'M'};
-    putLe32(header + 2, 54 + imageSize);
-    putLe32(header + 10, 54);
+    // The whole file is put together first and written in one call; the block is reused.
+    bmpFile_.resize(kBmpHeaderBytes + static_cast<size_t>(imageSize));
+    uint8_t* header = bmpFile_.data();
+    std::fill_n(header, kBmpHeaderBytes, 0);
+    header[0] = 'B';
+    header[1] = 'M';
+    putLe32(header + 2, kBmpHeaderBytes + imageSize);
+    putLe32(header + 10, kBmpHeaderBytes);
     putLe32(header + 14, 40);
     putLe32(header + 18, static_cast<uint32_t>(width));
     putLe32(header + 22, static_cast<uint32_t>(height));
     putLe16(header + 26, 1);
     putLe16(header + 28, 24);
     putLe32(header + 34, imageSize);
-    std::fwrite(header, 1, sizeof header, file.get());
-    if (std::ferror(file.get())) return false;
-    const uint8_t padding[3] = {0, 0, 0};
     // Stored rows are already bottom-up, the order a BMP file holds them.
     for (int32_t row = 0; row < height; ++row) {
-        std::fwrite(&rgb[static_cast<size_t>(row) * rowBytes], 1, rowBytes, file.get());
-        std::fwrite(padding, 1, stride - rowBytes, file.get());
+        uint8_t* out = header + kBmpHeaderBytes + static_cast<size_t>(row) * stride;
+        std::copy_n(&rgb[static_cast<size_t>(row) * rowBytes], rowBytes, out);
+        std::fill(out + rowBytes, out + stride, uint8_t{0});
     }
-    return !std::ferror(file.get());
+    OutputFault ignored;
+    return writeWholeFile(path, bmpFile_.data(), bmpFile_.size(), fault ? *fault : ignored);
 }
 
 }  // namespace vanto

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "driver/output_file.h"
+
 namespace vanto {
 
 // The run's one image: the gray frame (row 0 at the top) and a colour raster, 3 bytes a
@@ -25,8 +27,10 @@ public:
                   double alphaStart, double alphaEnd);
     // Black 3 x 5 digits; the last digit's left column at x, clipped pixel by pixel.
     void drawNumber(int32_t x, int32_t y, int32_t value);
-    // Uncompressed 24-bit BMP; false for an empty canvas or a file that cannot be written.
-    bool writeBmp(const char* path) const;
+    // Uncompressed 24-bit BMP, put together in a block kept for the next call and written
+    // in one checked call. False for an empty canvas or a file that cannot be written; then
+    // no partial file stays and fault, when given, names the file and the cause.
+    bool writeBmp(const char* path, OutputFault* fault = nullptr) const;
 
     uint8_t* rgbAt(int32_t x, int32_t y) { return &rgb[3 * ((static_cast<size_t>(height) - 1 - y) * width + x)]; }
     const uint8_t* rgbAt(int32_t x, int32_t y) const {
@@ -42,6 +46,7 @@ private:
     std::vector<uint8_t> paintedGray_;  // the gray the kept raster was painted from
     std::vector<uint8_t> paintedRgb_;
     bool painted_ = false;
+    mutable std::vector<uint8_t> bmpFile_;  // the file image of writeBmp, sized once
 };
 
 }  // namespace vanto

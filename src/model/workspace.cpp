@@ -1,6 +1,8 @@
 #include "model/workspace.h"
 
 #include <algorithm>
+#include <array>
+#include <climits>
 #include <new>
 #include <utility>
 #include <vector>
@@ -9,61 +11,69 @@ namespace vanto {
 
 namespace {
 
-constexpr int64_t kMaxBlockEntries = INT64_MAX / 8;
+// Ranges the index sort may keep pending: it sorts link and offset lists, never the pixels.
+int64_t sortRanges() { return std::max<int64_t>(kLinkLimit, kWindowOffsets) / 2 + 2; }
 
 }  // namespace
+
+std::array<Workspace::Block, Workspace::kBlockCount> Workspace::plan(int64_t n) {
+    return {{
+        {&Workspace::workPlane, n},
+        {&Workspace::maskPlane, n},
+        {&Workspace::segLabels, n},
+        {&Workspace::depthPlane, n},
+        {&Workspace::frameLabels, n},
+        {&Workspace::nearestCellMap, n},
+        {&Workspace::pairMatrix, kMatrixEntries},
+        {&Workspace::prevAdjacency, kMatrixEntries},
+        {&Workspace::cellTable, int64_t{kTableRecords} * kCellWords},
+        {&Workspace::scratchInts, std::max(kMinScratchInts, n)},
+        {&Workspace::prevFrameLabels, n},
+        {&Workspace::prevCellTable, int64_t{kTableRecords} * kCellWords},
+        {&Workspace::linkHistory, int64_t{kSlotCount} * kSlotWords},
+        {&Workspace::regionSize, n + 1},
+        {&Workspace::regionScratch, 2 * (n + 1)},
+        {&Workspace::sortStack, 2 * sortRanges()},
+        {&Workspace::rankOrder, kLinkLimit},
+        {&Workspace::rankKey, kLinkLimit},
+        {&Workspace::linksByPrevStart, kTableRecords + 1},
+        {&Workspace::linksByPrev, kLinkLimit},
+        {&Workspace::linksByCurStart, kTableRecords + 1},
+        {&Workspace::linksByCur, kLinkLimit},
+        {&Workspace::voronoiPairs, 2 * n + 4},
+    }};
+}
+
+int64_t Workspace::plannedBytes(int32_t frameWidth, int32_t frameHeight) {
+    const int64_t n = int64_t{std::max(frameWidth, 0)} * std::max(frameHeight, 0);
+    if (n > kMaxPixels) return INT64_MAX;
+    int64_t bytes = 3 * int64_t{kTableRecords} * 2;  // the three int16 cell lists
+    for (const Block& block : plan(n)) bytes += block.entries * 4;
+    return bytes;
+}
 
 bool Workspace::reserve(int32_t frameWidth, int32_t frameHeight) {
     width = frameWidth;
     height = frameHeight;
-    const int64_t w = std::max<int64_t>(frameWidth, 0);
-    const int64_t h = std::max<int64_t>(frameHeight, 0);
-    pixelCount = w * h;  // at most 2^62: fits
+    pixelCount = int64_t{std::max(frameWidth, 0)} * std::max(frameHeight, 0);  // at most 2^62: fits
+    requested_ = plannedBytes(frameWidth, frameHeight);
+    // Beyond 2^31 - 1 pixels the sizes below would overflow: such a frame is never reserved.
+    if (pixelCount > kMaxPixels) return false;
     const int64_t n = pixelCount;
     scratchCapacity = std::max(kMinScratchInts, n);
-    const int64_t sortItems = std::max<int64_t>(kLinkLimit, kWindowOffsets);
-    sortStackRanges = sortItems / 2 + 2;
+    sortStackRanges = sortRanges();
 
-    // Reserved in this order; each request is counted even when an earlier one failed.
-    std::pair<int32_t**, int64_t> plan[] = {
-        {&workPlane, n},
-        {&maskPlane, n},
-        {&segLabels, n},
-        {&depthPlane, n},
-        {&frameLabels, n},
-        {&nearestCellMap, n},
-        {&pairMatrix, kMatrixEntries},
-        {&prevAdjacency, kMatrixEntries},
-        {&cellTable, int64_t{kTableRecords} * kCellWords},
-        {&scratchInts, scratchCapacity},
-        {&prevFrameLabels, n},
-        {&prevCellTable, int64_t{kTableRecords} * kCellWords},
-        {&linkHistory, int64_t{kSlotCount} * kSlotWords},
-        {&regionSize, n + 1},
-        {&regionScratch, 2 * (n + 1)},
-        {&sortStack, 2 * sortStackRanges},
-        {&rankOrder, kLinkLimit},
-        {&rankKey, kLinkLimit},
-        {&linksByPrevStart, kTableRecords + 1},
-        {&linksByPrev, kLinkLimit},
-        {&linksByCurStart, kTableRecords + 1},
-        {&linksByCur, kLinkLimit},
-        {&voronoiPairs, 2 * n + 4},
-    };
     std::vector<std::unique_ptr<int32_t[]>> owned;
-    owned.reserve(std::size(plan));
-    requested_ = 3 * int64_t{kTableRecords} * 2;
+    owned.reserve(kBlockCount);
+    // Reserved in plan order.
     bool ok = true;
-    for (auto& [target, entries] : plan) {
-        requested_ += entries * 4;
-        if (!ok) continue;
-        std::unique_ptr<int32_t[]> block;
-        if (entries < kMaxBlockEntries) block.reset(new (std::nothrow) int32_t[std::max<int64_t>(entries, 1)]);
+    for (const Block& b : plan(n)) {
+        std::unique_ptr<int32_t[]> block(new (std::nothrow) int32_t[std::max<int64_t>(b.entries, 1)]);
         if (!block) {
             ok = false;
-            continue;
+            break;
         }
-        *target = block.get();
+        this->*b.target = block.get();
         owned.push_back(std::move(block));
     }
     lists_.reset(ok ? new (std::nothrow) int16_t[3 * kTableRecords] : nullptr);

@@ -1,4 +1,6 @@
 #pragma once
+#include <array>
+#include <climits>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -19,9 +21,13 @@ public:
     Workspace& operator=(const Workspace&) = delete;
 
     // Reserves every block for a width x height frame and fills linkHistory with -1.
-    // Returns false when memory cannot be had; requestedBytes() then tells how much was asked.
+    // Returns false when memory cannot be had, or at once for a frame of more than
+    // kMaxPixels pixels; requestedBytes() then tells how much was asked.
     bool reserve(int32_t frameWidth, int32_t frameHeight);
     int64_t requestedBytes() const { return requested_; }
+    // What reserve() asks for in all, without asking; INT64_MAX beyond kMaxPixels pixels.
+    static int64_t plannedBytes(int32_t frameWidth, int32_t frameHeight);
+    static constexpr int64_t kMaxPixels = INT32_MAX;  // pixel indices are signed 32-bit
 
     // Slot of frame number j (j mod 50), and slot number s.
     int32_t* slotOfFrame(int32_t frame) { return slotAt(frame % kSlotCount); }
@@ -90,6 +96,15 @@ public:
     int32_t nextCellId = 0;
 
 private:
+    // One int32 block of the plan: the member that receives it and its entry count.
+    struct Block {
+        int32_t* Workspace::*target;
+        int64_t entries;
+    };
+    static constexpr size_t kBlockCount = 23;
+    // Every block for a frame of n pixels (n at most kMaxPixels), in reservation order.
+    static std::array<Block, kBlockCount> plan(int64_t n);
+
     std::vector<std::unique_ptr<int32_t[]>> owned_;
     std::unique_ptr<int16_t[]> lists_;
     int64_t requested_ = 0;

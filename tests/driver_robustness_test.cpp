@@ -1,0 +1,290 @@
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <fstream>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "run_fixture.h"
+#include "synthetic_series.h"
+
+namespace vanto {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::readFile;
+using testing::runProgram;
+using testing::splitLines;
+using testing::TempDir;
+
+// How a child run of the built program is set up.
+struct ChildSetup {
+    std::vector<std::string> environment;  // NAME=VALUE to set, or NAME alone to unset
+    rlim_t addressLimit = RLIM_INFINITY;
+    // Done to the running child once its console shows this many finished frames.
+    std::function<void(pid_t)> action;
+    int actionAfterFrames = 0;
+};
+
+struct ChildOutput {
+    int status = -1;  // exit status, or 128 + signal when killed
+    std::string console;
+    std::string errors;
+};
+
+// Runs the built program in a child with a CPU-time limit, so that a hang fails the test.
+ChildOutput runChild(std::vector<std::string> words, const ChildSetup& setup = {}) {
+    words.insert(words.begin(), VANTO_EXE);
+    std::vector<char*> argv;
+    for (auto& w : words) argv.push_back(w.data());
+    argv.push_back(nullptr);
+    int out[2], err[2];
+    if (pipe(out) != 0 || pipe(err) != 0) return {};
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(out[1], 1);
+        dup2(err[1], 2);
+        close(out[0]);
+        close(err[0]);
+        for (const std::string& e : setup.environment) {
+            const size_t eq = e.find('=');
+            if (eq == std::string::npos) {
+                unsetenv(e.c_str());
+            } else {
+                setenv(e.substr(0, eq).c_str(), e.substr(eq + 1).c_str(), 1);
+            }
+        }
+        // Sanitizer builds: the list of leak suppressions used would add lines to stderr.
+        if (const char* lsan = getenv("LSAN_OPTIONS"))
+            setenv("LSAN_OPTIONS", (std::string(lsan) + ":print_suppressions=0").c_str(), 1);
+        signal(SIGXFSZ, SIG_IGN);  // writes past a file-size limit fail with EFBIG instead
+        const rlimit cpu{60, 60}, address{setup.addressLimit, setup.addressLimit};
+        setrlimit(RLIMIT_CPU, &cpu);
+        setrlimit(RLIMIT_AS, &address);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    close(out[1]);
+    close(err[1]);
+    ChildOutput result;
+    bool acted = !setup.action;
+    pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
+    for (int open = 2; open > 0;) {
+        if (poll(fds, 2, -1) < 0) break;
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP))) continue;
+            char buffer[4096];
+            const ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
+            if (n <= 0) {
+                close(fds[i].fd);
+                fds[i].fd = -1;
+                --open;
+                continue;
+            }
+            (i == 0 ? result.console : result.errors).append(buffer, static_cast<size_t>(n));
+        }
+        if (!acted) {
+            int finished = 0;
+            for (size_t at = 0; (at = result.console.find("--- Analysis Finished in ", at)) != std::string::npos; ++at)
+                ++finished;
+            if (finished >= setup.actionAfterFrames) {
+                setup.action(pid);
+                acted = true;
+            }
+        }
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return result;
+}
+
+// Three generated frames f_1.png .. f_3.png of 96 x 64 pixels in dir; later frame numbers
+// are missing and analysed with the last frame that loaded.
+std::vector<std::string> seriesWords(const TempDir& dir, int count) {
+    SeriesParams params;
+    params.width = 96;
+    params.height = 64;
+    params.cellCount = 5;
+    std::vector<uint8_t> frame(96 * 64);
+    for (int j = 1; j <= 3; ++j) {
+        const std::string path = dir.file("f_" + std::to_string(j) + ".png");
+        if (fs::exists(path)) continue;
+        renderSyntheticFrame(params, j, frame.data());
+        writeGrayPng(path.c_str(), 96, 64, frame.data());
+    }
+    return {"-source", dir.path() + "/f_%d.png", "-w", "96", "-h", "64", "-count", std::to_string(count),
+            "-threshold", "20", "-size", "5"};
+}
+
+std::vector<std::string> with(std::vector<std::string> words, const std::vector<std::string>& more) {
+    words.insert(words.end(), more.begin(), more.end());
+    return words;
+}
+
+// The frame numbers of a report's rows, after skipHeaderLines; every line must be whole.
+std::vector<int> reportFrames(const std::string& path, size_t skipHeaderLines) {
+    const std::string text = readFile(path);
+    EXPECT_TRUE(text.empty() || text.back() == '\n') << path << " ends inside a line";
+    std::vector<int> frames;
+    const auto lines = splitLines(text);
+    for (size_t i = skipHeaderLines; i < lines.size(); ++i) frames.push_back(std::stoi(lines[i]));
+    return frames;
+}
+
+// Both reports end with the same whole frame: the frames in the average report are 1 .. n
+// and the cell report has rows of those frames only. Returns n.
+int expectWholeFrames(const TempDir& out) {
+    const auto average = reportFrames(out.file("_average.csv"), 2);
+    for (size_t i = 0; i < average.size(); ++i) EXPECT_EQ(average[i], static_cast<int>(i) + 1);
+    const int last = static_cast<int>(average.size());
+    const auto cells = reportFrames(out.file("_cell.csv"), 1);
+    if (last > 0) {
+        EXPECT_FALSE(cells.empty());
+        EXPECT_EQ(cells.empty() ? 0 : cells.back(), last) << "the cell report ends with another frame";
+    }
+    return last;
+}
+
+TEST(WriteFailures, AFullFileEndsTheRunWithItsNameAndCauseAndWholeFramesOnly) {
+    TempDir dir;
+    // Past 6,000 bytes a write fails part-way, as on a full disk; the cell report, the largest
+    // file, gets there first. The limit comes once the kernels are built, which writes files.
+    ChildSetup limited;
+    limited.actionAfterFrames = 2;
+    limited.action = [](pid_t pid) {
+        const rlimit size{6000, 6000};
+        prlimit(pid, RLIMIT_FSIZE, &size, nullptr);
+    };
+    const auto out = runChild(with(seriesWords(dir, 100000), {"-output", dir.path()}), limited);
+    EXPECT_EQ(out.status, 1);
+    // Frames past 3 are missing and said so; the write failure is said once.
+    const std::string line = "vanto: cannot write \"" + dir.file("_cell.csv") + "\": File too large\n";
+    EXPECT_NE(out.errors.find(line), std::string::npos) << out.errors;
+    EXPECT_EQ(out.errors.find("cannot write"), out.errors.rfind("cannot write")) << out.errors;
+    const auto log = splitLines(readFile(dir.file("_log.txt")));
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ(log.back(), "--- " + line.substr(7, line.size() - 8) + " ---");
+    const int frames = expectWholeFrames(dir);
+    EXPECT_GE(frames, 2);
+    EXPECT_EQ(out.console.find("Analysis Finished", out.console.rfind("f_" + std::to_string(frames + 1) + ".png")),
+              std::string::npos)
+        << "the failed frame is not reported as finished";
+}
+
+TEST(WriteFailures, ADeviceWithoutSpaceOrABitmapPathThatIsAFolderStopsTheRun) {
+    TempDir dir;
+    // The run log on a full device: nothing can be recorded there, standard error says it.
+    fs::create_symlink("/dev/full", dir.file("_log.txt"));
+    auto out = runProgram(with(seriesWords(dir, 2), {"-output", dir.path()}));
+    EXPECT_EQ(out.status, 1);
+    EXPECT_EQ(out.errors, "vanto: cannot write \"" + dir.file("_log.txt") + "\": No space left on device\n");
+    fs::remove(dir.file("_log.txt"));
+
+    // Frame 2's bitmap cannot be created: the run ends after frame 1, in every output.
+    fs::create_directory(dir.file("10_Calculation_0002.bmp"));
+    out = runProgram(with(seriesWords(dir, 4), {"-output", dir.path(), "-image"}));
+    EXPECT_EQ(out.status, 1);
+    const std::string line = "cannot write \"" + dir.file("10_Calculation_0002.bmp") + "\": Is a directory";
+    EXPECT_EQ(out.errors, "vanto: " + line + "\n");
+    EXPECT_EQ(splitLines(readFile(dir.file("_log.txt"))).back(), "--- " + line + " ---");
+    EXPECT_EQ(expectWholeFrames(dir), 1);
+    EXPECT_TRUE(fs::exists(dir.file("10_Calculation_0001.bmp")));
+    EXPECT_FALSE(fs::exists(dir.file("10_Calculation_0003.bmp")));
+}
+
+TEST(Interruption, SigtermAfterAFewFramesLeavesWholeFramesAndSaysWhereItStopped) {
+    TempDir dir;
+    ChildSetup setup;
+    setup.actionAfterFrames = 3;
+    setup.action = [](pid_t pid) { kill(pid, SIGTERM); };
+    const auto out = runChild(with(seriesWords(dir, 100000), {"-output", dir.path(), "-image"}), setup);
+    EXPECT_EQ(out.status, 128 + SIGTERM) << out.errors;
+    const int frames = expectWholeFrames(dir);
+    EXPECT_GE(frames, 3);
+    const auto log = splitLines(readFile(dir.file("_log.txt")));
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ(log.back(), "--- Interrupted at frame " + std::to_string(frames + 1) + " by SIGTERM ---");
+    EXPECT_EQ(splitLines(out.console).back(), log.back());
+    EXPECT_NE(readFile(dir.file("_run.json")).find("\"interrupted\""), std::string::npos);
+    // Every frame with rows has its bitmap and no other frame has one.
+    char last[32];
+    std::snprintf(last, sizeof last, "10_Calculation_%04d.bmp", frames);
+    EXPECT_TRUE(fs::exists(dir.file(last)));
+    int bitmaps = 0;
+    for (const auto& entry : fs::directory_iterator(dir.path())) bitmaps += entry.path().extension() == ".bmp";
+    EXPECT_EQ(bitmaps, frames);
+}
+
+TEST(RuntimeSetUp, AHomeThatCannotHoldTheKernelCacheStillRuns) {
+    TempDir dir, tmp;
+    std::ofstream(dir.file("plain_file")) << "not a folder";
+    ChildSetup setup;
+    setup.environment = {"HOME=" + dir.file("plain_file") + "/home", "POCL_CACHE_DIR", "XDG_CACHE_HOME",
+                         "TMPDIR=" + tmp.path()};
+    const auto out = runChild(with(seriesWords(dir, 2), {"-output", dir.path()}), setup);
+    EXPECT_EQ(out.status, 0) << out.errors;
+    EXPECT_EQ(splitLines(readFile(dir.file("_average.csv"))).size(), 4u);
+    EXPECT_TRUE(fs::is_empty(tmp.path())) << "the private kernel cache is removed after the run";
+}
+
+TEST(RuntimeSetUp, NoOpenCLPlatformIsExplainedInPlainWords) {
+    TempDir dir, vendors;
+    ChildSetup setup;
+    setup.environment = {"OCL_ICD_VENDORS=" + vendors.path() + "/", "OPENCL_VENDOR_PATH=" + vendors.path()};
+    const auto out = runChild(with(seriesWords(dir, 1), {"-output", dir.path()}), setup);
+    EXPECT_EQ(out.status, 1);
+    EXPECT_EQ(splitLines(out.errors).size(), 1u) << out.errors;
+    EXPECT_NE(out.errors.find("no OpenCL platform found"), std::string::npos) << out.errors;
+    EXPECT_NE(out.errors.find("pocl-opencl-icd"), std::string::npos) << out.errors;
+}
+
+TEST(RunRefusals, HostileSizesPatternsAndAnEmptyOutputAreRefusedBeforeAnythingIsWritten) {
+    TempDir dir;
+    const std::vector<std::vector<std::string>> cases = {
+        {"-w", "2147483647", "-h", "2147483647", "-count", "1", "-source", "f%d.png", "-output", dir.path()},
+        {"-w", "2147483647", "-h", "2147483647", "-count", "0", "-output", dir.path()},
+        {"-w", "5", "-h", "5", "-count", "1", "-source", "f%d.png", "-output", ""},
+        {"-w", "5", "-h", "5", "-count", "1", "-source", "f%999999999d.png", "-output", dir.path()},
+        {"-w", "5", "-h", "5", "-count", "1", "-source", "f%.999999999d.png", "-output", dir.path()},
+    };
+    for (const auto& words : cases) {
+        // In a child: a refusal that took long would meet its CPU-time limit.
+        const auto out = runChild(words);
+        std::string said;
+        for (const auto& w : words) said += w + " ";
+        EXPECT_EQ(out.status, 1) << said;
+        EXPECT_EQ(splitLines(out.errors).size(), 1u) << out.errors;
+        EXPECT_EQ(out.console, "");
+        EXPECT_TRUE(fs::is_empty(dir.path()));
+    }
+    EXPECT_NE(runChild(cases[0]).errors.find("more than 2147483647 pixels"), std::string::npos);
+    EXPECT_NE(runChild(cases[2]).errors.find("-output is empty"), std::string::npos);
+}
+
+TEST(RunRefusals, AWindowLargerThanTheMemoryLimitIsRefusedBeforeReserving) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the address sanitizer cannot start under an address-space limit";
+#endif
+    TempDir dir;
+    ChildSetup setup;
+    setup.addressLimit = rlim_t{1} << 30;
+    const auto out = runChild({"-w", "20000", "-h", "20000", "-count", "1", "-source", "f%d.png", "-output", dir.path()},
+                              setup);
+    EXPECT_EQ(out.status, 1);
+    EXPECT_NE(out.errors.find("working memory, more than the 1024 MiB of the address-space limit"), std::string::npos)
+        << out.errors;
+    EXPECT_TRUE(fs::is_empty(dir.path()));
+}
+
+}  // namespace
+}  // namespace vanto

@@ -29,6 +29,7 @@
 #include "measure/voronoi_image.h"
 #include "measure/voronoi_neighbours.h"
 #include "model/clock.h"
+#include "model/segment_scratch.h"
 #include "model/workspace.h"
 #include "segment/cell_table.h"
 #include "segment/depth_map.h"
@@ -176,6 +177,11 @@ int main(int argc, char** argv) {
     }
     buildNeighbourhoodTables(ws.tables, ws.scratchInts, ws.scratchInts + kWindowOffsets, ws.sortStack,
                              ws.sortStackRanges);
+    SegmentScratch seg(ws.tables);
+    if (!seg.reserve(params.width, params.height)) {
+        std::cerr << "cannot reserve " << seg.requestedBytes() << " bytes\n";
+        return 1;
+    }
     Canvas canvas;
     canvas.createCanvas(params.width, params.height);
     ComputeDevice device;
@@ -214,31 +220,33 @@ int main(int argc, char** argv) {
     int cells = 0, links = 0;
     for (int32_t j = 1; j <= frames && ok; ++j) {
         const int64_t startMark = monotonicMs();
-        ws.curCount = ws.regionCount = ws.linkCount = ws.voronoiPairCount = 0;
+        ws.curCount = seg.regionCount = ws.linkCount = ws.voronoiPairCount = 0;
+        seg.segLabels = ws.segLabels;
+        seg.cellTable = ws.cellTable;
         int32_t* slot = ws.slotOfFrame(j);
         std::fill_n(slot, kSlotWords, -1);
         const std::string path = (dir / ("f_" + std::to_string(j) + ".png")).string();
         clock.time("load", [&] { loadFrame(canvas, path.c_str(), 0, 0); });
-        clock.time("depth map", [&] { computeDepthMap(ws, canvas.gray.data()); });
+        clock.time("depth map", [&] { computeDepthMap(seg, canvas.gray.data()); });
         {
             // Both depth maps once more, outside the stage figures, for their ratio.
             const auto t0 = std::chrono::steady_clock::now();
             literal.compute(ws.tables, canvas.gray.data(), params.width, params.height, literalDepth.data());
             const auto t1 = std::chrono::steady_clock::now();
-            computeDepthMap(ws, canvas.gray.data());
+            computeDepthMap(seg, canvas.gray.data());
             const auto t2 = std::chrono::steady_clock::now();
             literalMs += std::chrono::duration<double, std::milli>(t1 - t0).count();
             linearMs += std::chrono::duration<double, std::milli>(t2 - t1).count();
-            if (!std::equal(literalDepth.begin(), literalDepth.end(), ws.depthPlane)) {
+            if (!std::equal(literalDepth.begin(), literalDepth.end(), seg.depthPlane)) {
                 std::cerr << "frame " << j << ": the linear depth map differs from the literal one\n";
                 ok = false;
                 break;
             }
         }
-        clock.time("foreground mask", [&] { buildForegroundMask(ws, threshold); });
-        clock.time("neck cut", [&] { cutNecksAndLabel(ws); });
-        clock.time("region completion", [&] { completeRegions(ws); });
-        clock.time("cell table", [&] { ok = buildCellTable(ws, smallCellArea) < kCellLimit; });
+        clock.time("foreground mask", [&] { buildForegroundMask(seg, threshold); });
+        clock.time("neck cut", [&] { cutNecksAndLabel(seg); });
+        clock.time("region completion", [&] { completeRegions(seg); });
+        clock.time("cell table", [&] { ok = (ws.curCount = buildCellTable(seg, smallCellArea)) < kCellLimit; });
         if (!ok) break;
         if (j > 1) {
             clock.time("addtwo", [&] {

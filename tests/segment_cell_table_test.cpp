@@ -10,17 +10,17 @@ namespace vanto {
 namespace {
 
 // Region picture: a digit is a region id, '.' no region (-2).
-std::unique_ptr<Workspace> regionsOf(const std::vector<std::string>& rows) {
+std::unique_ptr<testing::SegmentBench> regionsOf(const std::vector<std::string>& rows) {
     const int32_t h = static_cast<int32_t>(rows.size());
     const int32_t w = static_cast<int32_t>(rows[0].size());
-    auto ws = testing::makeWorkspace(w, h);
+    auto ws = testing::makeSegmentScratch(w, h);
     for (int32_t y = 0; y < h; ++y) {
         for (int32_t x = 0; x < w; ++x) ws->segLabels[y * w + x] = rows[y][x] == '.' ? -2 : rows[y][x] - '0';
     }
     return ws;
 }
 
-std::vector<int32_t> labels(const Workspace& ws) { return {ws.segLabels, ws.segLabels + ws.pixelCount}; }
+std::vector<int32_t> labels(const SegmentScratch& ws) { return {ws.segLabels, ws.segLabels + ws.pixelCount}; }
 
 TEST(CellTable, PiecesOfOneRegionAreSeparateCells) {
     // Region 5 in three pieces: (0..1, 0), (3, 0) and (4, 1), the last two touching only at a
@@ -87,8 +87,8 @@ TEST(CellTable, FrameWithoutRegionsLeavesTheTableUntouched) {
 
 // Isolated one-pixel cells of region 7 at even columns and rows of a 100-wide frame, the
 // first `cells` of them in raster order.
-std::unique_ptr<Workspace> gridOf(int32_t rows, int32_t cells) {
-    auto ws = testing::makeWorkspace(100, rows);
+std::unique_ptr<testing::SegmentBench> gridOf(int32_t rows, int32_t cells) {
+    auto ws = testing::makeSegmentScratch(100, rows);
     std::fill_n(ws->segLabels, ws->pixelCount, -2);
     for (int32_t i = 0; i < cells; ++i) ws->segLabels[(i / 50) * 2 * 100 + (i % 50) * 2] = 7;
     return ws;

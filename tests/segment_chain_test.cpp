@@ -34,7 +34,7 @@ std::vector<uint8_t> discFrame(int32_t w, int32_t h, const std::vector<Disc>& di
 
 // Checks every record against the pixels carrying its number: size, box, centre, small flag,
 // fixed words, and that the pixels form one 4-connected piece.
-void expectRecordsMatchLabels(const Workspace& ws, int32_t count, int32_t smallCellArea) {
+void expectRecordsMatchLabels(const SegmentScratch& ws, int32_t count, int32_t smallCellArea) {
     const int32_t w = ws.width;
     const int32_t h = ws.height;
     std::vector<int32_t> size(count, 0), minX(count, w), minY(count, h), maxX(count, -1), maxY(count, -1);
@@ -93,11 +93,11 @@ TEST(SegmentFrame, DarkDiscsOnANoisyBackgroundBecomeOneCellEach) {
     const int32_t w = 96, h = 72;
     const std::vector<Disc> discs = {{20, 20, 8}, {66, 24, 9}, {42, 52, 10}, {84, 60, 4}};
     const auto gray = discFrame(w, h, discs, 3);
-    auto ws = testing::makeWorkspace(w, h);
+    auto ws = testing::makeSegmentScratch(w, h);
     RunConfig config;
     config.threshold = 20;
     config.smallCellArea = 200;
-    const int32_t count = segmentFrame(*ws, gray.data(), config);
+    const int32_t count = ws->segment(gray.data(), config);
     ASSERT_EQ(count, 4);
     EXPECT_EQ(ws->curCount, 4);
     expectRecordsMatchLabels(*ws, count, config.smallCellArea);
@@ -123,11 +123,11 @@ TEST(SegmentFrame, DarkDiscsOnANoisyBackgroundBecomeOneCellEach) {
 }
 
 TEST(SegmentFrame, UniformFrameHasNoCells) {
-    auto ws = testing::makeWorkspace(40, 30);
+    auto ws = testing::makeSegmentScratch(40, 30);
     const std::vector<uint8_t> gray(1200, 128);
     RunConfig config;
     config.threshold = 0;
-    EXPECT_EQ(segmentFrame(*ws, gray.data(), config), 0);
+    EXPECT_EQ(ws->segment(gray.data(), config), 0);
     for (int32_t p = 0; p < 1200; ++p) EXPECT_EQ(ws->segLabels[p], -2);
 }
 
@@ -135,7 +135,7 @@ TEST(SegmentFrame, RecordsStayConsistentOnRandomFrames) {
     // Rough random frames exercise cuts, merges and fills together; the outputs must still
     // describe 4-connected cells exactly.
     const int32_t w = 80, h = 60;
-    auto ws = testing::makeWorkspace(w, h);
+    auto ws = testing::makeSegmentScratch(w, h);
     std::mt19937 rng(11);
     for (int trial = 0; trial < 4; ++trial) {
         std::vector<uint8_t> gray(w * h);
@@ -148,7 +148,7 @@ TEST(SegmentFrame, RecordsStayConsistentOnRandomFrames) {
         RunConfig config;
         config.threshold = 10 + 5 * trial;
         config.smallCellArea = 30;
-        const int32_t count = segmentFrame(*ws, gray.data(), config);
+        const int32_t count = ws->segment(gray.data(), config);
         ASSERT_GT(count, 0);
         ASSERT_LT(count, kCellLimit);
         expectRecordsMatchLabels(*ws, count, config.smallCellArea);

@@ -20,7 +20,7 @@ namespace vanto {
 namespace {
 
 std::vector<int32_t> depthOf(int32_t w, int32_t h, const std::vector<uint8_t>& gray) {
-    auto ws = testing::makeWorkspace(w, h);
+    auto ws = testing::makeSegmentScratch(w, h);
     computeDepthMap(*ws, gray.data());
     return {ws->depthPlane, ws->depthPlane + w * h};
 }

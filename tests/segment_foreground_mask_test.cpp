@@ -14,10 +14,10 @@ namespace {
 // Depth picture: '.' shallow (0), '#' deep (50), '-' bright (-5), '=' exactly the threshold.
 constexpr int32_t kThreshold = 5;
 
-std::unique_ptr<Workspace> maskOf(const std::vector<std::string>& rows) {
+std::unique_ptr<testing::SegmentBench> maskOf(const std::vector<std::string>& rows) {
     const int32_t h = static_cast<int32_t>(rows.size());
     const int32_t w = static_cast<int32_t>(rows[0].size());
-    auto ws = testing::makeWorkspace(w, h);
+    auto ws = testing::makeSegmentScratch(w, h);
     for (int32_t y = 0; y < h; ++y) {
         for (int32_t x = 0; x < w; ++x) {
             const char c = rows[y][x];
@@ -28,7 +28,7 @@ std::unique_ptr<Workspace> maskOf(const std::vector<std::string>& rows) {
     return ws;
 }
 
-int32_t at(const int32_t* plane, const Workspace& ws, int32_t x, int32_t y) { return plane[y * ws.width + x]; }
+int32_t at(const int32_t* plane, const SegmentScratch& ws, int32_t x, int32_t y) { return plane[y * ws.width + x]; }
 
 TEST(ForegroundMask, NinePixelSpeckIsSetApartAndGrowsAsSpeck) {
     // 3 x 3 deep block: a speck (3). Its 4-adjacent shallow ring takes the speck class in the

@@ -11,10 +11,10 @@ namespace {
 
 // Mask picture: '#' foreground (class 4 in segLabels), '.' shallow background (class 1),
 // '-' bright background (class 10). depthPlane starts at 0 everywhere.
-std::unique_ptr<Workspace> planesOf(const std::vector<std::string>& rows) {
+std::unique_ptr<testing::SegmentBench> planesOf(const std::vector<std::string>& rows) {
     const int32_t h = static_cast<int32_t>(rows.size());
     const int32_t w = static_cast<int32_t>(rows[0].size());
-    auto ws = testing::makeWorkspace(w, h);
+    auto ws = testing::makeSegmentScratch(w, h);
     for (int32_t y = 0; y < h; ++y) {
         for (int32_t x = 0; x < w; ++x) {
             const char c = rows[y][x];

@@ -11,10 +11,10 @@ namespace {
 
 // Label picture: a digit is a region id, '.' shallow ground (-2), '-' other ground (-1),
 // 'c' a cut pixel not handed back (-3). Every region records size 1000 unless set.
-std::unique_ptr<Workspace> labelsOf(const std::vector<std::string>& rows) {
+std::unique_ptr<testing::SegmentBench> labelsOf(const std::vector<std::string>& rows) {
     const int32_t h = static_cast<int32_t>(rows.size());
     const int32_t w = static_cast<int32_t>(rows[0].size());
-    auto ws = testing::makeWorkspace(w, h);
+    auto ws = testing::makeSegmentScratch(w, h);
     int32_t regions = 0;
     for (int32_t y = 0; y < h; ++y) {
         for (int32_t x = 0; x < w; ++x) {
@@ -29,7 +29,7 @@ std::unique_ptr<Workspace> labelsOf(const std::vector<std::string>& rows) {
     return ws;
 }
 
-std::vector<std::string> picture(const Workspace& ws) {
+std::vector<std::string> picture(const SegmentScratch& ws) {
     std::vector<std::string> rows;
     for (int32_t y = 0; y < ws.height; ++y) {
         std::string row;

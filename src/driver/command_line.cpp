@@ -28,6 +28,7 @@ enum class Field {
     ctcDir,
     pixelSize,
     frameInterval,
+    threads,
 };
 
 struct Option {
@@ -63,6 +64,7 @@ constexpr Option kOptions[] = {
     {"-tracks", Field::none, &RunConfig::writeTracks, "         write the track table _tracks.csv and the event table _events.csv"},
     {"-pixel-size", Field::pixelSize, nullptr, "UM       micrometres per pixel: physical columns in the track outputs"},
     {"-frame-interval", Field::frameInterval, nullptr, "MIN      minutes between frames: time columns in the track outputs"},
+    {"-threads", Field::threads, nullptr, "N        threads of the run (default: one per core)"},
 };
 
 // strtoll's reading of a word: leading blanks, a sign, digits up to the first other character.
@@ -154,6 +156,7 @@ void setValue(RunConfig& config, Field field, const char* option, const char* wo
         case Field::threshold: config.threshold = intValue(config, option, word); break;
         case Field::source: config.sourcePattern = rewriteCarets(word); break;
         case Field::output: config.outputDir = word; break;
+        case Field::threads: config.threads = intValue(config, option, word); break;
         case Field::firstFrame: config.firstFrame = intValue(config, option, word); break;
         case Field::channel: config.channel = intValue(config, option, word); break;
         case Field::range:

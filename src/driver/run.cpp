@@ -12,6 +12,7 @@
 #include "driver/frame_series.h"
 #include "driver/interruption.h"
 #include "driver/output_file.h"
+#include "driver/frame_pipeline.h"
 #include "driver/progress_log.h"
 #include "driver/progress_meter.h"
 #include "driver/run_limits.h"
@@ -26,7 +27,6 @@
 #include "model/run_config.h"
 #include "model/workspace.h"
 #include "segment/neighbourhood.h"
-#include "segment/segmentation.h"
 #include "track/calculation_image.h"
 #include "track/tracking.h"
 
@@ -140,13 +140,18 @@ private:
         recordStarted_ = true;
 
         ws_ = std::make_unique<Workspace>();
-        if (!ws_->reserve(config_.frameWidth, config_.frameHeight)) {
-            refuse("cannot reserve " + std::to_string(ws_->requestedBytes()) + " bytes of working memory");
+        pipeline_ = std::make_unique<FramePipeline>(config_, series_, ws_->tables);
+        const bool reserved = ws_->reserve(config_.frameWidth, config_.frameHeight);
+        if (!pipeline_->reserve(effectiveThreads(config_)) || !reserved) {
+            refuse("cannot reserve " + std::to_string(ws_->requestedBytes() + pipeline_->requestedBytes()) +
+                   " bytes of working memory");
             return Ending::refused;
         }
         canvas_.createCanvas(config_.frameWidth, config_.frameHeight);
         buildNeighbourhoodTables(ws_->tables, ws_->scratchInts, ws_->scratchInts + kWindowOffsets, ws_->sortStack,
                                  ws_->sortStackRanges);
+        // Workers begin loading while the compute device is being prepared.
+        if (config_.frameCount >= 1) pipeline_->start();
 
         // The device is needed only when frames are analysed.
         if (config_.frameCount >= 1) {
@@ -259,8 +264,6 @@ private:
         for (int32_t j = 1; j <= config_.frameCount; ++j) {
             if (interrupts_.pendingSignal()) return interrupted(j);
             const int64_t startMark = monotonicMs();
-            ws.curCount = 0;
-            ws.regionCount = 0;
             ws.linkCount = 0;
             ws.voronoiPairCount = 0;
             int32_t* slot = ws.slotOfFrame(j);
@@ -268,20 +271,20 @@ private:
 
             progress_.line("--- " + series_.label(j) + " ---");
             framesRead_ = j;
-            const LoadResult load = series_.load(reader_, j, canvas_.gray.data());
-            if (load.status != LoadStatus::ok) {
+            FrameInFlight& frame = pipeline_->next(j, canvas_.gray.data());
+            if (frame.load.status != LoadStatus::ok) {
                 progress_.console("Image Load Error");
-                if (load.status != LoadStatus::undecodable) progress_.console(load.detail);
-                series_.noteFailure(j, load, errors_);
-                record_.addUnreadableFrame(j, load.detail);
+                if (frame.load.status != LoadStatus::undecodable) progress_.console(frame.load.detail);
+                series_.noteFailure(j, frame.load, errors_);
+                record_.addUnreadableFrame(j, frame.load.detail);
                 if (config_.strict) {
                     errors_ << "vanto: -strict: the run stops at frame " << j << '\n' << std::flush;
                     return Ending::failed;
                 }
             }
-
-            if (segmentFrame(ws, series_.segmentationPlane(canvas_.gray.data()), config_) >= kCellLimit)
-                return overflow("Cell Number Too Much ", RunEnding::cellLimit);
+            if (frame.curCount >= kCellLimit) return overflow("Cell Number Too Much ", RunEnding::cellLimit);
+            ws.takeSegmentation(frame);
+            pipeline_->release(frame);
 
             if (j > 1 && !device_->runAddTwo(ws.prevFrameLabels, ws.segLabels, ws.tables, ws.maskPlane, ws.workPlane))
                 return computeFailed();
@@ -331,6 +334,7 @@ private:
     // Closes every file, checked: a failure found only now still ends the run with status 1
     // and a line on standard error (and in the log while it takes lines).
     Ending tearDown(Ending ending) {
+        pipeline_.reset();
         if (!config_.strict) series_.summarise(framesRead_, errors_);
         const bool averageClosed = averageReport_.close();
         const bool cellClosed = cellReport_.close();
@@ -357,9 +361,9 @@ private:
     ProgressMeter meter_;
     RunConfig config_;
     FrameSeries series_;
-    FrameReader reader_;
     int32_t framesRead_ = 0;
     std::unique_ptr<Workspace> ws_;
+    std::unique_ptr<FramePipeline> pipeline_;
     Canvas canvas_;
     RuntimeCacheFolder runtimeCache_;
     std::unique_ptr<ComputeDevice> device_;

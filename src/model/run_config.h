@@ -40,6 +40,7 @@ struct RunConfig {
     bool writeTracks = false;
     double pixelSize = 0;      // micrometres per pixel
     double frameInterval = 0;  // minutes between frames
+    int32_t threads = 0;  // -threads N: threads of the run; 0 (or below) for one per core
 };
 
 }  // namespace vanto

@@ -21,7 +21,6 @@ std::array<Workspace::Block, Workspace::kBlockCount> Workspace::plan(int64_t n) 
         {&Workspace::workPlane, n},
         {&Workspace::maskPlane, n},
         {&Workspace::segLabels, n},
-        {&Workspace::depthPlane, n},
         {&Workspace::frameLabels, n},
         {&Workspace::nearestCellMap, n},
         {&Workspace::pairMatrix, kMatrixEntries},
@@ -31,8 +30,6 @@ std::array<Workspace::Block, Workspace::kBlockCount> Workspace::plan(int64_t n) 
         {&Workspace::prevFrameLabels, n},
         {&Workspace::prevCellTable, int64_t{kTableRecords} * kCellWords},
         {&Workspace::linkHistory, int64_t{kSlotCount} * kSlotWords},
-        {&Workspace::regionSize, n + 1},
-        {&Workspace::regionScratch, 2 * (n + 1)},
         {&Workspace::sortStack, 2 * sortRanges()},
         {&Workspace::rankOrder, kLinkLimit},
         {&Workspace::rankKey, kLinkLimit},
@@ -91,6 +88,12 @@ void Workspace::exchangeFrames() {
     std::swap(frameLabels, prevFrameLabels);
     std::swap(cellTable, prevCellTable);
     prevCount = finalCount;
+}
+
+void Workspace::takeSegmentation(FrameInFlight& frame) {
+    std::swap(segLabels, frame.segLabels);
+    std::swap(cellTable, frame.cellTable);
+    curCount = frame.curCount;
 }
 
 }  // namespace vanto

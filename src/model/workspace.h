@@ -6,14 +6,17 @@
 #include <string>
 #include <vector>
 
+#include "model/frame_in_flight.h"
 #include "model/neighbourhood_tables.h"
 #include "model/records.h"
 
 namespace vanto {
 
-// Every plane, table and scratch block of a run, reserved once by reserve() and never
-// replaced. Planes hold width x height signed 32-bit values, pixel (x, y) at y * width + x.
-// Stages borrow what they need; only the driver reserves and exchanges.
+// Every plane, table and scratch block of tracking, measuring and drawing, reserved once by
+// reserve() and never replaced. Planes hold width x height signed 32-bit values, pixel (x, y)
+// at y * width + x. Stages borrow what they need; only the driver reserves and exchanges.
+// Segmentation works in its own SegmentScratch; its output reaches segLabels, cellTable and
+// curCount by takeSegmentation.
 class Workspace {
 public:
     Workspace() = default;
@@ -37,6 +40,10 @@ public:
     // End of frame: the current label plane and cell table become the previous ones.
     void exchangeFrames();
 
+    // Start of frame: segLabels and cellTable take the frame's planes, which take the ones held
+    // here (same sizes, contents dropped), and curCount takes the frame's record count.
+    void takeSegmentation(FrameInFlight& frame);
+
     int32_t width = 0;
     int32_t height = 0;
     int64_t pixelCount = 0;
@@ -45,7 +52,6 @@ public:
     int32_t* workPlane = nullptr;
     int32_t* maskPlane = nullptr;
     int32_t* segLabels = nullptr;
-    int32_t* depthPlane = nullptr;
     int32_t* frameLabels = nullptr;
     int32_t* nearestCellMap = nullptr;
     int32_t* prevFrameLabels = nullptr;
@@ -58,10 +64,6 @@ public:
     int32_t* scratchInts = nullptr;    // scratchCapacity entries: flood queues and lists
     int32_t* linkHistory = nullptr;    // kSlotCount slots of kSlotWords
     int64_t scratchCapacity = 0;
-
-    // Per-region tables of segmentation, sized for the frame (regions never outnumber pixels).
-    int32_t* regionSize = nullptr;     // pixelCount + 1 entries
-    int32_t* regionScratch = nullptr;  // 2 * (pixelCount + 1) entries: merge candidate records
 
     // Pending ranges of the index sort: 2 ints a range, room for sortStackRanges ranges.
     int32_t* sortStack = nullptr;
@@ -89,7 +91,6 @@ public:
     int32_t curCount = 0;     // segmentation records of this frame
     int32_t prevCount = 0;    // final cells of the previous frame
     int32_t finalCount = 0;   // final cells of this frame
-    int32_t regionCount = 0;  // regions of segmentation
     int32_t linkCount = 0;    // candidate links of this frame
     int32_t voronoiPairCount = 0;
     // Run-wide identity counter.
@@ -101,7 +102,7 @@ private:
         int32_t* Workspace::*target;
         int64_t entries;
     };
-    static constexpr size_t kBlockCount = 23;
+    static constexpr size_t kBlockCount = 20;
     // Every block for a frame of n pixels (n at most kMaxPixels), in reservation order.
     static std::array<Block, kBlockCount> plan(int64_t n);
 

@@ -6,7 +6,7 @@
 
 namespace vanto {
 
-int32_t buildCellTable(Workspace& ws, int32_t smallCellArea) {
+int32_t buildCellTable(SegmentScratch& ws, int32_t smallCellArea) {
     const int32_t w = ws.width;
     const int32_t h = ws.height;
     const int32_t n = static_cast<int32_t>(ws.pixelCount);

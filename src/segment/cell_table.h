@@ -1,7 +1,7 @@
 #pragma once
 #include <cstdint>
 
-#include "model/workspace.h"
+#include "model/segment_scratch.h"
 
 namespace vanto {
 
@@ -9,6 +9,6 @@ namespace vanto {
 // cell numbers and writes the segmentation records into cellTable. Returns curCount (also
 // stored in ws.curCount); returns kCellLimit when the frame reaches its 2,000th cell, and
 // the run must then stop with "Cell Number Too Much ".
-int32_t buildCellTable(Workspace& ws, int32_t smallCellArea);
+int32_t buildCellTable(SegmentScratch& ws, int32_t smallCellArea);
 
 }  // namespace vanto

@@ -74,7 +74,7 @@ void spillLevels(const uint8_t* gray, int32_t w, int32_t h, uint8_t* level, uint
 
 }  // namespace
 
-void computeDepthMap(Workspace& ws, const uint8_t* gray) {
+void computeDepthMap(SegmentScratch& ws, const uint8_t* gray) {
     const int32_t n = static_cast<int32_t>(ws.pixelCount);
     if (n <= 0) return;
     const int32_t w = ws.width;

@@ -1,7 +1,7 @@
 #pragma once
 #include <cstdint>
 
-#include "model/workspace.h"
+#include "model/segment_scratch.h"
 
 namespace vanto {
 
@@ -11,6 +11,6 @@ namespace vanto {
 // pixel, of the highest gray on the path (the level at which rising water drains p); the
 // peak level is the dual (highest over paths of the lowest gray). Uses maskPlane (as bytes)
 // and scratchInts as scratch; no other plane is read or left meaningful.
-void computeDepthMap(Workspace& ws, const uint8_t* gray);
+void computeDepthMap(SegmentScratch& ws, const uint8_t* gray);
 
 }  // namespace vanto

@@ -18,7 +18,7 @@ constexpr int32_t kSpeckLimit = 10;  // deep areas of fewer pixels are specks
 
 // Deep 4-connected areas of fewer than kSpeckLimit pixels become specks. maskPlane holds the
 // visit marks.
-void setSpecksApart(Workspace& ws, const OffsetSteps& s) {
+void setSpecksApart(SegmentScratch& ws, const OffsetSteps& s) {
     const int32_t n = static_cast<int32_t>(ws.pixelCount);
     int32_t* cls = ws.workPlane;
     int32_t* visited = ws.maskPlane;
@@ -40,7 +40,7 @@ void setSpecksApart(Workspace& ws, const OffsetSteps& s) {
 
 // Shallow pixels take the largest class of their 4-neighbours (read from the first class
 // plane, so the growth does not chain); bright pixels are stored as 10.
-void growIntoShallow(Workspace& ws, const OffsetSteps& s) {
+void growIntoShallow(SegmentScratch& ws, const OffsetSteps& s) {
     const int32_t w = ws.width;
     const int32_t h = ws.height;
     const int32_t* cls = ws.workPlane;
@@ -69,7 +69,7 @@ void growIntoShallow(Workspace& ws, const OffsetSteps& s) {
 // 88-offset disc by painting the shallow pixels of the straight line between them. A line is
 // refused when an inner point, or both corners of a diagonal step, are deep or bright.
 // Painting only turns classes 1 and 2 into 2, which no test of this step tells apart.
-void bridgeGaps(Workspace& ws, const OffsetSteps& s) {
+void bridgeGaps(SegmentScratch& ws, const OffsetSteps& s) {
     const int32_t w = ws.width;
     const int32_t h = ws.height;
     int32_t* seg = ws.segLabels;
@@ -100,7 +100,7 @@ void bridgeGaps(Workspace& ws, const OffsetSteps& s) {
 // reachable from the frame border is flooded first (marked kReached in maskPlane); whatever
 // background is left is enclosed. Only border pixels need bounds tests, and they are all
 // seeds, so the flood itself runs over inner pixels alone.
-void fillEnclosedBackground(Workspace& ws) {
+void fillEnclosedBackground(SegmentScratch& ws) {
     constexpr int32_t kReached = 2;
     const int32_t w = ws.width;
     const int32_t h = ws.height;
@@ -148,7 +148,7 @@ void fillEnclosedBackground(Workspace& ws) {
 
 }  // namespace
 
-void buildForegroundMask(Workspace& ws, int32_t threshold) {
+void buildForegroundMask(SegmentScratch& ws, int32_t threshold) {
     const int32_t n = static_cast<int32_t>(ws.pixelCount);
     if (n <= 0) return;
     OffsetSteps s;

@@ -16,7 +16,7 @@ constexpr int32_t kLabelOther = -1;
 constexpr int32_t kDeepPieceDepth = 23;  // a cut piece whose seed is deeper becomes a region
 
 // Background pixels 4-adjacent to foreground become outline.
-void markOutline(Workspace& ws, const OffsetSteps& s) {
+void markOutline(SegmentScratch& ws, const OffsetSteps& s) {
     const int32_t w = ws.width;
     const int32_t h = ws.height;
     int32_t* mask = ws.maskPlane;
@@ -36,7 +36,7 @@ void markOutline(Workspace& ws, const OffsetSteps& s) {
 // only (inner points at least 1, no diagonal step with both corners below 1) cut the
 // foreground pixels of that line. Cuts keep counting as foreground, so the tests are the same
 // whether they see earlier cuts or not.
-void cutNecks(Workspace& ws, const OffsetSteps& s) {
+void cutNecks(SegmentScratch& ws, const OffsetSteps& s) {
     const int32_t w = ws.width;
     const int32_t h = ws.height;
     int32_t* mask = ws.maskPlane;
@@ -60,7 +60,7 @@ void cutNecks(Workspace& ws, const OffsetSteps& s) {
 // Breadth-first fill over the 4-connected pixels with workPlane -1 for which take(q) holds,
 // from seed p: marks workPlane 1 and gives each pixel label. Returns the pixel count.
 template <typename Take>
-int32_t fillRegion(Workspace& ws, const OffsetSteps& s, int32_t p, int32_t label, Take take) {
+int32_t fillRegion(SegmentScratch& ws, const OffsetSteps& s, int32_t p, int32_t label, Take take) {
     int32_t* visited = ws.workPlane;
     int32_t* labels = ws.frameLabels;
     visited[p] = 1;
@@ -75,7 +75,7 @@ int32_t fillRegion(Workspace& ws, const OffsetSteps& s, int32_t p, int32_t label
 
 // One breadth-first growth from every labelled pixel at once, in index order: each cut pixel
 // goes to the region that reaches it first. Region sizes stay as labelled.
-void handCutsBack(Workspace& ws, const OffsetSteps& s) {
+void handCutsBack(SegmentScratch& ws, const OffsetSteps& s) {
     const int32_t w = ws.width;
     const int32_t h = ws.height;
     const int32_t n = static_cast<int32_t>(ws.pixelCount);
@@ -102,7 +102,7 @@ void handCutsBack(Workspace& ws, const OffsetSteps& s) {
 
 }  // namespace
 
-int32_t cutNecksAndLabel(Workspace& ws) {
+int32_t cutNecksAndLabel(SegmentScratch& ws) {
     const int32_t n = static_cast<int32_t>(ws.pixelCount);
     int32_t regionCount = 0;
     if (n <= 0) {

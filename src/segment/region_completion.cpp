@@ -48,7 +48,7 @@ void markLabelsWithinReach(const int32_t* from, int32_t w, int32_t h, int32_t r,
 // `from`. Labels are read from `from` only, so they do not spread within a pass. Free pixels
 // with no label in the square that holds all their offsets are passed over at once (maskPlane
 // holds those marks as bytes).
-void growAlongLines(Workspace& ws, const OffsetSteps& s, const int32_t* from, int32_t* to, int offsets) {
+void growAlongLines(SegmentScratch& ws, const OffsetSteps& s, const int32_t* from, int32_t* to, int offsets) {
     const int32_t w = ws.width;
     const int32_t h = ws.height;
     const int32_t reach = s.reachUpTo[offsets];
@@ -75,7 +75,7 @@ void growAlongLines(Workspace& ws, const OffsetSteps& s, const int32_t* from, in
 // neighbouring label with most contacts (at least kMinContacts; the earlier first contact wins
 // ties). workPlane marks a filled pixel with the label it was filled for; maskPlane maps a
 // label to its candidate record in regionScratch (-1 when not listed).
-void mergeSmallRegions(Workspace& ws, const OffsetSteps& s) {
+void mergeSmallRegions(SegmentScratch& ws, const OffsetSteps& s) {
     const int32_t w = ws.width;
     const int32_t h = ws.height;
     const int32_t n = static_cast<int32_t>(ws.pixelCount);
@@ -131,7 +131,7 @@ void mergeSmallRegions(Workspace& ws, const OffsetSteps& s) {
 // that touch no frame edge, take B. A fill stops after the pixel at which its owner becomes
 // conflicting (frame edge, a second label, or a pixel of another fill). workPlane marks a
 // pocket pixel with its seed's index.
-void fillEnclosedPockets(Workspace& ws, const OffsetSteps& s) {
+void fillEnclosedPockets(SegmentScratch& ws, const OffsetSteps& s) {
     const int32_t w = ws.width;
     const int32_t h = ws.height;
     const int32_t n = static_cast<int32_t>(ws.pixelCount);
@@ -171,7 +171,7 @@ void fillEnclosedPockets(Workspace& ws, const OffsetSteps& s) {
 
 }  // namespace
 
-void completeRegions(Workspace& ws) {
+void completeRegions(SegmentScratch& ws) {
     const int32_t n = static_cast<int32_t>(ws.pixelCount);
     if (n <= 0) return;
     OffsetSteps s;

@@ -8,12 +8,22 @@
 
 namespace vanto {
 
-int32_t segmentFrame(Workspace& ws, const uint8_t* gray, const RunConfig& config) {
-    computeDepthMap(ws, gray);
-    buildForegroundMask(ws, config.threshold);
-    cutNecksAndLabel(ws);
-    completeRegions(ws);
-    return buildCellTable(ws, config.smallCellArea);
+int32_t segmentFrame(SegmentScratch& scratch, FrameInFlight& frame, const RunConfig& config) {
+    scratch.segLabels = frame.segLabels;
+    scratch.cellTable = frame.cellTable;
+    scratch.regionCount = 0;
+    scratch.curCount = 0;
+    const uint8_t* gray = frame.gray();
+    if (config.invert) {
+        for (int64_t p = 0; p < scratch.pixelCount; ++p) scratch.invertedGray[p] = static_cast<uint8_t>(255 - gray[p]);
+        gray = scratch.invertedGray;
+    }
+    computeDepthMap(scratch, gray);
+    buildForegroundMask(scratch, config.threshold);
+    cutNecksAndLabel(scratch);
+    completeRegions(scratch);
+    frame.curCount = buildCellTable(scratch, config.smallCellArea);
+    return frame.curCount;
 }
 
 }  // namespace vanto

@@ -1,0 +1,133 @@
+#include "driver/frame_pipeline.h"
+
+#include <algorithm>
+#include <cstring>
+#include <system_error>
+
+#include "segment/segmentation.h"
+
+namespace vanto {
+
+void FrameSource::read(int32_t number, FrameInFlight& frame) {
+    frame.load = series_.load(reader_, number, frame.gray());
+}
+
+int32_t effectiveThreads(const RunConfig& config) {
+    int64_t n = config.threads;
+    if (n < 1) n = std::max<int64_t>(std::thread::hardware_concurrency(), 1);
+    return static_cast<int32_t>(std::clamp<int64_t>(std::min<int64_t>(n, config.frameCount), 1, kMaxThreads));
+}
+
+bool FramePipeline::reserve(int32_t threads) {
+    threads = std::max(threads, 1);
+    // One thread needs one frame; otherwise each worker segments one, one waits ready and the
+    // main thread holds one.
+    const int32_t frameCount = threads == 1 ? 1 : threads + 1;
+    const int32_t scratchCount = std::max(threads - 1, 1);
+    const int64_t pixels = std::max<int64_t>(config_.frameWidth, 0) * std::max<int64_t>(config_.frameHeight, 0);
+    requested_ = frameCount * FrameInFlight::bytesFor(pixels) + scratchCount * SegmentScratch::bytesFor(pixels);
+    for (int32_t i = 0; i < frameCount; ++i) {
+        frames_.push_back(std::make_unique<FrameInFlight>());
+        if (!frames_.back()->reserve(config_.frameWidth, config_.frameHeight)) return false;
+    }
+    for (int32_t i = 0; i < scratchCount; ++i) {
+        scratches_.push_back(std::make_unique<SegmentScratch>(tables_));
+        if (!scratches_.back()->reserve(config_.frameWidth, config_.frameHeight)) return false;
+        sources_.push_back(std::make_unique<FrameSource>(series_));
+    }
+    states_.assign(frames_.size(), SlotState::free);
+    return true;
+}
+
+void FramePipeline::start() {
+    if (frames_.size() < 2) return;
+    for (size_t i = 0; i < scratches_.size(); ++i) {
+        try {
+            workers_.emplace_back([this, i] { work(*scratches_[i], *sources_[i]); });
+        } catch (const std::system_error&) {
+            break;
+        }
+    }
+}
+
+void FramePipeline::work(SegmentScratch& scratch, FrameSource& source) {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        changed_.wait(lock, [&] {
+            return stopping_ || regrayed_ != 0 ||
+                   (nextToBegin_ <= config_.frameCount && stateOf(nextToBegin_) == SlotState::free);
+        });
+        if (stopping_) return;
+        if (regrayed_ != 0) {
+            const int32_t number = regrayed_;
+            regrayed_ = 0;
+            stateOf(number) = SlotState::working;
+            FrameInFlight& frame = slotOf(number);
+            lock.unlock();
+            segmentFrame(scratch, frame, config_);
+            lock.lock();
+            stateOf(number) = SlotState::ready;
+            changed_.notify_all();
+            continue;
+        }
+        const int32_t number = nextToBegin_++;
+        stateOf(number) = SlotState::working;
+        FrameInFlight& frame = slotOf(number);
+        lock.unlock();
+        frame.frame = number;
+        source.read(number, frame);
+        const bool loaded = frame.load.status == LoadStatus::ok;
+        if (loaded) segmentFrame(scratch, frame, config_);
+        lock.lock();
+        stateOf(number) = loaded ? SlotState::ready : SlotState::loadFailed;
+        changed_.notify_all();
+    }
+}
+
+FrameInFlight& FramePipeline::next(int32_t number, uint8_t* lastGray) {
+    FrameInFlight& frame = slotOf(number);
+    const size_t bytes = static_cast<size_t>(std::max(config_.frameWidth, 0)) * std::max(config_.frameHeight, 0);
+    if (workers_.empty()) {
+        frame.frame = number;
+        sources_.front()->read(number, frame);
+        if (frame.load.status != LoadStatus::ok) std::memcpy(frame.gray(), lastGray, bytes);
+        segmentFrame(*scratches_.front(), frame, config_);
+    } else {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] {
+            return stateOf(number) == SlotState::ready || stateOf(number) == SlotState::loadFailed;
+        });
+        if (stateOf(number) == SlotState::loadFailed) {
+            // No worker touches a frame in this state.
+            std::memcpy(frame.gray(), lastGray, bytes);
+            stateOf(number) = SlotState::awaitingSegmentation;
+            regrayed_ = number;
+            changed_.notify_all();
+            changed_.wait(lock, [&] { return stateOf(number) == SlotState::ready; });
+        }
+        stateOf(number) = SlotState::taken;
+    }
+    std::memcpy(lastGray, frame.gray(), bytes);
+    return frame;
+}
+
+void FramePipeline::release(FrameInFlight& frame) {
+    if (workers_.empty()) return;
+    {
+        std::lock_guard lock(mutex_);
+        stateOf(frame.frame) = SlotState::free;
+    }
+    changed_.notify_all();
+}
+
+void FramePipeline::stop() {
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    changed_.notify_all();
+    for (std::thread& worker : workers_) worker.join();
+    workers_.clear();
+}
+
+}  // namespace vanto

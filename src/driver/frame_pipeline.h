@@ -1,0 +1,99 @@
+#pragma once
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "driver/frame_series.h"
+#include "image/frame_loader.h"
+#include "model/frame_in_flight.h"
+#include "model/neighbourhood_tables.h"
+#include "model/run_config.h"
+#include "model/segment_scratch.h"
+
+namespace vanto {
+
+// The one place a thread reads frames from the series; one per thread.
+class FrameSource {
+public:
+    explicit FrameSource(const FrameSeries& series) : series_(series) {}
+    // Loads frame number `number` into frame's gray plane and records the outcome in frame.load;
+    // on a failure the plane's contents are unspecified.
+    void read(int32_t number, FrameInFlight& frame);
+
+private:
+    const FrameSeries& series_;
+    FrameReader reader_;
+};
+
+// Thread count of a run: -threads N when N >= 1, else one per core; never more than the
+// frames of the run or kMaxThreads.
+int32_t effectiveThreads(const RunConfig& config);
+inline constexpr int32_t kMaxThreads = 256;
+
+// Frames 1 .. frameCount loaded and segmented ahead of the main thread. With N threads, N - 1
+// workers take frames in order, each into one of N + 1 reusable frames in flight, with a
+// segmentation scratch of its own; the main thread takes them back in frame order with
+// next(). With 1 thread there is no worker: next() loads and segments on the calling thread.
+//
+// A frame whose loading failed is analysed with the pixels of the frame before it. Workers
+// cannot know those pixels, so such a frame waits for the main thread, which copies them in
+// (in next(), in frame order) and hands the frame back to a worker for segmentation.
+class FramePipeline {
+public:
+    FramePipeline(const RunConfig& config, const NeighbourhoodTables& tables) : config_(config), tables_(tables), reader_(config) {}
+    ~FramePipeline() { stop(); }
+    FramePipeline(const FramePipeline&) = delete;
+    FramePipeline& operator=(const FramePipeline&) = delete;
+
+    // Reserves the frames in flight and the scratches for `threads` threads (at least 1).
+    // Returns false when memory cannot be had; requestedBytes() then tells how much was asked.
+    bool reserve(int32_t threads);
+    int64_t requestedBytes() const { return requested_; }
+    // Starts the workers. A worker the system refuses to start is done without: the main
+    // thread then segments what no worker takes.
+    void start();
+
+    // Frame number `number`, the first call with 1 and each following one with the next number,
+    // after release() of the one before. Waits until the frame is loaded and segmented; a frame
+    // whose loading failed is first given lastGray's pixels. Afterwards lastGray (width x height
+    // bytes, kept by the caller between calls) holds the frame's pixels. The frame stays the
+    // caller's until release().
+    FrameInFlight& next(int32_t number, uint8_t* lastGray);
+    void release(FrameInFlight& frame);
+
+    // Lets the frames being segmented finish, begins no more, and joins the workers. Frames
+    // never returned by next() are dropped. Safe to call more than once.
+    void stop();
+
+private:
+    enum class SlotState { free, working, loadFailed, awaitingSegmentation, ready, taken };
+
+    void work(SegmentScratch& scratch, FrameSource& source);
+    FrameInFlight& slotOf(int32_t number) { return *frames_[(number - 1) % frames_.size()]; }
+    SlotState& stateOf(int32_t number) { return states_[(number - 1) % states_.size()]; }
+
+    const RunConfig& config_;
+    const FrameSeries& series_;
+    const NeighbourhoodTables& tables_;
+    std::vector<std::unique_ptr<FrameInFlight>> frames_;
+    // One scratch and one source per worker; the first pair also serves the main thread when
+    // no worker runs.
+    std::vector<std::unique_ptr<SegmentScratch>> scratches_;
+    std::vector<std::unique_ptr<FrameSource>> sources_;
+    int64_t requested_ = 0;
+
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    // Guarded by mutex_.
+    std::vector<SlotState> states_;
+    int32_t nextToBegin_ = 1;
+    int32_t regrayed_ = 0;  // a frame given its pixels by next(), awaiting a worker; 0 for none
+    bool stopping_ = false;
+
+    std::vector<std::thread> workers_;
+};
+
+}  // namespace vanto

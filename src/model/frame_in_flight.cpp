@@ -1,0 +1,26 @@
+#include "model/frame_in_flight.h"
+
+#include <algorithm>
+#include <new>
+
+#include "model/records.h"
+
+namespace vanto {
+
+int64_t FrameInFlight::bytesFor(int64_t n) { return n + 4 * n + 4 * int64_t{kTableRecords} * kCellWords; }
+
+bool FrameInFlight::reserve(int32_t frameWidth, int32_t frameHeight) {
+    const int64_t w = std::max<int64_t>(frameWidth, 0);
+    const int64_t h = std::max<int64_t>(frameHeight, 0);
+    const int64_t n = w * h;
+    if (n >= INT64_MAX / 16) return false;
+    gray_.reset(new (std::nothrow) uint8_t[std::max<int64_t>(n, 1)]());
+    labels_.reset(new (std::nothrow) int32_t[std::max<int64_t>(n, 1)]);
+    records_.reset(new (std::nothrow) int32_t[int64_t{kTableRecords} * kCellWords]);
+    if (!gray_ || !labels_ || !records_) return false;
+    segLabels = labels_.get();
+    cellTable = records_.get();
+    return true;
+}
+
+}  // namespace vanto

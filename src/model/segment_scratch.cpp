@@ -1,0 +1,63 @@
+#include "model/segment_scratch.h"
+
+#include <algorithm>
+#include <new>
+#include <utility>
+
+namespace vanto {
+
+namespace {
+
+constexpr int64_t kMaxBlockEntries = INT64_MAX / 16;
+
+// Entries of each plane, in the order reserve() asks for them.
+struct Plan {
+    int64_t pixels;
+    int64_t scratch;
+};
+
+Plan planFor(int64_t n) {
+    // Every queue of a stage holds each pixel at most once.
+    return {n, std::max<int64_t>(n, 1)};
+}
+
+}  // namespace
+
+int64_t SegmentScratch::bytesFor(int64_t n) {
+    const Plan p = planFor(n);
+    return p.pixels + 4 * (4 * p.pixels + p.scratch + (p.pixels + 1) + 2 * (p.pixels + 1));
+}
+
+bool SegmentScratch::reserve(int32_t frameWidth, int32_t frameHeight) {
+    width = frameWidth;
+    height = frameHeight;
+    const int64_t w = std::max<int64_t>(frameWidth, 0);
+    const int64_t h = std::max<int64_t>(frameHeight, 0);
+    pixelCount = w * h;
+    const Plan plan = planFor(pixelCount);
+    scratchCapacity = plan.scratch;
+    const int64_t n = plan.pixels;
+
+    std::pair<int32_t**, int64_t> blocks[] = {
+        {&workPlane, n},      {&maskPlane, n},   {&depthPlane, n},
+        {&frameLabels, n},    {&scratchInts, scratchCapacity},
+        {&regionSize, n + 1}, {&regionScratch, 2 * (n + 1)},
+    };
+    std::vector<std::unique_ptr<int32_t[]>> owned;
+    owned.reserve(std::size(blocks));
+    requested_ = bytesFor(pixelCount);
+    for (auto& [target, entries] : blocks) {
+        std::unique_ptr<int32_t[]> block;
+        if (entries < kMaxBlockEntries) block.reset(new (std::nothrow) int32_t[std::max<int64_t>(entries, 1)]);
+        if (!block) return false;
+        *target = block.get();
+        owned.push_back(std::move(block));
+    }
+    inverted_.reset(new (std::nothrow) uint8_t[std::max<int64_t>(n, 1)]);
+    if (!inverted_) return false;
+    invertedGray = inverted_.get();
+    owned_ = std::move(owned);
+    return true;
+}
+
+}  // namespace vanto

@@ -1,0 +1,63 @@
+#pragma once
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "model/neighbourhood_tables.h"
+#include "model/records.h"
+
+namespace vanto {
+
+// The working planes of one segmenting thread, reserved once by reserve(). Planes hold
+// width x height signed 32-bit values, pixel (x, y) at y * width + x. Only the segmentation
+// stages read or write them, and only one frame at a time; the neighbourhood tables are the
+// run's, shared read-only by every thread.
+//
+// segLabels, cellTable and curCount are not the scratch's own: they are the output of the
+// frame being segmented, lent by segmentFrame (or by a test) for the length of one frame.
+class SegmentScratch {
+public:
+    explicit SegmentScratch(const NeighbourhoodTables& runTables) : tables(runTables) {}
+    SegmentScratch(const SegmentScratch&) = delete;
+    SegmentScratch& operator=(const SegmentScratch&) = delete;
+
+    // Reserves every plane for a width x height frame. Returns false when memory cannot be
+    // had; requestedBytes() then tells how much was asked.
+    bool reserve(int32_t frameWidth, int32_t frameHeight);
+    int64_t requestedBytes() const { return requested_; }
+    // Bytes reserve() asks for a frame of the given pixel count.
+    static int64_t bytesFor(int64_t pixelCount);
+
+    int32_t width = 0;
+    int32_t height = 0;
+    int64_t pixelCount = 0;
+
+    // Planes.
+    uint8_t* invertedGray = nullptr;  // pixelCount bytes: 255 - gray, for -invert
+    int32_t* workPlane = nullptr;
+    int32_t* maskPlane = nullptr;
+    int32_t* depthPlane = nullptr;
+    int32_t* frameLabels = nullptr;
+    int32_t* scratchInts = nullptr;  // scratchCapacity entries: flood queues
+    int64_t scratchCapacity = 0;
+
+    // Per-region tables, sized for the frame (regions never outnumber pixels).
+    int32_t* regionSize = nullptr;     // pixelCount + 1 entries
+    int32_t* regionScratch = nullptr;  // 2 * (pixelCount + 1) entries: merge candidate records
+
+    const NeighbourhoodTables& tables;
+
+    int32_t regionCount = 0;  // regions of the frame being segmented
+
+    // Output of the frame being segmented (lent, see above).
+    int32_t* segLabels = nullptr;  // pixelCount entries
+    int32_t* cellTable = nullptr;  // kTableRecords records
+    int32_t curCount = 0;          // segmentation records written
+
+private:
+    std::vector<std::unique_ptr<int32_t[]>> owned_;
+    std::unique_ptr<uint8_t[]> inverted_;
+    int64_t requested_ = 0;
+};
+
+}  // namespace vanto

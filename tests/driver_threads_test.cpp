@@ -1,0 +1,227 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "driver/frame_pipeline.h"
+#include "run_fixture.h"
+#include "synthetic_series.h"
+#include "workspace_fixture.h"
+
+namespace vanto {
+namespace {
+
+using testing::readFile;
+using testing::runProgram;
+using testing::splitFields;
+using testing::splitLines;
+using testing::TempDir;
+
+// Everything a run writes, times aside: the console, then every file of its folder by name.
+std::map<std::string, std::string> outputsOf(const testing::RunOutput& run, const TempDir& dir) {
+    static const std::regex finished("Analysis Finished in -?[0-9]+ ");
+    std::map<std::string, std::string> out;
+    out["console"] = std::regex_replace(run.console, finished, "Analysis Finished in T ");
+    out["errors"] = run.errors;
+    out["status"] = std::to_string(run.status);
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+        const std::string name = entry.path().filename().string();
+        std::string text = readFile(entry.path().string());
+        if (name == "_log.txt") text = std::regex_replace(text, finished, "Analysis Finished in T ");
+        if (name == "_average.csv") {
+            const auto lines = splitLines(text);
+            text.clear();
+            for (size_t i = 0; i < lines.size(); ++i) {
+                auto fields = splitFields(lines[i]);
+                if (i >= 2 && fields.size() > 1) fields[1] = "T";
+                for (const auto& f : fields) text += f + ",";
+                text += "\n";
+            }
+        }
+        out[name] = text;
+    }
+    return out;
+}
+
+// Runs words with -threads 1, 2, 3 and 8; every run must write what the one-thread run writes.
+// Returns the one-thread run's outputs.
+std::map<std::string, std::string> expectSameForEveryThreadCount(const std::vector<std::string>& words) {
+    std::map<std::string, std::string> single;
+    for (const char* threads : {"1", "2", "3", "8"}) {
+        TempDir dir;
+        std::vector<std::string> all = words;
+        all.insert(all.end(), {"-output", dir.path(), "-threads", threads});
+        const auto outputs = outputsOf(runProgram(all), dir);
+        if (single.empty()) {
+            single = outputs;
+            continue;
+        }
+        EXPECT_EQ(outputs.size(), single.size()) << threads << " threads";
+        for (const auto& [name, text] : single) {
+            const auto it = outputs.find(name);
+            EXPECT_TRUE(it != outputs.end() && it->second == text) << name << " differs with " << threads << " threads";
+        }
+    }
+    return single;
+}
+
+int countLines(const std::string& text, const std::string& line) {
+    const auto lines = splitLines(text);
+    return static_cast<int>(std::count(lines.begin(), lines.end(), line));
+}
+
+std::string frameName(const TempDir& dir, int j) { return dir.file("f_" + std::to_string(j) + ".png"); }
+
+TEST(ThreadCounts, GeneratedSeriesWithUnreadableFramesWritesTheSameBytes) {
+    // Frame 1 and three later frames cannot be read; each is analysed with the pixels of the
+    // frame before it (zeros for frame 1), which the workers cannot know in advance.
+    TempDir frames;
+    SeriesParams params;
+    params.width = 160;
+    params.height = 120;
+    params.cellCount = 12;
+    std::vector<uint8_t> pixels(160 * 120);
+    for (int j = 2; j <= 14; ++j) {
+        renderSyntheticFrame(params, j, pixels.data());
+        ASSERT_TRUE(writeGrayPng(frameName(frames, j).c_str(), 160, 120, pixels.data()));
+    }
+    std::filesystem::remove(frameName(frames, 6));
+    std::ofstream(frameName(frames, 7)) << "not an image";
+    ASSERT_TRUE(writeGrayPng(frameName(frames, 10).c_str(), 100, 120, pixels.data()));  // too narrow
+    std::ofstream(frameName(frames, 1)) << "not an image";
+    const auto out = expectSameForEveryThreadCount(
+        {"-source", frames.path() + "/f_%d.png", "-w", "160", "-h", "120", "-count", "14", "-threshold",
+         std::to_string(suggestedThreshold(params)), "-size", "20", "-image", "-id", "-voronoi"});
+    EXPECT_EQ(countLines(out.at("console"), "Image Load Error"), 4);
+    EXPECT_EQ(splitLines(out.at("_average.csv")).size(), 16u);
+    EXPECT_EQ(out.count("12_Voronoi_0014.bmp"), 1u);
+    // Frame 7 repeats frame 5's pixels, so it finds the same cells as frame 6 did.
+    EXPECT_EQ(splitFields(splitLines(out.at("_average.csv"))[8])[3], splitFields(splitLines(out.at("_average.csv"))[7])[3]);
+}
+
+TEST(ThreadCounts, RealSeriesWritesTheSameBytes) {
+    const std::string folder = std::string(VANTO_SHARED_DATA) + "/c2c12-phase";
+    if (!std::filesystem::exists(folder)) GTEST_SKIP() << "no shared data at " << folder;
+    const auto out = expectSameForEveryThreadCount({"-source", folder + "/c2c12_%04d.png", "-w", "234", "-h", "234",
+                                                    "-count", "10", "-threshold", "12", "-size", "15", "-image",
+                                                    "-voronoi"});
+    EXPECT_EQ(splitLines(out.at("_average.csv")).size(), 12u);
+    EXPECT_GT(splitLines(out.at("_cell.csv")).size(), 10u);
+}
+
+TEST(ThreadCounts, CellLimitMidwayDropsTheFramesReadAhead) {
+    TempDir frames;
+    const int32_t w = 945, h = 945;
+    SeriesParams params;
+    params.width = w;
+    params.height = h;
+    params.cellCount = 6;
+    std::vector<uint8_t> pixels(w * h);
+    for (int j : {1, 2, 4, 5, 6}) {
+        renderSyntheticFrame(params, j, pixels.data());
+        ASSERT_TRUE(writeGrayPng(frameName(frames, j).c_str(), w, h, pixels.data()));
+    }
+    // Frame 3: 45 x 45 dark squares, 2,025 cells.
+    std::fill(pixels.begin(), pixels.end(), 200);
+    for (int32_t y = 0; y < h; ++y)
+        for (int32_t x = 0; x < w; ++x)
+            if (x % 21 >= 4 && x % 21 < 18 && y % 21 >= 4 && y % 21 < 18) pixels[y * w + x] = 10;
+    ASSERT_TRUE(writeGrayPng(frameName(frames, 3).c_str(), w, h, pixels.data()));
+    const auto out = expectSameForEveryThreadCount(
+        {"-source", frames.path() + "/f_%d.png", "-w", "945", "-h", "945", "-count", "6", "-threshold", "20"});
+    const auto console = splitLines(out.at("console"));
+    ASSERT_GE(console.size(), 2u);
+    EXPECT_EQ(console.back(), "Cell Number Too Much ");
+    EXPECT_EQ(console[console.size() - 2], "--- " + frameName(frames, 3) + " ---");
+    EXPECT_EQ(splitLines(out.at("_average.csv")).size(), 4u);
+}
+
+TEST(ThreadCounts, LinkLimitMidwayDropsTheFramesReadAhead) {
+    // 145 horizontal bars, then 145 vertical ones: every bar of one frame crosses every bar of
+    // the other, 21,025 candidate links. Frames 4 and 5 are read ahead and cannot be read.
+    TempDir frames;
+    const int32_t side = 1490, pitch = 10, margin = 20;
+    std::vector<uint8_t> across(side * side, 200), down(side * side, 200);
+    for (int32_t y = margin; y < side - margin; ++y)
+        for (int32_t x = margin; x < side - margin; ++x)
+            if ((y - margin) % pitch < 3) across[y * side + x] = 10;
+    for (int32_t y = 0; y < side; ++y)
+        for (int32_t x = 0; x < side; ++x) down[y * side + x] = across[x * side + y];
+    ASSERT_TRUE(writeGrayPng(frameName(frames, 1).c_str(), side, side, across.data()));
+    ASSERT_TRUE(writeGrayPng(frameName(frames, 2).c_str(), side, side, across.data()));
+    ASSERT_TRUE(writeGrayPng(frameName(frames, 3).c_str(), side, side, down.data()));
+    const auto out = expectSameForEveryThreadCount({"-source", frames.path() + "/f_%d.png", "-w", "1490", "-h",
+                                                    "1490", "-count", "5", "-threshold", "20"});
+    const auto console = splitLines(out.at("console"));
+    ASSERT_GE(console.size(), 2u);
+    EXPECT_EQ(console.back(), "Link Number Too Much ");
+    EXPECT_EQ(console[console.size() - 2], "--- " + frameName(frames, 3) + " ---");
+    EXPECT_EQ(countLines(out.at("console"), "Image Load Error"), 0);
+    EXPECT_EQ(splitLines(out.at("_average.csv")).size(), 4u);
+}
+
+// The main loop may leave early (a stop, a signal) with frames in every state ahead of it.
+TEST(FramePipeline, StopsCleanlyWhereverTheMainThreadLeaves) {
+    TempDir frames;
+    SeriesParams params;
+    params.width = 64;
+    params.height = 48;
+    params.cellCount = 3;
+    std::vector<uint8_t> pixels(64 * 48);
+    for (int j = 1; j <= 9; j += 2) {  // even frames cannot be read
+        renderSyntheticFrame(params, j, pixels.data());
+        ASSERT_TRUE(writeGrayPng(frameName(frames, j).c_str(), 64, 48, pixels.data()));
+    }
+    RunConfig config;
+    config.sourcePattern = frames.path() + "/f_%d.png";
+    config.frameWidth = 64;
+    config.frameHeight = 48;
+    config.frameCount = 10;
+    config.threshold = suggestedThreshold(params);
+    FrameSeries series;
+    ASSERT_EQ(series.resolve(config), "");
+    std::vector<uint8_t> lastGray(64 * 48, 0);
+    for (int32_t threads : {1, 2, 3, 8}) {
+        for (int32_t taken : {0, 1, 2, 5, 10}) {
+            FramePipeline pipeline(config, series, testing::runTables());
+            ASSERT_TRUE(pipeline.reserve(threads));
+            pipeline.start();
+            for (int32_t j = 1; j <= taken; ++j) {
+                FrameInFlight& frame = pipeline.next(j, lastGray.data());
+                EXPECT_EQ(frame.frame, j);
+                EXPECT_EQ(frame.load.status == LoadStatus::ok, j % 2 == 1);
+                EXPECT_GT(frame.curCount, 0) << "frame " << j;  // unread frames repeat the cells before
+                pipeline.release(frame);
+            }
+            pipeline.stop();
+        }  // the destructor stops again
+    }
+}
+
+TEST(FramePipeline, ThreadsFollowTheOptionTheCoresAndTheFrameCount) {
+    RunConfig config;
+    config.frameCount = 100;
+    const int32_t cores = std::max<int32_t>(std::thread::hardware_concurrency(), 1);
+    EXPECT_EQ(effectiveThreads(config), std::min(cores, 100));
+    config.threads = -4;
+    EXPECT_EQ(effectiveThreads(config), std::min(cores, 100));
+    config.threads = 6;
+    EXPECT_EQ(effectiveThreads(config), 6);
+    config.threads = 100000;
+    EXPECT_EQ(effectiveThreads(config), 100);
+    config.frameCount = 1000;
+    EXPECT_EQ(effectiveThreads(config), kMaxThreads);
+    config.frameCount = 3;
+    EXPECT_EQ(effectiveThreads(config), 3);
+    config.frameCount = 0;
+    EXPECT_EQ(effectiveThreads(config), 1);
+}
+
+}  // namespace
+}  // namespace vanto

@@ -43,7 +43,8 @@ inline constexpr int32_t kMaxThreads = 256;
 // (in next(), in frame order) and hands the frame back to a worker for segmentation.
 class FramePipeline {
 public:
-    FramePipeline(const RunConfig& config, const NeighbourhoodTables& tables) : config_(config), tables_(tables), reader_(config) {}
+    FramePipeline(const RunConfig& config, const FrameSeries& series, const NeighbourhoodTables& tables)
+        : config_(config), series_(series), tables_(tables) {}
     ~FramePipeline() { stop(); }
     FramePipeline(const FramePipeline&) = delete;
     FramePipeline& operator=(const FramePipeline&) = delete;

@@ -107,7 +107,7 @@ TEST(DepthMap, EqualDepthAndHeightKeepTheDepth) {
 // size. One workspace serves every frame of that size.
 class AgainstLiteral {
 public:
-    AgainstLiteral(int32_t w, int32_t h) : w_(w), h_(h), ws_(testing::makeWorkspace(w, h)), literal_(w * h) {}
+    AgainstLiteral(int32_t w, int32_t h) : w_(w), h_(h), ws_(testing::makeSegmentScratch(w, h)), literal_(w * h) {}
 
     // Returns false (and reports the first differing pixel) when the two maps differ.
     bool same(const uint8_t* gray) {
@@ -134,7 +134,7 @@ private:
     }
 
     int32_t w_, h_;
-    std::unique_ptr<Workspace> ws_;
+    std::unique_ptr<testing::SegmentBench> ws_;
     LiteralDepthMap reference_;
     std::vector<int32_t> literal_;
 };

@@ -139,7 +139,7 @@ TEST(ForegroundMask, BackgroundIsExactlyWhatReachesTheEdge) {
     std::mt19937 random(5);
     for (const auto& [w, h] : {std::pair{1, 1}, std::pair{1, 7}, std::pair{9, 1}, std::pair{2, 3}, std::pair{5, 5},
                                std::pair{12, 9}}) {
-        auto ws = testing::makeWorkspace(w, h);
+        auto ws = testing::makeSegmentScratch(w, h);
         for (int round = 0; round < 80; ++round) {
             for (int32_t p = 0; p < w * h; ++p) ws->depthPlane[p] = std::vector<int32_t>{50, 50, 0, -5}[random() % 4];
             buildForegroundMask(*ws, kThreshold);

@@ -32,6 +32,7 @@ std::map<std::string, std::string> outputsOf(const testing::RunOutput& run, cons
     out["status"] = std::to_string(run.status);
     for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
         const std::string name = entry.path().filename().string();
+        if (name == "_run.json") continue;  // the run record holds the command line and clock times
         std::string text = readFile(entry.path().string());
         if (name == "_log.txt") text = std::regex_replace(text, finished, "Analysis Finished in T ");
         if (name == "_average.csv") {

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "limit_frames.h"
 #include "run_fixture.h"
 #include "synthetic_series.h"
 
@@ -81,21 +82,8 @@ TEST(RunLifecycle, AMissingFrameIsReportedOnTheConsoleOnlyAndTheRunGoesOn) {
 
 TEST(RunLifecycle, TheCellLimitStopsTheRunAfterTheEarlierFramesRows) {
     TempDir dir;
-    const int32_t w = 945, h = 945;
-    SeriesParams params;
-    params.width = w;
-    params.height = h;
-    params.cellCount = 6;
-    std::vector<uint8_t> frame(w * h);
-    renderSyntheticFrame(params, 1, frame.data());
-    ASSERT_TRUE(writeGrayPng(dir.file("f_1.png").c_str(), w, h, frame.data()));
-    // Frame 2: 45 x 45 dark squares of 14 x 14 pixels: large enough not to be merged, far
-    // enough apart not to be bridged, so 2,025 cells.
-    std::fill(frame.begin(), frame.end(), 200);
-    for (int32_t y = 0; y < h; ++y)
-        for (int32_t x = 0; x < w; ++x)
-            if (x % 21 >= 4 && x % 21 < 18 && y % 21 >= 4 && y % 21 < 18) frame[y * w + x] = 10;
-    ASSERT_TRUE(writeGrayPng(dir.file("f_2.png").c_str(), w, h, frame.data()));
+    ASSERT_TRUE(testing::writeSparseFrame(dir.file("f_1.png"), 1));
+    ASSERT_TRUE(testing::writeCrowdedFrame(dir.file("f_2.png")));
     const auto out = runProgram({"-source", dir.path() + "/f_%d.png", "-w", "945", "-h", "945", "-count", "3",
                                  "-threshold", "20", "-output", dir.path()});
     ASSERT_EQ(out.status, 0) << out.errors;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "driver/frame_pipeline.h"
+#include "limit_frames.h"
 #include "run_fixture.h"
 #include "synthetic_series.h"
 #include "workspace_fixture.h"
@@ -119,22 +120,8 @@ TEST(ThreadCounts, RealSeriesWritesTheSameBytes) {
 
 TEST(ThreadCounts, CellLimitMidwayDropsTheFramesReadAhead) {
     TempDir frames;
-    const int32_t w = 945, h = 945;
-    SeriesParams params;
-    params.width = w;
-    params.height = h;
-    params.cellCount = 6;
-    std::vector<uint8_t> pixels(w * h);
-    for (int j : {1, 2, 4, 5, 6}) {
-        renderSyntheticFrame(params, j, pixels.data());
-        ASSERT_TRUE(writeGrayPng(frameName(frames, j).c_str(), w, h, pixels.data()));
-    }
-    // Frame 3: 45 x 45 dark squares, 2,025 cells.
-    std::fill(pixels.begin(), pixels.end(), 200);
-    for (int32_t y = 0; y < h; ++y)
-        for (int32_t x = 0; x < w; ++x)
-            if (x % 21 >= 4 && x % 21 < 18 && y % 21 >= 4 && y % 21 < 18) pixels[y * w + x] = 10;
-    ASSERT_TRUE(writeGrayPng(frameName(frames, 3).c_str(), w, h, pixels.data()));
+    for (int j : {1, 2, 4, 5, 6}) ASSERT_TRUE(testing::writeSparseFrame(frameName(frames, j), j));
+    ASSERT_TRUE(testing::writeCrowdedFrame(frameName(frames, 3)));  // 2,025 cells
     const auto out = expectSameForEveryThreadCount(
         {"-source", frames.path() + "/f_%d.png", "-w", "945", "-h", "945", "-count", "6", "-threshold", "20"});
     const auto console = splitLines(out.at("console"));

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "export/ctc_export.h"
+#include "limit_frames.h"
 #include "run_fixture.h"
 #include "synthetic_series.h"
 #include "workspace_fixture.h"
@@ -332,27 +333,15 @@ TEST(TrackExports, RealSeriesGiveConsistentResults) {
 
 TEST(TrackExports, ACellLimitStopLeavesConsistentFiles) {
     TempDir dir;
-    const int32_t w = 945, h = 945;
-    SeriesParams params;
-    params.width = w;
-    params.height = h;
-    params.cellCount = 6;
-    std::vector<uint8_t> frame(w * h);
-    renderSyntheticFrame(params, 1, frame.data());
-    ASSERT_TRUE(writeGrayPng(dir.file("f_1.png").c_str(), w, h, frame.data()));
-    ASSERT_TRUE(writeGrayPng(dir.file("f_2.png").c_str(), w, h, frame.data()));
-    // Frame 3: 2,025 separate squares, over the cell limit.
-    std::fill(frame.begin(), frame.end(), 200);
-    for (int32_t y = 0; y < h; ++y)
-        for (int32_t x = 0; x < w; ++x)
-            if (x % 21 >= 4 && x % 21 < 18 && y % 21 >= 4 && y % 21 < 18) frame[y * w + x] = 10;
-    ASSERT_TRUE(writeGrayPng(dir.file("f_3.png").c_str(), w, h, frame.data()));
+    ASSERT_TRUE(testing::writeSparseFrame(dir.file("f_1.png"), 1));
+    ASSERT_TRUE(testing::writeSparseFrame(dir.file("f_2.png"), 1));
+    ASSERT_TRUE(testing::writeCrowdedFrame(dir.file("f_3.png")));  // over the cell limit
     const std::string ctc = dir.file("ctc");
     const auto out = runProgram({"-source", dir.path() + "/f_%d.png", "-w", "945", "-h", "945", "-count", "4",
                                  "-threshold", "20", "-output", dir.path(), "-ctc", ctc, "-tracks"});
     ASSERT_EQ(out.status, 0) << out.errors;
     ASSERT_EQ(splitLines(out.console).back(), "Cell Number Too Much ");
-    expectCtcConsistent(ctc, 2, w, h);
+    expectCtcConsistent(ctc, 2, testing::kLimitSide, testing::kLimitSide);
     const Csv tracks = readCsv(dir.file("_tracks.csv"));
     const Csv events = readCsv(dir.file("_events.csv"));
     EXPECT_EQ(events.rows.size(), 2u);

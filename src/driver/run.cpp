@@ -142,6 +142,7 @@ private:
         ws_ = std::make_unique<Workspace>();
         pipeline_ = std::make_unique<FramePipeline>(config_, series_, ws_->tables);
         const bool reserved = ws_->reserve(config_.frameWidth, config_.frameHeight);
+        record_.setThreads(effectiveThreads(config_));
         if (!pipeline_->reserve(effectiveThreads(config_)) || !reserved) {
             refuse("cannot reserve " + std::to_string(ws_->requestedBytes() + pipeline_->requestedBytes()) +
                    " bytes of working memory");

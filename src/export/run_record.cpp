@@ -42,6 +42,13 @@ nlohmann::ordered_json optionValues(const RunConfig& c) {
     o["-id"] = c.drawIds;
     o["-image"] = c.drawCalculation;
     o["-voronoi"] = c.drawVoronoi;
+    o["-range"] = c.hasRange ? nlohmann::ordered_json::array({c.rangeLow, c.rangeHigh}) : nlohmann::ordered_json();
+    o["-invert"] = c.invert;
+    o["-first"] = c.firstFrame;
+    o["-channel"] = c.channel;
+    o["-strict"] = c.strict;
+    o["-threads"] = c.threads;
+    o["-progress"] = c.showProgress;
     o["-ctc"] = c.ctcDir;
     o["-tracks"] = c.writeTracks;
     o["-pixel-size"] = c.pixelSize;

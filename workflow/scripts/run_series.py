@@ -16,7 +16,9 @@ name = sm.wildcards.name
 out_dir = os.path.dirname(sm.output.average)
 os.makedirs(out_dir, exist_ok=True)
 os.makedirs(os.path.dirname(sm.log[0]), exist_ok=True)
-command = [sm.params.program] + list(sm.params.options) + ["-output", out_dir, "-progress"]
+# The job's thread share first, so that a -threads in the sheet's extra options still wins.
+command = ([sm.params.program, "-threads", str(sm.threads)] + list(sm.params.options)
+           + ["-output", out_dir, "-progress"])
 
 started = time.time()
 with open(sm.log[0], "w", encoding="utf-8", errors="replace") as log:

@@ -15,9 +15,11 @@ jobs=$(nproc)
 # The OpenCL runtime's own libraries leak at exit; nothing of the project is suppressed.
 # LeakSanitizer's scan of dynamic thread-local storage crashes on the runtime's dlopen'ed
 # device libraries (a bogus DTLS range), so thread-local storage is not scanned (use_tls=0).
+# Tests that read a child run's standard error line by line must not see the list of
+# suppressions used (print_suppressions=0).
 export ASAN_OPTIONS=halt_on_error=1:detect_leaks=1
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
-export LSAN_OPTIONS=suppressions=$root/.ci/lsan.supp:use_tls=0
+export LSAN_OPTIONS=suppressions=$root/.ci/lsan.supp:use_tls=0:print_suppressions=0
 (cd "$root/build-asan" && ctest --output-on-failure -j"$jobs")
 
 # The threaded tests under ThreadSanitizer: only the test program is built, and only the runs

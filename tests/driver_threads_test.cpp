@@ -4,7 +4,6 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -24,18 +23,29 @@ using testing::splitFields;
 using testing::splitLines;
 using testing::TempDir;
 
+// text with the milliseconds of every "Analysis Finished in N " replaced by T.
+std::string withoutTimes(const std::string& text) {
+    static const std::string finished = "Analysis Finished in ";
+    std::string out;
+    size_t from = 0;
+    for (size_t at = text.find(finished); at != std::string::npos; at = text.find(finished, from)) {
+        out.append(text, from, at + finished.size() - from).append("T");
+        from = std::min(text.find(' ', at + finished.size()), text.size());
+    }
+    return out.append(text, from, std::string::npos);
+}
+
 // Everything a run writes, times aside: the console, then every file of its folder by name.
 std::map<std::string, std::string> outputsOf(const testing::RunOutput& run, const TempDir& dir) {
-    static const std::regex finished("Analysis Finished in -?[0-9]+ ");
     std::map<std::string, std::string> out;
-    out["console"] = std::regex_replace(run.console, finished, "Analysis Finished in T ");
+    out["console"] = withoutTimes(run.console);
     out["errors"] = run.errors;
     out["status"] = std::to_string(run.status);
     for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
         const std::string name = entry.path().filename().string();
         if (name == "_run.json") continue;  // the run record holds the command line and clock times
         std::string text = readFile(entry.path().string());
-        if (name == "_log.txt") text = std::regex_replace(text, finished, "Analysis Finished in T ");
+        if (name == "_log.txt") text = withoutTimes(text);
         if (name == "_average.csv") {
             const auto lines = splitLines(text);
             text.clear();

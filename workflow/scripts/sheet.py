@@ -106,8 +106,8 @@ def read_sheet(path, schema=None):
     for column in header:
         if column not in schema:
             messages.append(f'sample sheet {path}: unknown column "{column}" (known: {", ".join(schema)})')
-    for column, spec in schema.items():
-        if spec.get("required") and column not in header:
+    for column, entry in schema.items():
+        if entry.get("required") and column not in header:
             messages.append(f'sample sheet {path}: required column "{column}" is missing')
     seen = set()
     for column in header:
@@ -127,17 +127,17 @@ def read_sheet(path, schema=None):
         row = {}
         for column, cell in zip(header, cells):
             cell = cell.strip()
-            spec = schema[column]
+            entry = schema[column]
             if cell == "":
-                if spec.get("required"):
+                if entry.get("required"):
                     messages.append(f'{where}: "{column}" is empty')
                 continue
             try:
-                row[column] = PARSERS[spec["type"]](cell)
+                row[column] = PARSERS[entry["type"]](cell)
             except (ValueError, KeyError):
-                messages.append(f'{where}: {column} "{cell}" is not {EXPECTED[spec["type"]]}')
-        for column, spec in schema.items():
-            if spec.get("required") and column in header and len(cells) < header.index(column) + 1:
+                messages.append(f'{where}: {column} "{cell}" is not {EXPECTED[entry["type"]]}')
+        for column, entry in schema.items():
+            if entry.get("required") and column in header and len(cells) < header.index(column) + 1:
                 messages.append(f'{where}: "{column}" is empty')
         name = row.get("name")
         if name is not None:
@@ -177,15 +177,15 @@ def program_options(row, schema=None):
     left to the caller."""
     schema = schema or load_schema()
     words = []
-    for column, spec in schema.items():
-        option = spec.get("option")
+    for column, entry in schema.items():
+        option = entry.get("option")
         if not option or column not in row:
             continue
         value = row[column]
-        if spec["type"] == "switch":
+        if entry["type"] == "switch":
             if value:
                 words.append(option)
-        elif spec["type"] == "range":
+        elif entry["type"] == "range":
             words += [option, value[0], value[1]]
         else:
             words += [option, str(value)]

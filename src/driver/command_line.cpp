@@ -1,5 +1,6 @@
 #include "driver/command_line.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdint>
@@ -211,10 +212,11 @@ RunConfig parseCommandLine(int argc, char** argv) {
 
 std::string usageText() {
     std::string text = "usage: vanto -source PATTERN -output DIR -w W -h H -count N [options]\n";
+    size_t column = 0;
+    for (const Option& option : kOptions) column = std::max(column, std::strlen(option.word) + 1);
     for (const Option& option : kOptions) {
         if (std::strcmp(option.word, "--help") == 0) continue;  // named on the -help line
-        const size_t width = std::strlen(option.word);
-        text += "  " + std::string(option.word) + std::string(width < 12 ? 12 - width : 1, ' ') +
+        text += "  " + std::string(option.word) + std::string(column - std::strlen(option.word), ' ') +
                 (option.help ? option.help : "") + "\n";
     }
     return text;

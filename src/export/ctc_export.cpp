@@ -6,7 +6,6 @@
 #include <cstdarg>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <limits>
 
 #include "export/output_check.h"
@@ -116,10 +115,10 @@ CtcExport::MaskResult CtcExport::writeMask(const Workspace& ws, int32_t frame, s
 
 bool CtcExport::writeLineage(const TrackTable& table, std::string& error) {
     const std::string path = dir_ + "/res_track.txt";
-    errno = 0;
-    std::ofstream out(path, std::ios::out | std::ios::trunc | std::ios::binary);
+    TextOutputFile out;
+    if (!openChecked(out, path, error)) return false;
     const auto& tracks = table.tracks();
-    for (size_t id = 0; id < tracks.size() && out; ++id) {
+    for (size_t id = 0; id < tracks.size() && !out.failed(); ++id) {
         const Track& t = tracks[id];
         if (t.firstFrame > lastMaskFrame_) break;  // later tracks begin later
         const auto [first, last] = table.parentRange(static_cast<int32_t>(id));
@@ -127,11 +126,7 @@ bool CtcExport::writeLineage(const TrackTable& table, std::string& error) {
         out << id + 1 << ' ' << t.firstFrame - 1 << ' ' << std::min(t.lastFrame, lastMaskFrame_) - 1 << ' ' << parent
             << '\n';
     }
-    if (!out.is_open()) {
-        error = writeError(path);
-        return false;
-    }
-    return closeChecked(out, path, error);
+    return closeChecked(out, error);
 }
 
 }  // namespace vanto

@@ -8,21 +8,14 @@ bool EventReport::open(const std::string& path, const RunConfig& config, std::st
     path_ = path;
     pixelSize_ = config.pixelSize;
     frameInterval_ = config.frameInterval;
-    errno = 0;
-    out_.open(path, std::ios::out | std::ios::trunc | std::ios::binary);
-    if (!out_) {
-        error = writeError(path);
-        return false;
-    }
+    if (!openChecked(out_, path, error)) return false;
     out_ << "frame,cells,small_cells,new,lost,splits,merges,continuing";
     if (frameInterval_ > 0) out_ << ",time_min";
     if (pixelSize_ > 0) out_ << ",mean_size_um2";
     out_ << '\n';
-    if (out_.fail()) {
-        error = writeError(path);
-        return false;
-    }
-    return true;
+    if (!out_.failed()) return true;
+    error = out_.fault().describe();
+    return false;
 }
 
 bool EventReport::writeRow(const FrameEvents& e, std::string& error) {
@@ -40,13 +33,12 @@ bool EventReport::writeRow(const FrameEvents& e, std::string& error) {
         if (e.cells > 0) line_.field(static_cast<double>(e.sizeSum) / e.cells * pixelSize_ * pixelSize_, 4);
         else line_.empty();
     }
-    errno = 0;
     line_.writeTo(out_);
-    if (!out_.fail()) return true;
-    error = writeError(path_);
+    if (!out_.failed()) return true;
+    error = out_.fault().describe();
     return false;
 }
 
-bool EventReport::close(std::string& error) { return closeChecked(out_, path_, error); }
+bool EventReport::close(std::string& error) { return closeChecked(out_, error); }
 
 }  // namespace vanto

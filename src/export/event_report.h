@@ -1,7 +1,7 @@
 #pragma once
-#include <fstream>
 #include <string>
 
+#include "driver/output_file.h"
 #include "export/csv_line.h"
 #include "export/track_table.h"
 #include "model/run_config.h"
@@ -21,7 +21,7 @@ public:
     bool close(std::string& error);
 
 private:
-    std::ofstream out_;
+    TextOutputFile out_;
     std::string path_;
     CsvLine line_;
     double pixelSize_ = 0;

@@ -1,27 +1,22 @@
 #pragma once
-#include <cerrno>
-#include <cstring>
-#include <fstream>
 #include <string>
+
+#include "driver/output_file.h"
 
 namespace vanto {
 
-// "cannot write "path": reason", with the system's reason when it left one.
-inline std::string writeError(const std::string& path) {
-    std::string why = "cannot write \"" + path + "\"";
-    if (errno != 0) why += std::string(": ") + std::strerror(errno);
-    return why;
+// Opens a table of the exports; false with error set to the one-line cause when it cannot.
+inline bool openChecked(TextOutputFile& out, const std::string& path, std::string& error) {
+    if (out.open(path)) return true;
+    error = out.fault().describe();
+    return false;
 }
 
-// Flushes and closes out; false with error set when any write to it failed.
-inline bool closeChecked(std::ofstream& out, const std::string& path, std::string& error) {
-    if (!out.is_open()) return true;
-    errno = 0;
-    out.flush();
-    const bool written = !out.fail();
-    out.close();
-    if (written && !out.fail()) return true;
-    error = writeError(path);
+// Writes what is buffered and closes out, cutting a failed file back to its last whole line;
+// false with error set when any write to it failed. A file that is not open passes.
+inline bool closeChecked(TextOutputFile& out, std::string& error) {
+    if (out.close()) return true;
+    error = out.fault().describe();
     return false;
 }
 

@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
-#include <fstream>
 #include <nlohmann/json.hpp>
 
 #include "export/output_check.h"
@@ -113,18 +112,11 @@ std::string RunRecord::json() const {
 bool RunRecord::write(const std::string& path, std::string& error) const {
     const std::string temporary = path + ".tmp";
     const std::string text = json();
-    errno = 0;
-    std::ofstream out(temporary, std::ios::out | std::ios::trunc | std::ios::binary);
-    if (!out) {
-        error = writeError(temporary);
+    if (OutputFault fault; !writeWholeFile(temporary, text.data(), text.size(), fault)) {
+        error = fault.describe();
         return false;
     }
-    out.write(text.data(), static_cast<std::streamsize>(text.size()));
     std::error_code ec;
-    if (!closeChecked(out, temporary, error)) {
-        std::filesystem::remove(temporary, ec);
-        return false;
-    }
     std::filesystem::rename(temporary, path, ec);
     if (ec) {
         error = "cannot rename \"" + temporary + "\" to \"" + path + "\": " + ec.message();

@@ -1,7 +1,6 @@
 #include "export/track_report.h"
 
 #include <algorithm>
-#include <fstream>
 #include <vector>
 
 #include "export/csv_line.h"
@@ -12,12 +11,8 @@ namespace vanto {
 bool writeTrackReport(const std::string& path, const TrackTable& table, const RunConfig& config, std::string& error) {
     const double px = config.pixelSize;
     const double minutes = config.frameInterval;
-    errno = 0;
-    std::ofstream out(path, std::ios::out | std::ios::trunc | std::ios::binary);
-    if (!out) {
-        error = writeError(path);
-        return false;
-    }
+    TextOutputFile out;
+    if (!openChecked(out, path, error)) return false;
     out << "track,first_frame,last_frame,frames,parents,fate,children,total_way,mean_size,max_size";
     if (px > 0) out << ",total_way_um,mean_size_um2,max_size_um2";
     if (minutes > 0) out << ",duration_min";
@@ -67,7 +62,7 @@ bool writeTrackReport(const std::string& path, const TrackTable& table, const Ru
         }
         line.writeTo(out);
     }
-    return closeChecked(out, path, error);
+    return closeChecked(out, error);
 }
 
 }  // namespace vanto

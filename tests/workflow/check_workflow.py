@@ -96,11 +96,13 @@ def without_times(path, name):
     if name == "_log.txt":
         return [l for l in lines if not l.startswith(b"--- Analysis Finished in ")]
     if name == "_run.json":
-        # The run record names its times, its command line and its output folder.
+        # The run record names its times, its command line, its output folder, and the thread
+        # share and progress option the workflow adds to each job.
         record = json.loads(b"\n".join(lines))
-        for key in ("start_time", "end_time", "command_line"):
+        for key in ("start_time", "end_time", "command_line", "threads"):
             record.pop(key, None)
-        record.get("options", {}).pop("-output", None)
+        for option in ("-output", "-threads", "-progress"):
+            record.get("options", {}).pop(option, None)
         return record
     return lines
 

@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "image/frame_loader.h"
+#include "model/huge_pages.h"
 
 namespace vanto {
 
@@ -29,9 +30,9 @@ struct FrameInFlight {
     int32_t curCount = 0;          // segmentFrame's result: records written, or kCellLimit
 
 private:
-    std::unique_ptr<uint8_t[]> gray_;  // pixelCount bytes
-    std::unique_ptr<int32_t[]> labels_;
-    std::unique_ptr<int32_t[]> records_;
+    OwnedBlock<uint8_t> gray_;  // pixelCount bytes
+    OwnedBlock<int32_t> labels_;
+    OwnedBlock<int32_t> records_;
 };
 
 }  // namespace vanto

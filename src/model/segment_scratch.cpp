@@ -43,17 +43,17 @@ bool SegmentScratch::reserve(int32_t frameWidth, int32_t frameHeight) {
         {&frameLabels, n},    {&scratchInts, scratchCapacity},
         {&regionSize, n + 1}, {&regionScratch, 2 * (n + 1)},
     };
-    std::vector<std::unique_ptr<int32_t[]>> owned;
+    std::vector<OwnedBlock<int32_t>> owned;
     owned.reserve(std::size(blocks));
     requested_ = bytesFor(pixelCount);
     for (auto& [target, entries] : blocks) {
-        std::unique_ptr<int32_t[]> block;
-        if (entries < kMaxBlockEntries) block.reset(new (std::nothrow) int32_t[std::max<int64_t>(entries, 1)]);
+        OwnedBlock<int32_t> block;
+        if (entries < kMaxBlockEntries) block = reserveBlock<int32_t>(entries);
         if (!block) return false;
         *target = block.get();
         owned.push_back(std::move(block));
     }
-    inverted_.reset(new (std::nothrow) uint8_t[std::max<int64_t>(n, 1)]);
+    inverted_ = reserveBlock<uint8_t>(n);
     if (!inverted_) return false;
     invertedGray = inverted_.get();
     owned_ = std::move(owned);

@@ -3,6 +3,7 @@
 #include <memory>
 #include <vector>
 
+#include "model/huge_pages.h"
 #include "model/neighbourhood_tables.h"
 #include "model/records.h"
 
@@ -55,8 +56,8 @@ public:
     int32_t curCount = 0;          // segmentation records written
 
 private:
-    std::vector<std::unique_ptr<int32_t[]>> owned_;
-    std::unique_ptr<uint8_t[]> inverted_;
+    std::vector<OwnedBlock<int32_t>> owned_;
+    OwnedBlock<uint8_t> inverted_;
     int64_t requested_ = 0;
 };
 

@@ -60,12 +60,12 @@ bool Workspace::reserve(int32_t frameWidth, int32_t frameHeight) {
     scratchCapacity = std::max(kMinScratchInts, n);
     sortStackRanges = sortRanges();
 
-    std::vector<std::unique_ptr<int32_t[]>> owned;
+    std::vector<OwnedBlock<int32_t>> owned;
     owned.reserve(kBlockCount);
     // Reserved in plan order.
     bool ok = true;
     for (const Block& b : plan(n)) {
-        std::unique_ptr<int32_t[]> block(new (std::nothrow) int32_t[std::max<int64_t>(b.entries, 1)]);
+        OwnedBlock<int32_t> block = reserveBlock<int32_t>(b.entries);
         if (!block) {
             ok = false;
             break;
@@ -73,7 +73,7 @@ bool Workspace::reserve(int32_t frameWidth, int32_t frameHeight) {
         this->*b.target = block.get();
         owned.push_back(std::move(block));
     }
-    lists_.reset(ok ? new (std::nothrow) int16_t[3 * kTableRecords] : nullptr);
+    if (ok) lists_ = reserveBlock<int16_t>(3 * kTableRecords);
     if (!ok || !lists_) return false;
 
     owned_ = std::move(owned);

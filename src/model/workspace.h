@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "model/frame_in_flight.h"
+#include "model/huge_pages.h"
 #include "model/neighbourhood_tables.h"
 #include "model/records.h"
 
@@ -106,8 +107,8 @@ private:
     // Every block for a frame of n pixels (n at most kMaxPixels), in reservation order.
     static std::array<Block, kBlockCount> plan(int64_t n);
 
-    std::vector<std::unique_ptr<int32_t[]>> owned_;
-    std::unique_ptr<int16_t[]> lists_;
+    std::vector<OwnedBlock<int32_t>> owned_;
+    OwnedBlock<int16_t> lists_;
     int64_t requested_ = 0;
 };
 

@@ -7,67 +7,120 @@ namespace vanto {
 
 namespace {
 
-constexpr uint8_t kQueued = 1;
+constexpr uint8_t kSpillQueued = 1;
+constexpr uint8_t kPeakQueued = 2;
 
-// level = the spill level of every pixel for the gray v(p) = gray[p] (Dark) or 255 - gray[p]
-// (!Dark), by reconstruction from the border: border pixels drain where they stand, an inner
-// pixel at max(v, lowest neighbour level). One forward and one backward raster pass settle
-// most pixels; pixels that may still lower a neighbour go through a FIFO until nothing
-// changes. queued marks the pixels in the queue, so it never holds more than w * h entries.
-template <bool Dark>
-void spillLevels(const uint8_t* gray, int32_t w, int32_t h, uint8_t* level, uint8_t* queued, int32_t* queue) {
-    auto v = [gray](int32_t p) -> uint8_t { return Dark ? gray[p] : static_cast<uint8_t>(255 - gray[p]); };
-    const int32_t n = w * h;
-    for (int32_t p = 0; p < n; ++p) level[p] = v(p);
-    if (w < 3 || h < 3) return;  // every pixel lies on the border
-    for (int32_t y = 1; y < h - 1; ++y) std::fill(level + y * w + 1, level + y * w + w - 1, uint8_t{255});
+// The two level planes, both in gray units: spill[p] is the lowest, over 4-connected paths to
+// the border, of the highest gray on the path; peak[p] the highest of the lowest. A border
+// pixel's levels are its gray. They are found by reconstruction from the border: an inner
+// pixel sits at max(gray, lowest neighbour spill) and at min(gray, highest neighbour peak).
+struct LevelPlanes {
+    const uint8_t* gray;
+    int32_t w;
+    int32_t h;
+    uint8_t* spill;
+    uint8_t* peak;
+    uint8_t* queued;     // kSpillQueued | kPeakQueued marks of the pixels in each queue
+    int32_t* spillQueue; // w * h entries each
+    int32_t* peakQueue;
+};
 
+// One forward and one backward raster pass over both planes, which settle most pixels. Each
+// row first takes the row above (below) for every pixel at once, then runs along the row; the
+// two planes run side by side, which hides the latency of the chain along the row. The
+// backward pass queues every pixel that may still lower (raise) a neighbour it has already
+// passed: the neighbours it passes later take its level in this pass. Returns the two queue
+// lengths.
+std::pair<int32_t, int32_t> rasterPasses(const LevelPlanes& lp) {
+    const int32_t w = lp.w, h = lp.h;
+    const uint8_t* g = lp.gray;
+    uint8_t* s = lp.spill;
+    uint8_t* t = lp.peak;
+    std::memcpy(s, g, static_cast<size_t>(w) * h);
+    std::memcpy(t, g, static_cast<size_t>(w) * h);
     for (int32_t y = 1; y < h - 1; ++y) {
-        for (int32_t p = y * w + 1, e = y * w + w - 1; p < e; ++p) {
-            const uint8_t m = std::min({level[p], level[p - 1], level[p - w]});
-            level[p] = std::max(v(p), m);
+        std::fill(s + y * w + 1, s + y * w + w - 1, uint8_t{255});
+        std::fill(t + y * w + 1, t + y * w + w - 1, uint8_t{0});
+    }
+    for (int32_t y = 1; y < h - 1; ++y) {
+        const int32_t r = y * w;
+        for (int32_t x = 1; x < w - 1; ++x) {
+            s[r + x] = std::max(g[r + x], std::min(s[r + x], s[r - w + x]));
+            t[r + x] = std::min(g[r + x], std::max(t[r + x], t[r - w + x]));
+        }
+        uint8_t sl = s[r], tl = t[r];
+        for (int32_t x = 1; x < w - 1; ++x) {
+            const uint8_t gx = g[r + x];
+            sl = std::max(gx, std::min(s[r + x], sl));
+            tl = std::min(gx, std::max(t[r + x], tl));
+            s[r + x] = sl;
+            t[r + x] = tl;
         }
     }
-    std::memset(queued, 0, static_cast<size_t>(n));
-    int32_t tail = 0;
+    std::memset(lp.queued, 0, static_cast<size_t>(w) * h);
+    int32_t spillTail = 0, peakTail = 0;
     for (int32_t y = h - 2; y >= 1; --y) {
-        for (int32_t p = y * w + w - 2, e = y * w; p > e; --p) {
-            const uint8_t m = std::min({level[p], level[p + 1], level[p + w]});
-            const uint8_t l = std::max(v(p), m);
-            level[p] = l;
-            // A neighbour already passed by both sweeps may still sit above l.
+        const int32_t r = y * w;
+        for (int32_t x = 1; x < w - 1; ++x) {
+            s[r + x] = std::max(g[r + x], std::min(s[r + x], s[r + w + x]));
+            t[r + x] = std::min(g[r + x], std::max(t[r + x], t[r + w + x]));
+        }
+        uint8_t sl = s[r + w - 1], tl = t[r + w - 1];
+        for (int32_t x = w - 2; x >= 1; --x) {
+            const uint8_t gx = g[r + x];
+            sl = std::max(gx, std::min(s[r + x], sl));
+            tl = std::min(gx, std::max(t[r + x], tl));
+            s[r + x] = sl;
+            t[r + x] = tl;
+        }
+        // The right and lower neighbours are final for this pass.
+        for (int32_t p = r + w - 2; p > r; --p) {
             const int32_t q1 = p + 1, q2 = p + w;
-            if ((level[q1] > l && level[q1] > v(q1)) || (level[q2] > l && level[q2] > v(q2))) {
-                queue[tail++] = p;
-                queued[p] = kQueued;
-            }
+            // Bitwise, not short-circuit: the outcome follows the noise, so branches mispredict.
+            const int lowers = ((s[q1] > s[p]) & (s[q1] > g[q1])) | ((s[q2] > s[p]) & (s[q2] > g[q2]));
+            const int raises = ((t[q1] < t[p]) & (t[q1] < g[q1])) | ((t[q2] < t[p]) & (t[q2] < g[q2]));
+            lp.spillQueue[spillTail] = p;
+            lp.peakQueue[peakTail] = p;
+            spillTail += lowers;
+            peakTail += raises;
+            lp.queued[p] = static_cast<uint8_t>(lowers * kSpillQueued | raises * kPeakQueued);
         }
     }
+    return {spillTail, peakTail};
+}
 
-    // Circular FIFO over at most n entries. Border pixels never change and are never queued,
-    // so every queued pixel has all four neighbours inside the frame.
-    const int32_t delta[4] = {-w, -1, 1, w};
+// Drains one plane's queue: a pixel lowers (Spill) or raises (!Spill) each neighbour whose
+// level it improves, and queues it unless queued. Circular over n entries: border pixels never
+// change and are never queued, so the queue never fills, and every queued pixel has all four
+// neighbours inside the frame.
+template <bool Spill>
+void drainQueue(const LevelPlanes& lp, int32_t count) {
+    const int32_t w = lp.w, n = lp.w * lp.h;
+    const uint8_t* g = lp.gray;
+    uint8_t* level = Spill ? lp.spill : lp.peak;
+    int32_t* queue = Spill ? lp.spillQueue : lp.peakQueue;
+    constexpr uint8_t kMark = Spill ? kSpillQueued : kPeakQueued;
+    uint8_t* queued = lp.queued;
     int32_t head = 0;
-    int32_t count = tail;
-    tail %= n;
+    int32_t tail = count == n ? 0 : count;
     while (count > 0) {
         const int32_t p = queue[head];
         head = head + 1 == n ? 0 : head + 1;
         --count;
-        queued[p] = 0;
+        queued[p] &= static_cast<uint8_t>(~kMark);
         const uint8_t l = level[p];
-        for (int32_t d : delta) {
-            const int32_t q = p + d;
-            const uint8_t vq = v(q);
-            if (level[q] > l && level[q] > vq) {
-                level[q] = std::max(l, vq);
-                if (!queued[q]) {
-                    queued[q] = kQueued;
-                    queue[tail] = q;
-                    tail = tail + 1 == n ? 0 : tail + 1;
-                    ++count;
-                }
-            }
+        for (const int32_t q : {p - w, p - 1, p + 1, p + w}) {
+            const uint8_t gq = g[q];
+            const uint8_t next = Spill ? std::max(l, gq) : std::min(l, gq);
+            const uint8_t lq = level[q];
+            const int better = Spill ? lq > next : lq < next;
+            level[q] = better ? next : lq;
+            const int push = better & ((queued[q] & kMark) == 0);
+            queued[q] = static_cast<uint8_t>(queued[q] | push * kMark);
+            queue[tail] = q;  // a free entry: the queue never fills
+            tail += push;
+            count += push;
+            tail = tail == n ? 0 : tail;
         }
     }
 }
@@ -81,17 +134,23 @@ void computeDepthMap(SegmentScratch& ws, const uint8_t* gray) {
     const int32_t h = ws.height;
     // maskPlane holds 4 bytes a pixel: the two level planes and the queue marks.
     uint8_t* bytes = reinterpret_cast<uint8_t*>(ws.maskPlane);
-    uint8_t* spill = bytes;
-    uint8_t* peak = bytes + n;  // 255 - the peak level
-    uint8_t* queued = bytes + 2 * static_cast<int64_t>(n);
-    spillLevels<true>(gray, w, h, spill, queued, ws.scratchInts);
-    spillLevels<false>(gray, w, h, peak, queued, ws.scratchInts);
+    const LevelPlanes lp{gray, w, h, bytes, bytes + n, bytes + 2 * static_cast<int64_t>(n), ws.scratchInts,
+                         ws.depthPlane};
+    if (w < 3 || h < 3) {
+        // Every pixel lies on the border: both levels are its gray.
+        std::fill_n(ws.depthPlane, n, 0);
+        return;
+    }
+    const auto [spillCount, peakCount] = rasterPasses(lp);
+    drainQueue<true>(lp, spillCount);
+    drainQueue<false>(lp, peakCount);
 
-    // A peak height larger than the depth replaces it, negated; a tie keeps the depth.
+    // Depth below the spill level; a peak height above the peak level that is larger replaces
+    // it, negated; a tie keeps the depth.
     int32_t* depth = ws.depthPlane;
     for (int32_t p = 0; p < n; ++p) {
-        const int32_t d = spill[p] - gray[p];
-        const int32_t height = peak[p] - (255 - gray[p]);
+        const int32_t d = lp.spill[p] - gray[p];
+        const int32_t height = gray[p] - lp.peak[p];
         depth[p] = height > d ? -height : d;
     }
 }

@@ -10,7 +10,8 @@ namespace vanto {
 // The spill level of p is the lowest, over all 4-connected paths from p to a frame-border
 // pixel, of the highest gray on the path (the level at which rising water drains p); the
 // peak level is the dual (highest over paths of the lowest gray). Uses maskPlane (as bytes)
-// and scratchInts as scratch; no other plane is read or left meaningful.
+// and scratchInts as scratch, and depthPlane before it is filled; no other plane is read or
+// left meaningful.
 void computeDepthMap(SegmentScratch& ws, const uint8_t* gray);
 
 }  // namespace vanto

@@ -45,23 +45,34 @@ void growIntoShallow(SegmentScratch& ws, const OffsetSteps& s) {
     const int32_t h = ws.height;
     const int32_t* cls = ws.workPlane;
     int32_t* seg = ws.segLabels;
-    for (int32_t y = 0; y < h; ++y) {
-        const bool innerRow = y > 0 && y < h - 1;
-        for (int32_t x = 0, p = y * w; x < w; ++x, ++p) {
-            int32_t c = cls[p];
-            if (c == kShallow) {
-                if (innerRow && x > 0 && x < w - 1) {
-                    for (int k = 1; k <= kFourNeighbours; ++k) c = std::max(c, cls[p + s.delta[k]]);
-                } else {
-                    for (int k = 1; k <= kFourNeighbours; ++k) {
-                        if (inFrame(x + s.dx[k], y + s.dy[k], w, h)) c = std::max(c, cls[p + s.delta[k]]);
-                    }
-                }
-            } else if (c == kBright) {
-                c = kBrightLabel;
+    auto edgePixel = [&](int32_t x, int32_t y) {
+        const int32_t p = y * w + x;
+        int32_t c = cls[p];
+        if (c == kShallow) {
+            for (int k = 1; k <= kFourNeighbours; ++k) {
+                if (inFrame(x + s.dx[k], y + s.dy[k], w, h)) c = std::max(c, cls[p + s.delta[k]]);
             }
-            seg[p] = c;
+        } else if (c == kBright) {
+            c = kBrightLabel;
         }
+        seg[p] = c;
+    };
+    for (int32_t y = 0; y < h; ++y) {
+        if (y == 0 || y == h - 1 || w < 3) {
+            for (int32_t x = 0; x < w; ++x) edgePixel(x, y);
+            continue;
+        }
+        edgePixel(0, y);
+        // Inner pixels without branches, so that the row vectorises: the classes are 0 to 4.
+        const int32_t* c = cls + y * w;
+        int32_t* out = seg + y * w;
+        for (int32_t x = 1; x < w - 1; ++x) {
+            const int32_t own = c[x];
+            const int32_t grown = std::max({own, c[x - 1], c[x + 1], c[x - w], c[x + w]});
+            const int32_t kept = own == kBright ? kBrightLabel : own;
+            out[x] = own == kShallow ? grown : kept;
+        }
+        edgePixel(w - 1, y);
     }
 }
 

@@ -1,6 +1,6 @@
 // Per-stage timings of the whole frame pipeline on a generated series, the literal depth map
 // against the linear one, whole runs on 1 thread and on the default threads, and peak memory.
-// Usage: vanto_bench [--width W] [--height H] [--cells K] [--frames N] [--seed S]
+// Usage: vanto_bench [--width W] [--height H] [--cells K] [--frames N] [--seed S] [--min-radius R] [--max-radius R]
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/resource.h>
@@ -157,6 +157,8 @@ int main(int argc, char** argv) {
     params.height = argument(argc, argv, "--height", 768);
     params.cellCount = argument(argc, argv, "--cells", 300);
     params.seed = static_cast<uint64_t>(argument(argc, argv, "--seed", 1));
+    params.minRadius = argument(argc, argv, "--min-radius", params.minRadius);
+    params.maxRadius = argument(argc, argv, "--max-radius", params.maxRadius);
     const int frames = argument(argc, argv, "--frames", 10);
     const int32_t threshold = suggestedThreshold(params);
     const int32_t smallCellArea = suggestedSmallCellArea(params);

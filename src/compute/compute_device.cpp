@@ -11,6 +11,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "compute/nearest_candidates.h"
 #include "model/records.h"
 
 namespace vanto {
@@ -26,10 +27,13 @@ enum Buffer : int {
     devCellTable,
     devOffsetDx,
     devOffsetDy,
+    devGroupSpans,
+    devGroupEntries,
     bufferCount,
 };
-const char* const kBufferNames[bufferCount] = {"devLabelsPrev", "devLabelsCur", "devOutA",    "devOutB",
-                                               "devCellTable",  "devOffsetDx",  "devOffsetDy"};
+const char* const kBufferNames[bufferCount] = {"devLabelsPrev", "devLabelsCur",  "devOutA",
+                                               "devOutB",       "devCellTable",  "devOffsetDx",
+                                               "devOffsetDy",   "devGroupSpans", "devGroupEntries"};
 
 constexpr size_t kNameBytes = 256;
 constexpr size_t kCellTableBytes = sizeof(int32_t) * kCellWords * kTableRecords;
@@ -56,6 +60,7 @@ struct Transfer {
     Buffer buffer;
     const void* source;  // uploads
     void* target;        // read-backs
+    size_t bytes = 0;    // 0: the whole buffer
 };
 
 std::string failure(const std::string& call, cl_int status) {
@@ -119,6 +124,7 @@ struct ComputeDevice::Handles {
     // the kernel writes only the pixels inside the frame.
     size_t addOneLocal[2] = {1, 1};
     size_t addOneGlobal[2] = {0, 0};
+    NearestCandidates candidates;  // addone's candidate records of each group, built per run
 
     // One synchronous kernel run: fresh queue, blocking uploads, the 2-D range, blocking
     // read-backs, finish. The queue is released on every path.
@@ -129,8 +135,8 @@ struct ComputeDevice::Handles {
         if (status != CL_SUCCESS) return failure("clCreateCommandQueue", status);
         for (int i = 0; i < uploadCount; ++i) {
             const Transfer& t = uploads[i];
-            status = clEnqueueWriteBuffer(queue.get(), buffers[t.buffer], CL_TRUE, 0, bufferBytes[t.buffer], t.source,
-                                          0, nullptr, nullptr);
+            status = clEnqueueWriteBuffer(queue.get(), buffers[t.buffer], CL_TRUE, 0,
+                                          t.bytes ? t.bytes : bufferBytes[t.buffer], t.source, 0, nullptr, nullptr);
             if (status != CL_SUCCESS) return failure(onBuffer("clEnqueueWriteBuffer", t.buffer), status);
         }
         status = clEnqueueNDRangeKernel(queue.get(), kernel, 2, nullptr, global, local, 0, nullptr, nullptr);
@@ -252,7 +258,8 @@ bool ComputeDevice::open(const std::string& kernelPath, int32_t width, int32_t h
         {CL_MEM_READ_ONLY, kCellTableBytes},   {CL_MEM_READ_ONLY, kOffsetTableBytes},
         {CL_MEM_READ_ONLY, kOffsetTableBytes},
     };
-    for (int b = 0; b < bufferCount; ++b) {
+    // The group tables are sized once the group side is known, below.
+    for (int b = 0; b < devGroupSpans; ++b) {
         h->buffers[b] = clCreateBuffer(h->context, layout[b].flags, layout[b].bytes, nullptr, &status);
         if (status != CL_SUCCESS) return fail(onBuffer("clCreateBuffer", b), status);
         h->bufferBytes[b] = layout[b].bytes;
@@ -303,6 +310,21 @@ bool ComputeDevice::open(const std::string& kernelPath, int32_t width, int32_t h
         h->addOneLocal[d] = side;
         h->addOneGlobal[d] = (h->globalSize[d] + side - 1) / side * side;
     }
+    if (!h->candidates.reserve(width, height, static_cast<int32_t>(side))) {
+        error_ = "compute device: cannot reserve the candidate tables of addone";
+        return false;
+    }
+    const size_t groupTableBytes[] = {sizeof(int32_t) * h->candidates.spans().size(),
+                                      sizeof(int32_t) * h->candidates.entries().size()};
+    for (int b = devGroupSpans; b < bufferCount; ++b) {
+        h->buffers[b] = clCreateBuffer(h->context, CL_MEM_READ_ONLY, groupTableBytes[b - devGroupSpans], nullptr,
+                                       &status);
+        if (status != CL_SUCCESS) return fail(onBuffer("clCreateBuffer", b), status);
+        h->bufferBytes[b] = groupTableBytes[b - devGroupSpans];
+    }
+    status = clSetKernelArg(h->kernelAddOne, 4, sizeof(cl_mem), &buf[devGroupSpans]);
+    if (status == CL_SUCCESS) status = clSetKernelArg(h->kernelAddOne, 5, sizeof(cl_mem), &buf[devGroupEntries]);
+    if (status != CL_SUCCESS) return failInSource("clSetKernelArg(addone)", status);
     h_ = std::move(h);
     return true;
 }
@@ -328,9 +350,21 @@ bool ComputeDevice::runAddOne(const int32_t* cellTable, int32_t* outNearest) {
         error_ = "addone run on a compute device that is not open";
         return false;
     }
-    const Transfer uploads[] = {{devCellTable, cellTable, nullptr}};
+    NearestCandidates& c = h_->candidates;
+    c.build(cellTable);
+    const cl_int siteCount = c.siteCount();
+    const cl_int status = clSetKernelArg(h_->kernelAddOne, 6, sizeof(cl_int), &siteCount);
+    if (status != CL_SUCCESS) {
+        error_ = "addone: " + failure("clSetKernelArg", status);
+        return false;
+    }
+    // The lists in use only; none at all when every group's list is empty or every record.
+    const Transfer uploads[] = {{devCellTable, cellTable, nullptr},
+                                {devGroupSpans, c.spans().data(), nullptr},
+                                {devGroupEntries, c.entries().data(), nullptr, sizeof(int32_t) * c.entryCount()}};
     const Transfer readBacks[] = {{devOutA, nullptr, outNearest}};
-    error_ = h_->run(h_->kernelAddOne, h_->addOneGlobal, h_->addOneLocal, uploads, 1, readBacks, 1);
+    error_ = h_->run(h_->kernelAddOne, h_->addOneGlobal, h_->addOneLocal, uploads, c.entryCount() > 0 ? 3 : 2,
+                     readBacks, 1);
     if (!error_.empty()) error_ = "addone: " + error_;
     return error_.empty();
 }

@@ -9,7 +9,7 @@
 namespace vanto {
 
 // The OpenCL side of a run: first device of the first platform, the program built from
-// kernel3.cl, seven buffers and the kernels addone and addtwo with their fixed arguments.
+// kernel3.cl, nine buffers and the kernels addone and addtwo with their fixed arguments.
 // Every run is synchronous. Any failed OpenCL call is reported through error() and the
 // run's results must then not be used.
 class ComputeDevice {
@@ -17,7 +17,7 @@ public:
     ComputeDevice();
     ComputeDevice(const ComputeDevice&) = delete;
     ComputeDevice& operator=(const ComputeDevice&) = delete;
-    ~ComputeDevice();  // releases addone, addtwo, the seven buffers, the program, the context
+    ~ComputeDevice();  // releases addone, addtwo, the nine buffers, the program, the context
 
     // Chooses the device (printing "Platform name : ..." and "Device name : ..." to console),
     // builds the program from the file at kernelPath (printing the build log to console on
@@ -30,7 +30,8 @@ public:
     // outA and result B into outB.
     bool runAddTwo(const int32_t* prevLabels, const int32_t* curLabels, const NeighbourhoodTables& tables,
                    int32_t* outA, int32_t* outB);
-    // addone: uploads the whole cell table (kTableRecords records), reads the nearest-cell map.
+    // addone: lists the candidate records of each group of pixels (NearestCandidates), uploads
+    // the whole cell table (kTableRecords records) and the lists, reads the nearest-cell map.
     bool runAddOne(const int32_t* cellTable, int32_t* outNearest);
 
     const std::string& error() const { return error_; }

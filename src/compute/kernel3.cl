@@ -1,14 +1,11 @@
 // Per-pixel searches of the analyser. Work item (x, y) computes pixel y * width + x. addtwo
 // runs on exactly the frame; addone runs in square groups over a range rounded up to whole
-// groups, so its items outside the frame take part in the group's work but write nothing.
+// groups, and its items outside the frame do nothing.
 
-// Record layout shared with the host: 20 words per cell record, 2,000 records per table.
+// Record layout shared with the host: 20 words per cell record.
 #define CELL_WORDS 20
-#define WORD_SMALL_FLAG 0
 #define WORD_CENTER_X 6
 #define WORD_CENTER_Y 7
-#define END_MARKER (-1)
-#define TABLE_RECORDS 2000
 #define WINDOW_OFFSETS 441
 
 // For a cell pixel of `from`, the label in `other` at the first of the 441 sorted window
@@ -46,84 +43,35 @@ static ulong squared(long d) {
     return m * m;
 }
 
-// Squared distance from c to the nearest and to the farthest point of [lo, hi].
-static ulong nearGap(int c, int lo, int hi) { return squared(c < lo ? (long)lo - c : (c > hi ? (long)c - hi : 0)); }
-static ulong farGap(int c, int lo, int hi) { return squared(max((long)c - lo, (long)hi - c)); }
-
 // Nearest-cell map: the index of the record whose (centerX, centerY) is nearest to the pixel
 // by exact squared distance, the lowest index on ties, -1 when record 0 is the end marker.
-// Records are read up to the first end marker, never past the last record of the table.
 //
-// Each work group first loads the centres into local memory and keeps as candidates only
-// the records whose nearest point to the group's pixel rectangle is no farther than the
-// smallest farthest-corner distance of any record (the bound). The winner of every pixel of
-// the rectangle lies within that bound, so it is a candidate; candidates come in any order
-// and are compared by (distance, index).
-__kernel void addone(__global int* outNearest, __global const int* cellTable, int width, int height) {
-    __local int siteX[TABLE_RECORDS];
-    __local int siteY[TABLE_RECORDS];
-    __local short candidates[TABLE_RECORDS];
-    __local int siteCount;
-    __local int candidateCount;
-    __local uint bound;
-
+// The host lists, for each work group (a square of pixels), the records that can be nearest
+// to one of its pixels: groupSpans holds the first entry in groupEntries and the count of
+// each group, groups in rows; a count of -1 stands for every record below siteCount, the
+// records before the table's first end marker. Candidates come in any order and are compared
+// by (distance, index).
+__kernel void addone(__global int* outNearest, __global const int* cellTable, int width, int height,
+                     __global const int* groupSpans, __global const int* groupEntries, int siteCount) {
     const int x = get_global_id(0);
     const int y = get_global_id(1);
-    const int lid = get_local_id(1) * get_local_size(0) + get_local_id(0);
-    const int groupSize = get_local_size(0) * get_local_size(1);
-    const int x0 = get_group_id(0) * get_local_size(0);
-    const int y0 = get_group_id(1) * get_local_size(1);
-    const int x1 = min(x0 + (int)get_local_size(0), width) - 1;
-    const int y1 = min(y0 + (int)get_local_size(1), height) - 1;
-
-    if (lid == 0) {
-        siteCount = TABLE_RECORDS;
-        candidateCount = 0;
-        bound = UINT_MAX;
-    }
-    barrier(CLK_LOCAL_MEM_FENCE);
-
-    // Centres, one group-sized chunk at a time until a chunk holds the end marker.
-    for (int chunk = 0; chunk < TABLE_RECORDS; chunk += groupSize) {
-        const int k = chunk + lid;
-        if (k < TABLE_RECORDS) {
-            __global const int* record = cellTable + k * CELL_WORDS;
-            if (record[WORD_SMALL_FLAG] == END_MARKER) atomic_min(&siteCount, k);
-            siteX[k] = record[WORD_CENTER_X];
-            siteY[k] = record[WORD_CENTER_Y];
-        }
-        barrier(CLK_LOCAL_MEM_FENCE);
-        const int found = siteCount;
-        barrier(CLK_LOCAL_MEM_FENCE);
-        if (found < TABLE_RECORDS) break;
-    }
-    const int count = siteCount;
-
-    // The bound, kept in 32 bits: UINT_MAX stands for "too far to tell" and keeps every record.
-    ulong nearestFar = ULONG_MAX;
-    for (int k = lid; k < count; k += groupSize) {
-        nearestFar = min(nearestFar, farGap(siteX[k], x0, x1) + farGap(siteY[k], y0, y1));
-    }
-    if (nearestFar < UINT_MAX) atomic_min(&bound, (uint)nearestFar);
-    barrier(CLK_LOCAL_MEM_FENCE);
-    const uint limit = bound;
-    for (int k = lid; k < count; k += groupSize) {
-        if (limit == UINT_MAX || nearGap(siteX[k], x0, x1) + nearGap(siteY[k], y0, y1) <= limit) {
-            candidates[atomic_inc(&candidateCount)] = (short)k;
-        }
-    }
-    barrier(CLK_LOCAL_MEM_FENCE);
+    if (x >= width || y >= height) return;
+    const int group = get_group_id(1) * get_num_groups(0) + get_group_id(0);
+    const int first = groupSpans[2 * group];
+    const int count = groupSpans[2 * group + 1];
+    const int listed = count >= 0;
+    const int end = listed ? count : siteCount;
 
     int best = -1;
     ulong bestDistance = ULONG_MAX;
-    const int candidatesFound = candidateCount;
-    for (int i = 0; i < candidatesFound; ++i) {
-        const int k = candidates[i];
-        const ulong distance = squared((long)siteX[k] - x) + squared((long)siteY[k] - y);
+    for (int i = 0; i < end; ++i) {
+        const int k = listed ? groupEntries[first + i] : i;
+        __global const int* record = cellTable + k * CELL_WORDS;
+        const ulong distance = squared((long)record[WORD_CENTER_X] - x) + squared((long)record[WORD_CENTER_Y] - y);
         if (distance < bestDistance || (distance == bestDistance && k < best)) {
             best = k;
             bestDistance = distance;
         }
     }
-    if (x < width && y < height) outNearest[y * width + x] = best;
+    outNearest[y * width + x] = best;
 }

@@ -33,6 +33,7 @@ struct CellWord {
 inline constexpr int kCellWords = 20;
 inline constexpr int kTableRecords = 2000;  // records per cell table, end marker included
 inline constexpr int kCellLimit = 2000;     // the 2,000th cell of a frame stops the run
+inline constexpr int32_t kEndMarker = -1;   // smallFlag of the record after a table's last
 
 // linkMark values
 inline constexpr int32_t kMarkUntouched = -1;

@@ -1,6 +1,7 @@
 #include "measure/voronoi_neighbours.h"
 
 #include <algorithm>
+#include <cstdlib>
 
 #include "model/records.h"
 
@@ -15,14 +16,25 @@ void countVoronoiNeighbours(Workspace& ws) {
     const int32_t h = ws.height;
     const int32_t* map = ws.nearestCellMap;
     const int neighbours = ws.tables.discCount[1];
+    // When the neighbours are the four pixels beside, above and below, a pixel inside the frame
+    // whose four neighbours all share its cell pairs nothing and is only counted.
+    bool fourSides = neighbours == 5;
+    for (int k = 1; k < neighbours && fourSides; ++k) {
+        fourSides = std::abs(ws.tables.offsetDx[k]) + std::abs(ws.tables.offsetDy[k]) == 1;
+    }
     // Pixels in raster order, as (x, y) and index together: no division per pixel.
     for (int32_t y = 0; y < h; ++y) {
+        const bool innerRow = fourSides && y > 0 && y < h - 1;
         for (int32_t x = 0; x < w; ++x) {
             const int64_t p = static_cast<int64_t>(y) * w + x;
             const int32_t a = map[p];
             // Only indices of the frame's records are counted or paired.
             if (a < 0 || a >= n) continue;
             ++cellRecord(ws.cellTable, a)[CellWord::voronoiArea];
+            if (innerRow && x > 0 && x < w - 1 && map[p - 1] == a && map[p + 1] == a && map[p - w] == a &&
+                map[p + w] == a) {
+                continue;
+            }
             for (int k = 1; k < neighbours; ++k) {
                 const int32_t nx = x + ws.tables.offsetDx[k];
                 const int32_t ny = y + ws.tables.offsetDy[k];

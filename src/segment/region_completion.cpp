@@ -19,27 +19,32 @@ inline bool clearLine(const int32_t* L, const OffsetSteps& s, int32_t p, int k) 
     return lineOpen(L, s, p, k, [](int32_t v) { return v != kFree; });
 }
 
-// near[p] = 1 when the square of half side r around p holds a label (>= 0) of `from`, else 0.
-// rowNear is scratch. A sliding count per row, then an OR over 2r + 1 rows.
-void markLabelsWithinReach(const int32_t* from, int32_t w, int32_t h, int32_t r, uint8_t* rowNear, uint8_t* near) {
+// near[p] = 1 when p is free and the square of half side r around p holds a label (>= 0) of
+// `from`, else 0. scratch holds 2 * w * h bytes. Byte planes and shifted ORs, so that every
+// loop runs over whole rows without branches.
+void markFreeNearLabels(const int32_t* from, int32_t w, int32_t h, int32_t r, uint8_t* scratch, uint8_t* near) {
+    const int64_t n = static_cast<int64_t>(w) * h;
+    uint8_t* label = scratch;
+    uint8_t* rowNear = scratch + n;
+    for (int64_t p = 0; p < n; ++p) label[p] = from[p] >= 0;
     for (int32_t y = 0; y < h; ++y) {
-        const int32_t* row = from + static_cast<int64_t>(y) * w;
+        const uint8_t* in = label + static_cast<int64_t>(y) * w;
         uint8_t* out = rowNear + static_cast<int64_t>(y) * w;
-        int32_t count = 0;
-        for (int32_t x = 0; x < r && x < w; ++x) count += row[x] >= 0;
-        for (int32_t x = 0; x < w; ++x) {
-            if (x + r < w) count += row[x + r] >= 0;
-            out[x] = count > 0;
-            if (x - r >= 0) count -= row[x - r] >= 0;
+        std::copy_n(in, w, out);
+        for (int32_t d = 1; d <= r && d < w; ++d) {
+            for (int32_t x = 0; x < w - d; ++x) out[x] |= in[x + d];
+            for (int32_t x = d; x < w; ++x) out[x] |= in[x - d];
         }
     }
     for (int32_t y = 0; y < h; ++y) {
         uint8_t* out = near + static_cast<int64_t>(y) * w;
+        const int32_t* row = from + static_cast<int64_t>(y) * w;
         std::fill_n(out, w, uint8_t{0});
         for (int32_t yy = std::max(0, y - r); yy <= std::min(h - 1, y + r); ++yy) {
             const uint8_t* in = rowNear + static_cast<int64_t>(yy) * w;
             for (int32_t x = 0; x < w; ++x) out[x] |= in[x];
         }
+        for (int32_t x = 0; x < w; ++x) out[x] &= static_cast<uint8_t>(row[x] == kFree);
     }
 }
 
@@ -53,12 +58,13 @@ void growAlongLines(SegmentScratch& ws, const OffsetSteps& s, const int32_t* fro
     const int32_t h = ws.height;
     const int32_t reach = s.reachUpTo[offsets];
     uint8_t* near = reinterpret_cast<uint8_t*>(ws.maskPlane);
-    markLabelsWithinReach(from, w, h, reach, near + ws.pixelCount, near);
+    markFreeNearLabels(from, w, h, reach, near + ws.pixelCount, near);
+    std::copy_n(from, ws.pixelCount, to);
     for (int32_t y = 0; y < h; ++y) {
-        for (int32_t x = 0, p = y * w; x < w; ++x, ++p) {
-            const int32_t v = from[p];
-            to[p] = v;
-            if (v != kFree || !near[p]) continue;
+        const uint8_t* row = near + static_cast<int64_t>(y) * w;
+        for (int32_t x = 0; x < w; ++x) {
+            if (!row[x]) continue;
+            const int32_t p = y * w + x;
             const bool inside = farFromEdge(x, y, w, h, reach);
             for (int k = 1; k <= offsets; ++k) {
                 if (!inside && !inFrame(x + s.dx[k], y + s.dy[k], w, h)) continue;

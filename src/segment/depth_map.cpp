@@ -25,12 +25,35 @@ struct LevelPlanes {
     int32_t* peakQueue;
 };
 
+// Runs both planes along row r (pixels 1 .. w - 2) in one direction: each pixel takes the
+// better of its own level and its predecessor's, bounded by its gray. The two planes run side
+// by side, which hides the latency of the chain along the row.
+template <bool Rightward>
+void runAlongRow(const uint8_t* g, uint8_t* s, uint8_t* t, int32_t r, int32_t w) {
+    uint8_t sl = Rightward ? s[r] : s[r + w - 1];
+    uint8_t tl = Rightward ? t[r] : t[r + w - 1];
+    for (int32_t i = 1; i < w - 1; ++i) {
+        const int32_t p = Rightward ? r + i : r + w - 1 - i;
+        sl = std::max(g[p], std::min(s[p], sl));
+        tl = std::min(g[p], std::max(t[p], tl));
+        s[p] = sl;
+        t[p] = tl;
+    }
+}
+
+// Each row takes the row above (forward) or below (backward) for every pixel at once.
+void takeRow(const uint8_t* g, uint8_t* s, uint8_t* t, int32_t r, int32_t from, int32_t w) {
+    for (int32_t x = 1; x < w - 1; ++x) {
+        s[r + x] = std::max(g[r + x], std::min(s[r + x], s[from + x]));
+        t[r + x] = std::min(g[r + x], std::max(t[r + x], t[from + x]));
+    }
+}
+
 // One forward and one backward raster pass over both planes, which settle most pixels. Each
-// row first takes the row above (below) for every pixel at once, then runs along the row; the
-// two planes run side by side, which hides the latency of the chain along the row. The
-// backward pass queues every pixel that may still lower (raise) a neighbour it has already
-// passed: the neighbours it passes later take its level in this pass. Returns the two queue
-// lengths.
+// row takes the row before it, then runs along itself both ways, after which no pixel of the
+// row can better a neighbour in the row. The backward pass then queues every pixel that may
+// still lower (raise) the pixel below it, already passed; the pixel above takes its level
+// when its own row comes. Returns the two queue lengths.
 std::pair<int32_t, int32_t> rasterPasses(const LevelPlanes& lp) {
     const int32_t w = lp.w, h = lp.h;
     const uint8_t* g = lp.gray;
@@ -44,41 +67,22 @@ std::pair<int32_t, int32_t> rasterPasses(const LevelPlanes& lp) {
     }
     for (int32_t y = 1; y < h - 1; ++y) {
         const int32_t r = y * w;
-        for (int32_t x = 1; x < w - 1; ++x) {
-            s[r + x] = std::max(g[r + x], std::min(s[r + x], s[r - w + x]));
-            t[r + x] = std::min(g[r + x], std::max(t[r + x], t[r - w + x]));
-        }
-        uint8_t sl = s[r], tl = t[r];
-        for (int32_t x = 1; x < w - 1; ++x) {
-            const uint8_t gx = g[r + x];
-            sl = std::max(gx, std::min(s[r + x], sl));
-            tl = std::min(gx, std::max(t[r + x], tl));
-            s[r + x] = sl;
-            t[r + x] = tl;
-        }
+        takeRow(g, s, t, r, r - w, w);
+        runAlongRow<true>(g, s, t, r, w);
+        runAlongRow<false>(g, s, t, r, w);
     }
-    std::memset(lp.queued, 0, static_cast<size_t>(w) * h);
     int32_t spillTail = 0, peakTail = 0;
+    std::memset(lp.queued, 0, static_cast<size_t>(w) * h);
     for (int32_t y = h - 2; y >= 1; --y) {
         const int32_t r = y * w;
-        for (int32_t x = 1; x < w - 1; ++x) {
-            s[r + x] = std::max(g[r + x], std::min(s[r + x], s[r + w + x]));
-            t[r + x] = std::min(g[r + x], std::max(t[r + x], t[r + w + x]));
-        }
-        uint8_t sl = s[r + w - 1], tl = t[r + w - 1];
-        for (int32_t x = w - 2; x >= 1; --x) {
-            const uint8_t gx = g[r + x];
-            sl = std::max(gx, std::min(s[r + x], sl));
-            tl = std::min(gx, std::max(t[r + x], tl));
-            s[r + x] = sl;
-            t[r + x] = tl;
-        }
-        // The right and lower neighbours are final for this pass.
-        for (int32_t p = r + w - 2; p > r; --p) {
-            const int32_t q1 = p + 1, q2 = p + w;
+        takeRow(g, s, t, r, r + w, w);
+        runAlongRow<false>(g, s, t, r, w);
+        runAlongRow<true>(g, s, t, r, w);
+        for (int32_t p = r + 1; p < r + w - 1; ++p) {
+            const int32_t q = p + w;
             // Bitwise, not short-circuit: the outcome follows the noise, so branches mispredict.
-            const int lowers = ((s[q1] > s[p]) & (s[q1] > g[q1])) | ((s[q2] > s[p]) & (s[q2] > g[q2]));
-            const int raises = ((t[q1] < t[p]) & (t[q1] < g[q1])) | ((t[q2] < t[p]) & (t[q2] < g[q2]));
+            const int lowers = (s[q] > s[p]) & (s[q] > g[q]);
+            const int raises = (t[q] < t[p]) & (t[q] < g[q]);
             lp.spillQueue[spillTail] = p;
             lp.peakQueue[peakTail] = p;
             spillTail += lowers;

@@ -17,6 +17,7 @@ int32_t buildCellTable(SegmentScratch& ws, int32_t smallCellArea) {
     buildOffsetSteps(ws.tables, w, s);
 
     std::fill_n(visited, n, -1);
+    const PixelRows rows(w);
     int32_t count = 0;
     for (int32_t p = 0; p < n; ++p) {
         if (visited[p] != -1 || seg[p] < 0) continue;
@@ -34,8 +35,8 @@ int32_t buildCellTable(SegmentScratch& ws, int32_t smallCellArea) {
         });
         int32_t minX = w, minY = h, maxX = -1, maxY = -1;
         for (int32_t i = 0; i < size; ++i) {
-            const int32_t y = queue[i] / w;
-            const int32_t x = queue[i] - y * w;
+            const int32_t y = rows.row(queue[i]);
+            const int32_t x = rows.column(queue[i], y);
             minX = std::min(minX, x);
             maxX = std::max(maxX, x);
             minY = std::min(minY, y);

@@ -81,14 +81,15 @@ void handCutsBack(SegmentScratch& ws, const OffsetSteps& s) {
     const int32_t n = static_cast<int32_t>(ws.pixelCount);
     int32_t* labels = ws.frameLabels;
     int32_t* queue = ws.scratchInts;
+    const PixelRows rows(w);
     int32_t tail = 0;
     for (int32_t p = 0; p < n; ++p) {
         if (labels[p] >= 0) queue[tail++] = p;
     }
     for (int32_t head = 0; head < tail; ++head) {
         const int32_t c = queue[head];
-        const int32_t y = c / w;
-        const int32_t x = c - y * w;
+        const int32_t y = rows.row(c);
+        const int32_t x = rows.column(c, y);
         for (int k = 1; k <= kFourNeighbours; ++k) {
             if (!inFrame(x + s.dx[k], y + s.dy[k], w, h)) continue;
             const int32_t q = c + s.delta[k];

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "model/pixel_rows.h"
+
 namespace vanto {
 
 namespace {
@@ -52,9 +54,11 @@ Widths measureWidths(const int32_t* piece, int64_t size, int32_t width, int32_t 
     std::fill_n(cheapLo, kWidthDirections, 0.0);
     std::fill_n(cheapHi, kWidthDirections, 0.0);
     double reach = 0;
+    const PixelRows rows(width);
     for (int64_t i = 0; i < size; ++i) {
-        const double dx = cx - piece[i] % width;
-        const double dy = cy - piece[i] / width;
+        const int32_t y = rows.row(piece[i]);
+        const double dx = cx - rows.column(piece[i], y);
+        const double dy = cy - y;
         reach = std::max(reach, std::abs(dx) + std::abs(dy));
         for (int k = 0; k < kWidthDirections; ++k) {
             const double v = dy * directions.c[k] - dx * directions.s[k];
@@ -68,8 +72,9 @@ Widths measureWidths(const int32_t* piece, int64_t size, int32_t width, int32_t 
         cheapHi[k] -= slack;
     }
     for (int64_t i = 0; i < size; ++i) {
-        const double dx = cx - piece[i] % width;
-        const double dy = cy - piece[i] / width;
+        const int32_t y = rows.row(piece[i]);
+        const double dx = cx - rows.column(piece[i], y);
+        const double dy = cy - y;
         bool polar = false;
         double phi = 0;
         double r = 0;
@@ -120,6 +125,7 @@ int32_t labelFinalCells(Workspace& ws, int32_t smallCellArea) {
     std::fill_n(visited, pixels, -1);
     std::fill_n(labelMap, kTableRecords, -1);
 
+    const PixelRows rows(width);
     int32_t finalCount = 0;
     for (int64_t s = 0; s < pixels; ++s) {
         const int32_t label = labels[s];
@@ -138,8 +144,8 @@ int32_t labelFinalCells(Workspace& ws, int32_t smallCellArea) {
         int32_t circumference = 0;
         for (int64_t head = 0; head < size; ++head) {
             const int32_t q = queue[head];
-            const int32_t x = q % width;
-            const int32_t y = q / width;
+            const int32_t y = rows.row(q);
+            const int32_t x = rows.column(q, y);
             int32_t leaving = 0;
             for (int k = 1; k <= kFourNeighbours; ++k) {
                 const int32_t nx = x + t.offsetDx[k];
@@ -171,10 +177,12 @@ int32_t labelFinalCells(Workspace& ws, int32_t smallCellArea) {
             const bool onBoundary = queue[i] < 0;
             const int32_t q = onBoundary ? ~queue[i] : queue[i];
             ws.frameLabels[q] = index;
-            minX = std::min(minX, q % width);
-            maxX = std::max(maxX, q % width);
-            minY = std::min(minY, q / width);
-            maxY = std::max(maxY, q / width);
+            const int32_t y = rows.row(q);
+            const int32_t x = rows.column(q, y);
+            minX = std::min(minX, x);
+            maxX = std::max(maxX, x);
+            minY = std::min(minY, y);
+            maxY = std::max(maxY, y);
             if (onBoundary) queue[boundary++] = q;
         }
         const Widths w = measureWidths(queue, boundary, width, minX, minY, maxX, maxY);

@@ -74,17 +74,25 @@ int32_t fillRegion(SegmentScratch& ws, const OffsetSteps& s, int32_t p, int32_t 
 }
 
 // One breadth-first growth from every labelled pixel at once, in index order: each cut pixel
-// goes to the region that reaches it first. Region sizes stay as labelled.
+// goes to the region that reaches it first. Region sizes stay as labelled. Cut pixels only
+// ever stop being cut, so a labelled pixel with no cut neighbour at the start never gains one:
+// taking it from the queue would change nothing, and it is left out.
 void handCutsBack(SegmentScratch& ws, const OffsetSteps& s) {
     const int32_t w = ws.width;
     const int32_t h = ws.height;
-    const int32_t n = static_cast<int32_t>(ws.pixelCount);
     int32_t* labels = ws.frameLabels;
     int32_t* queue = ws.scratchInts;
     const PixelRows rows(w);
     int32_t tail = 0;
-    for (int32_t p = 0; p < n; ++p) {
-        if (labels[p] >= 0) queue[tail++] = p;
+    for (int32_t y = 0; y < h; ++y) {
+        for (int32_t x = 0, p = y * w; x < w; ++x, ++p) {
+            if (labels[p] < 0) continue;
+            bool nextToCut = false;
+            for (int k = 1; k <= kFourNeighbours && !nextToCut; ++k) {
+                nextToCut = inFrame(x + s.dx[k], y + s.dy[k], w, h) && labels[p + s.delta[k]] == kLabelCut;
+            }
+            if (nextToCut) queue[tail++] = p;
+        }
     }
     for (int32_t head = 0; head < tail; ++head) {
         const int32_t c = queue[head];

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "segment/index_sort.h"
+#include "segment/offset_steps.h"
 #include "workspace_fixture.h"
 
 namespace vanto {
@@ -69,6 +70,35 @@ TEST(NeighbourhoodTables, RaysBendAfterTheirMidpoint) {
     using R = std::vector<std::pair<int, int>>;
     EXPECT_EQ(rayOf(ws->tables, 13), (R{{-1, 2}, {-1, 1}, {0, 1}, {0, 0}}));
     EXPECT_EQ(rayOf(ws->tables, 24), (R{{2, 2}, {1, 1}, {0, 0}}));
+}
+
+TEST(OffsetSteps, MarkedOffsetsByRowsAreExactlyTheMarkedDiscPixels) {
+    // Every pixel far enough from the edges of random planes of odd widths, sparse and dense:
+    // the offsets visited a disc row at a time against the 88 offsets tried one by one.
+    std::mt19937 rng(9);
+    for (int32_t w : {11, 12, 37, 64}) {
+        const int32_t h = 13;
+        OffsetSteps s;
+        buildOffsetSteps(testing::runTables(), w, s);
+        ASSERT_TRUE(s.discFits);
+        const int32_t reach = s.reachUpTo[kNeckOffsets];
+        for (uint32_t density : {2u, 16u, 128u, 250u}) {
+            std::vector<uint8_t> marks(static_cast<size_t>(w) * h + 16, 0);
+            for (int64_t p = 0; p < int64_t{w} * h; ++p) marks[p] = (rng() & 255) < density;
+            for (int32_t y = reach; y < h - reach; ++y) {
+                for (int32_t x = reach; x < w - reach; ++x) {
+                    const int32_t p = y * w + x;
+                    std::vector<int> seen, expected;
+                    forMarkedOffsets(marks.data(), s, p, w, [&](int k) { seen.push_back(k); });
+                    for (int k = 1; k <= kNeckOffsets; ++k) {
+                        if (marks[p + s.delta[k]]) expected.push_back(k);
+                    }
+                    std::sort(seen.begin(), seen.end());
+                    ASSERT_EQ(seen, expected) << "width " << w << ", pixel (" << x << ", " << y << ")";
+                }
+            }
+        }
+    }
 }
 
 TEST(IndexSort, SortsAndKeepsAPermutation) {

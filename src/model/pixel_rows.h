@@ -9,7 +9,7 @@ namespace vanto {
 // a + (b + q e / 2^62) / width with q e < 2^62: its floor is exactly a.
 class PixelRows {
 public:
-    explicit PixelRows(int32_t width)
+    explicit PixelRows(int32_t width = 1)
         : width_(width), magic_(width > 0 ? (uint64_t{1} << 62) / static_cast<uint64_t>(width) + 1 : 0) {}
 
     // q: 0 <= q < 2^31.

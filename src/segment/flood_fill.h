@@ -1,7 +1,6 @@
 #pragma once
 #include <cstdint>
 
-#include "model/pixel_rows.h"
 #include "segment/offset_steps.h"
 
 namespace vanto {
@@ -14,13 +13,12 @@ namespace vanto {
 template <typename Visit, typename Done>
 int32_t floodFill(const OffsetSteps& s, int32_t w, int32_t h, int32_t* queue, int32_t seed, int neighbours, Visit visit,
                   Done done) {
-    const PixelRows rows(w);
     int32_t tail = 0;
     queue[tail++] = seed;
     for (int32_t head = 0; head < tail; ++head) {
         const int32_t c = queue[head];
-        const int32_t y = rows.row(c);
-        const int32_t x = rows.column(c, y);
+        const int32_t y = s.rows.row(c);
+        const int32_t x = s.rows.column(c, y);
         for (int k = 1; k <= neighbours; ++k) {
             const int32_t q = inFrame(x + s.dx[k], y + s.dy[k], w, h) ? c + s.delta[k] : -1;
             if (visit(q)) queue[tail++] = q;

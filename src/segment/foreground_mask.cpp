@@ -79,12 +79,27 @@ void growIntoShallow(SegmentScratch& ws, const OffsetSteps& s) {
 // Deep pixels on the edge of shallow ground are joined to deep or speck pixels within the
 // 88-offset disc by painting the shallow pixels of the straight line between them. A line is
 // refused when an inner point, or both corners of a diagonal step, are deep or bright.
-// Painting only turns classes 1 and 2 into 2, which no test of this step tells apart.
+// Painting only turns classes 1 and 2 into 2, which no test of this step tells apart, so the
+// pairs may be taken in any order.
 void bridgeGaps(SegmentScratch& ws, const OffsetSteps& s) {
     const int32_t w = ws.width;
     const int32_t h = ws.height;
     int32_t* seg = ws.segLabels;
     const int32_t reach = s.reachUpTo[kNeckOffsets];
+    auto bridge = [&](int32_t p, int k) {
+        if (!lineOpen(seg, s, p, k, [](int32_t v) { return v >= kDeep; })) return;
+        paintLine(seg, s, p, k, [](int32_t& v) {
+            if (v < kSpeck) v = kBridge;
+        });
+    };
+    // Deep and speck pixels as bytes (in maskPlane, free here), for the pixels far from the
+    // edges to find theirs a disc row at a time. Painting never makes or unmakes either.
+    const bool byRows = s.discFits && w > 2 * reach && h > 2 * reach;
+    uint8_t* targets = reinterpret_cast<uint8_t*>(ws.maskPlane);
+    if (byRows) {
+        for (int64_t p = 0; p < ws.pixelCount; ++p) targets[p] = (seg[p] == kSpeck) | (seg[p] == kDeep);
+        std::fill_n(targets + ws.pixelCount, 16, uint8_t{0});  // room for the last row's reads
+    }
     for (int32_t y = 0; y < h; ++y) {
         for (int32_t x = 0, p = y * w; x < w; ++x, ++p) {
             if (seg[p] != kDeep) continue;
@@ -94,14 +109,14 @@ void bridgeGaps(SegmentScratch& ws, const OffsetSteps& s) {
             }
             if (!nearShallow) continue;
             const bool inside = farFromEdge(x, y, w, h, reach);
+            if (inside && byRows) {
+                forMarkedOffsets(targets, s, p, w, [&](int k) { bridge(p, k); });
+                continue;
+            }
             for (int k = 1; k <= kNeckOffsets; ++k) {
                 if (!inside && !inFrame(x + s.dx[k], y + s.dy[k], w, h)) continue;
                 const int32_t q = seg[p + s.delta[k]];
-                if (q != kSpeck && q != kDeep) continue;
-                if (!lineOpen(seg, s, p, k, [](int32_t v) { return v >= kDeep; })) continue;
-                paintLine(seg, s, p, k, [](int32_t& v) {
-                    if (v < kSpeck) v = kBridge;
-                });
+                if (q == kSpeck || q == kDeep) bridge(p, k);
             }
         }
     }

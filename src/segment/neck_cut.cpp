@@ -35,23 +35,37 @@ void markOutline(SegmentScratch& ws, const OffsetSteps& s) {
 // Two outline pixels within the 88-offset disc whose straight line runs through foreground
 // only (inner points at least 1, no diagonal step with both corners below 1) cut the
 // foreground pixels of that line. Cuts keep counting as foreground, so the tests are the same
-// whether they see earlier cuts or not.
+// whether they see earlier cuts or not, and the pairs may be taken in any order.
 void cutNecks(SegmentScratch& ws, const OffsetSteps& s) {
     const int32_t w = ws.width;
     const int32_t h = ws.height;
     int32_t* mask = ws.maskPlane;
     const int32_t reach = s.reachUpTo[kNeckOffsets];
+    auto cut = [&](int32_t p, int k) {
+        if (!lineOpen(mask, s, p, k, [](int32_t v) { return v < 1; })) return;
+        paintLine(mask, s, p, k, [](int32_t& v) {
+            if (v == 1) v = kCut;
+        });
+    };
+    // Outline pixels as bytes (in workPlane, free here), for the pixels far from the edges to
+    // find theirs a disc row at a time. Cutting never makes or unmakes outline.
+    const bool byRows = s.discFits && w > 2 * reach && h > 2 * reach;
+    uint8_t* outline = reinterpret_cast<uint8_t*>(ws.workPlane);
+    if (byRows) {
+        for (int64_t p = 0; p < ws.pixelCount; ++p) outline[p] = mask[p] == kOutline;
+        std::fill_n(outline + ws.pixelCount, 16, uint8_t{0});  // room for the last row's reads
+    }
     for (int32_t y = 0; y < h; ++y) {
         for (int32_t x = 0, p = y * w; x < w; ++x, ++p) {
             if (mask[p] != kOutline) continue;
             const bool inside = farFromEdge(x, y, w, h, reach);
+            if (inside && byRows) {
+                forMarkedOffsets(outline, s, p, w, [&](int k) { cut(p, k); });
+                continue;
+            }
             for (int k = 1; k <= kNeckOffsets; ++k) {
                 if (!inside && !inFrame(x + s.dx[k], y + s.dy[k], w, h)) continue;
-                if (mask[p + s.delta[k]] != kOutline) continue;
-                if (!lineOpen(mask, s, p, k, [](int32_t v) { return v < 1; })) continue;
-                paintLine(mask, s, p, k, [](int32_t& v) {
-                    if (v == 1) v = kCut;
-                });
+                if (mask[p + s.delta[k]] == kOutline) cut(p, k);
             }
         }
     }

@@ -10,6 +10,7 @@ void buildOffsetSteps(const NeighbourhoodTables& t, int32_t width, OffsetSteps& 
     int inner = 0;
     int corners = 0;
     int reach = 0;
+    s.rows = PixelRows(width);
     s.dx[0] = 0;
     s.dy[0] = 0;
     s.delta[0] = 0;
@@ -41,6 +42,14 @@ void buildOffsetSteps(const NeighbourhoodTables& t, int32_t width, OffsetSteps& 
                 ++corners;
             }
         }
+    }
+    std::fill_n(s.discRow, OffsetSteps::kDiscSide, uint16_t{0});
+    std::fill_n(&s.offsetAt[0][0], OffsetSteps::kDiscSide * OffsetSteps::kDiscSide, int8_t{-1});
+    s.discFits = reach <= OffsetSteps::kDiscReach;
+    for (int k = 1; k <= kNeckOffsets && s.discFits; ++k) {
+        const int col = s.dx[k] + reach, row = s.dy[k] + reach;
+        s.discRow[row] = static_cast<uint16_t>(s.discRow[row] | (1u << col));
+        s.offsetAt[row][col] = static_cast<int8_t>(k);
     }
     s.innerBegin[kNeckOffsets + 1] = static_cast<int16_t>(inner);
     s.cornerBegin[kNeckOffsets + 1] = static_cast<int16_t>(corners);

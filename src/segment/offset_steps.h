@@ -1,7 +1,9 @@
 #pragma once
 #include <cstdint>
+#include <cstring>
 
 #include "model/neighbourhood_tables.h"
+#include "model/pixel_rows.h"
 
 namespace vanto {
 
@@ -26,6 +28,16 @@ struct OffsetSteps {
     int16_t cornerBegin[kNeckOffsets + 2];
     int32_t cornerA[kRoom];
     int32_t cornerB[kRoom];
+    PixelRows rows;  // row and column of an index for the same width
+
+    // The disc of offsets 1..kNeckOffsets by rows, with r = reachUpTo[kNeckOffsets]: bit
+    // dx + r of discRow[dy + r] is set when some offset k <= kNeckOffsets is (dx, dy), and
+    // offsetAt[dy + r][dx + r] holds that k (-1 elsewhere).
+    static constexpr int kDiscReach = 7;  // the largest r the rows have room for
+    static constexpr int kDiscSide = 2 * kDiscReach + 1;
+    bool discFits = false;
+    uint16_t discRow[kDiscSide];
+    int8_t offsetAt[kDiscSide][kDiscSide];
 };
 
 void buildOffsetSteps(const NeighbourhoodTables& t, int32_t width, OffsetSteps& s);
@@ -54,6 +66,32 @@ void paintLine(int32_t* plane, const OffsetSteps& s, int32_t p, int k, Paint pai
     for (int32_t i = s.cornerBegin[k], e = s.cornerBegin[k + 1]; i < e; ++i) {
         paint(plane[p + s.cornerA[i]]);
         paint(plane[p + s.cornerB[i]]);
+    }
+}
+
+// Calls visit(k) for every offset k in 1..kNeckOffsets whose pixel is marked (1) in the byte
+// plane marks (0 or 1 a pixel), for a pixel p = (x, y) at least reachUpTo[kNeckOffsets] from
+// every frame edge, when discFits; the order of the calls is not the table's. Each row of the
+// disc is read as two 8-byte words from its first pixel, so marks needs 16 bytes of room
+// after its last pixel.
+template <typename Visit>
+void forMarkedOffsets(const uint8_t* marks, const OffsetSteps& s, int32_t p, int32_t w, Visit visit) {
+    const int reach = s.reachUpTo[kNeckOffsets];
+    for (int dy = -reach; dy <= reach; ++dy) {
+        const uint8_t* at = marks + p + static_cast<int64_t>(dy) * w - reach;
+        uint64_t lo, hi;
+        std::memcpy(&lo, at, 8);
+        std::memcpy(&hi, at + 8, 8);
+        // Eight 0/1 bytes to eight bits, lowest address in the lowest bit.
+        constexpr uint64_t kGather = 0x0102040810204080ull;
+        uint32_t bits = static_cast<uint32_t>((lo * kGather) >> 56);
+        bits |= static_cast<uint32_t>((hi * kGather) >> 56) << 8;
+        bits &= s.discRow[dy + reach];
+        while (bits) {
+            const int column = __builtin_ctz(bits);
+            bits &= bits - 1;
+            visit(s.offsetAt[dy + reach][column]);
+        }
     }
 }
 

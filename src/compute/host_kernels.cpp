@@ -39,7 +39,7 @@ void addOneHost(const int32_t* cellTable, int32_t width, int32_t height, int32_t
             uint64_t bestDistance = 0;
             for (int32_t k = 0; k < kTableRecords; ++k) {
                 const int32_t* rec = cellRecord(cellTable, k);
-                if (rec[CellWord::smallFlag] == -1) break;
+                if (rec[CellWord::smallFlag] == kEndMarker) break;
                 // Exact for any 32-bit centre while frame sides stay below 2^16, as on the device: each
                 // square is below 2^63, their sum below 2^64.
                 const int64_t dx = static_cast<int64_t>(rec[CellWord::centerX]) - x;

@@ -133,7 +133,7 @@ int32_t labelFinalCells(Workspace& ws, int32_t smallCellArea) {
         // The end marker needs a record of its own after the last cell.
         if (finalCount == kCellLimit - 1) {
             ws.finalCount = finalCount;
-            cellRecord(ws.cellTable, finalCount)[CellWord::smallFlag] = -1;
+            cellRecord(ws.cellTable, finalCount)[CellWord::smallFlag] = kEndMarker;
             return kCellLimit;
         }
         const int32_t index = finalCount;
@@ -209,7 +209,7 @@ int32_t labelFinalCells(Workspace& ws, int32_t smallCellArea) {
         rec[CellWord::idDrawn] = 0;
         ++finalCount;
     }
-    cellRecord(ws.cellTable, finalCount)[CellWord::smallFlag] = -1;
+    cellRecord(ws.cellTable, finalCount)[CellWord::smallFlag] = kEndMarker;
     ws.finalCount = finalCount;
     return finalCount;
 }

@@ -53,9 +53,12 @@ void buildFrame(Workspace& ws, Canvas& canvas) {
     putLink(current, 0, 1, 0, 3, 0, kLinkAccepted);
     putLink(current, 1, 5, 3, 8, 3, kLinkVanished);
     putLink(current, 2, 5, 4, 8, 4, kLinkRejected);
+    endSlotAt(current, 3);
     putLink(ws.slotOfFrame(kFrame - 4), 0, 0, 1, 0, 3, kLinkAccepted);
+    endSlotAt(ws.slotOfFrame(kFrame - 4), 1);
     putLink(ws.slotOfFrame(kFrame - 2), 1, 4, 9, 9, 9, kLinkAccepted);  // after the slot's end
     putLink(ws.slotOfFrame(kFrame - 5), 0, 4, 0, 5, 0, kLinkAccepted);  // too old
+    endSlotAt(ws.slotOfFrame(kFrame - 5), 1);
 }
 
 std::vector<Rgb> expectedImage(bool ids) {

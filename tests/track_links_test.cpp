@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "track/link_candidates.h"
@@ -22,6 +23,8 @@ void buildTieScene(TrackScene& s) {
 TEST(TrackCandidates, EntriesInMatrixOrderWithOverlapAndCentres) {
     TrackScene s(14, 3);
     buildTieScene(s);
+    // A slot used 50 frames before holds stale entries: the listed ones and their end replace them.
+    std::fill_n(s.slot(), 10 * kLinkWords, 7);
     ASSERT_EQ(s.listCandidates(), 4);
     EXPECT_EQ(s.ws->linkCount, 4);
     // prev, cur, overlap, prevX, curX
@@ -39,13 +42,18 @@ TEST(TrackCandidates, EntriesInMatrixOrderWithOverlapAndCentres) {
         EXPECT_EQ(e[LinkWord::spare], -1) << k;
         EXPECT_EQ(e[LinkWord::curSmall], -1) << k;
     }
-    EXPECT_EQ(s.entry(4)[LinkWord::prevX], -1);
+    for (int w = 0; w < kLinkWords; ++w) EXPECT_EQ(s.entry(4)[w], -1) << w;
 
     // Adjacency: cells of two or more pixels touch themselves; the cells here touch no other.
     for (int a = 0; a < 3; ++a)
         for (int b = 0; b < 3; ++b) EXPECT_EQ(s.ws->prevAdjacency[a * 3 + b], a == b ? 1 : 0) << a << b;
     for (int a = 0; a < 2; ++a)
         for (int b = 0; b < 2; ++b) EXPECT_EQ(s.ws->pairMatrix[a * 2 + b], a == b ? 1 : 0) << a << b;
+}
+
+TEST(TrackCandidates, EverySlotOfANewWorkspaceIsEmpty) {
+    TrackScene s(4, 4);
+    for (int32_t slot = 0; slot < kSlotCount; ++slot) EXPECT_EQ(s.ws->slotAt(slot)[LinkWord::prevX], -1) << slot;
 }
 
 TEST(TrackCandidates, AdjacencyOfTouchingCellsAndSinglePixels) {
@@ -65,6 +73,7 @@ TEST(TrackCandidates, EmptyFramesGiveNoLinks) {
     TrackScene s(6, 3);
     s.setPrev({"......", ".00...", "......"}, 1, 1);
     s.setCur({"......", "......", "......"}, 0, 1);
+    std::fill_n(s.slot(), kLinkWords, 7);
     EXPECT_EQ(s.listCandidates(), 0);
     EXPECT_EQ(s.entry(0)[LinkWord::prevX], -1);
 }

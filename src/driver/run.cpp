@@ -267,8 +267,7 @@ private:
             const int64_t startMark = monotonicMs();
             ws.linkCount = 0;
             ws.voronoiPairCount = 0;
-            int32_t* slot = ws.slotOfFrame(j);
-            std::fill_n(slot, kSlotWords, -1);
+            endSlotAt(ws.slotOfFrame(j), 0);  // tracking lists the frame's links before a new end
 
             progress_.line("--- " + series_.label(j) + " ---");
             framesRead_ = j;

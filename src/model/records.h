@@ -79,5 +79,11 @@ inline int32_t* linkEntry(int32_t* slot, int32_t index) { return slot + static_c
 inline const int32_t* linkEntry(const int32_t* slot, int32_t index) {
     return slot + static_cast<int64_t>(index) * kLinkWords;
 }
+// Makes entry index of a slot its end entry (every word -1; readers stop at its prevX of -1),
+// so that the slot holds the entries before it.
+inline void endSlotAt(int32_t* slot, int32_t index) {
+    int32_t* e = linkEntry(slot, index);
+    for (int w = 0; w < kLinkWords; ++w) e[w] = -1;
+}
 
 }  // namespace vanto

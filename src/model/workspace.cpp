@@ -29,7 +29,9 @@ std::array<Workspace::Block, Workspace::kBlockCount> Workspace::plan(int64_t n) 
         {&Workspace::scratchInts, std::max(kMinScratchInts, n)},
         {&Workspace::prevFrameLabels, n},
         {&Workspace::prevCellTable, int64_t{kTableRecords} * kCellWords},
-        {&Workspace::linkHistory, int64_t{kSlotCount} * kSlotWords},
+        // Each frame writes a few kilobytes at the start of its slot: small pages, so that
+        // the 40 MB are not cleared at start-up.
+        {&Workspace::linkHistory, int64_t{kSlotCount} * kSlotWords, Pages::small},
         {&Workspace::sortStack, 2 * sortRanges()},
         {&Workspace::rankOrder, kLinkLimit},
         {&Workspace::rankKey, kLinkLimit},
@@ -65,7 +67,7 @@ bool Workspace::reserve(int32_t frameWidth, int32_t frameHeight) {
     // Reserved in plan order.
     bool ok = true;
     for (const Block& b : plan(n)) {
-        OwnedBlock<int32_t> block = reserveBlock<int32_t>(b.entries);
+        OwnedBlock<int32_t> block = reserveBlock<int32_t>(b.entries, b.pages);
         if (!block) {
             ok = false;
             break;
@@ -80,7 +82,7 @@ bool Workspace::reserve(int32_t frameWidth, int32_t frameHeight) {
     prevCellList = lists_.get();
     curCellList = prevCellList + kTableRecords;
     mergeList = curCellList + kTableRecords;
-    std::fill_n(linkHistory, int64_t{kSlotCount} * kSlotWords, -1);
+    for (int32_t s = 0; s < kSlotCount; ++s) endSlotAt(slotAt(s), 0);
     return true;
 }
 

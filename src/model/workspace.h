@@ -24,7 +24,7 @@ public:
     Workspace(const Workspace&) = delete;
     Workspace& operator=(const Workspace&) = delete;
 
-    // Reserves every block for a width x height frame and fills linkHistory with -1.
+    // Reserves every block for a width x height frame; every slot of linkHistory starts empty.
     // Returns false when memory cannot be had, or at once for a frame of more than
     // kMaxPixels pixels; requestedBytes() then tells how much was asked.
     bool reserve(int32_t frameWidth, int32_t frameHeight);
@@ -63,7 +63,9 @@ public:
     int32_t* cellTable = nullptr;      // kTableRecords records
     int32_t* prevCellTable = nullptr;  // kTableRecords records
     int32_t* scratchInts = nullptr;    // scratchCapacity entries: flood queues and lists
-    int32_t* linkHistory = nullptr;    // kSlotCount slots of kSlotWords
+    // kSlotCount slots of kSlotWords. A slot's entries run up to its end entry (see endSlotAt);
+    // what lies after it is stale and never read.
+    int32_t* linkHistory = nullptr;
     int64_t scratchCapacity = 0;
 
     // Pending ranges of the index sort: 2 ints a range, room for sortStackRanges ranges.
@@ -98,10 +100,11 @@ public:
     int32_t nextCellId = 0;
 
 private:
-    // One int32 block of the plan: the member that receives it and its entry count.
+    // One int32 block of the plan: the member that receives it, its entry count and its pages.
     struct Block {
         int32_t* Workspace::*target;
         int64_t entries;
+        Pages pages = Pages::huge;
     };
     static constexpr size_t kBlockCount = 20;
     // Every block for a frame of n pixels (n at most kMaxPixels), in reservation order.

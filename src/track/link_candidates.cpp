@@ -71,8 +71,10 @@ int32_t listLinkCandidates(Workspace& ws, int32_t* slot) {
         e[LinkWord::prevIndex] = prev;
         e[LinkWord::curIndex] = cur;
         e[LinkWord::overlap] = overlap[m];
+        e[LinkWord::spare] = -1;
         e[LinkWord::curSmall] = -1;
     }
+    endSlotAt(slot, linkCount);  // linkCount < kLinkLimit = kSlotEntries
 
     buildAdjacency(ws.prevFrameLabels, ws.width, ws.height, prevCount, ws.prevAdjacency);
     buildAdjacency(ws.segLabels, ws.width, ws.height, curCount, ws.pairMatrix);

@@ -138,10 +138,13 @@ TEST(ForegroundMask, BackgroundIsExactlyWhatReachesTheEdge) {
     // leads from it to the frame edge.
     std::mt19937 random(5);
     for (const auto& [w, h] : {std::pair{1, 1}, std::pair{1, 7}, std::pair{9, 1}, std::pair{2, 3}, std::pair{5, 5},
-                               std::pair{12, 9}}) {
+                               std::pair{12, 9}, std::pair{40, 30}}) {
         auto ws = testing::makeSegmentScratch(w, h);
         for (int round = 0; round < 80; ++round) {
-            for (int32_t p = 0; p < w * h; ++p) ws->depthPlane[p] = std::vector<int32_t>{50, 50, 0, -5}[random() % 4];
+            // Dense and sparse foreground: long background runs that meet several runs above and below.
+            const std::vector<int32_t> classes = round % 2 ? std::vector<int32_t>{50, 50, 0, -5}
+                                                           : std::vector<int32_t>{50, 0, 0, -5, -5, 0, 0, 0};
+            for (int32_t p = 0; p < w * h; ++p) ws->depthPlane[p] = classes[random() % classes.size()];
             buildForegroundMask(*ws, kThreshold);
             std::vector<int> reach(w * h, 0);  // background of class, reaching the edge
             std::vector<int32_t> stack;

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "model/pixel_rows.h"
 #include "segment/flood_fill.h"
 
 namespace vanto {
@@ -123,59 +122,24 @@ void bridgeGaps(SegmentScratch& ws, const OffsetSteps& s) {
     }
 }
 
-// 8-connected background areas that touch no frame edge become foreground. The background
-// reachable from the frame border is marked kReached in maskPlane, a whole row run at a time:
-// a run is marked when it is found and queued by its first pixel, and a queued run looks for
-// unmarked background in the rows above and below it, one pixel past either end (diagonal
-// steps). Runs of one row are parted by foreground, so a queued run is again the marked
-// pixels from its first. Each run is queued once, and a row of w pixels has at most
-// (w + 1) / 2 runs, so the queue needs at most as many entries as pixels.
+// 8-connected background areas that touch no frame edge become foreground: the background
+// reachable from the frame border is marked kReached in maskPlane, and what is left is enclosed.
 void fillEnclosedBackground(SegmentScratch& ws) {
     constexpr int32_t kReached = 2;
     const int32_t w = ws.width;
     const int32_t h = ws.height;
     const int32_t n = static_cast<int32_t>(ws.pixelCount);
     int32_t* mask = ws.maskPlane;
-    int32_t* queue = ws.scratchInts;
-    const PixelRows rows(w);
-    int32_t tail = 0;
-    // Marks the background run of row y through column x (background, unmarked), queues it
-    // and returns the column after its end.
-    auto takeRun = [&](int32_t y, int32_t x) {
-        int32_t* row = mask + static_cast<int64_t>(y) * w;
-        int32_t left = x;
-        while (left > 0 && row[left - 1] == 0) --left;
-        int32_t right = x;
-        while (right < w && row[right] == 0) row[right++] = kReached;
-        std::fill(row + left, row + x, kReached);
-        queue[tail++] = y * w + left;
-        return right;
-    };
-    // Every background run of row y that meets columns from to last.
-    auto takeRunsMeeting = [&](int32_t y, int32_t from, int32_t last) {
-        const int32_t* row = mask + static_cast<int64_t>(y) * w;
-        for (int32_t x = from; x <= last; ++x) {
-            if (row[x] == 0) x = takeRun(y, x);
-        }
-    };
-    takeRunsMeeting(0, 0, w - 1);
-    if (h > 1) takeRunsMeeting(h - 1, 0, w - 1);
+    RunFill fill(
+        w, h, ws.scratchInts, true, [mask](int32_t q) { return mask[q] == 0; },
+        [mask](int32_t q) { mask[q] = kReached; }, [mask](int32_t q) { return mask[q] == kReached; });
+    fill.seedRow(0, 0, w - 1);
+    fill.seedRow(h - 1, 0, w - 1);
     for (int32_t y = 1; y < h - 1; ++y) {
-        if (mask[y * w] == 0) takeRun(y, 0);
-        if (mask[y * w + w - 1] == 0) takeRun(y, w - 1);
+        fill.seed(0, y);
+        fill.seed(w - 1, y);
     }
-    for (int32_t head = 0; head < tail; ++head) {
-        const int32_t start = queue[head];
-        const int32_t y = rows.row(start);
-        const int32_t left = rows.column(start, y);
-        int32_t right = left;
-        const int32_t* row = mask + static_cast<int64_t>(y) * w;
-        while (right + 1 < w && row[right + 1] == kReached) ++right;
-        const int32_t from = std::max(left - 1, 0);
-        const int32_t last = std::min(right + 1, w - 1);
-        if (y > 0) takeRunsMeeting(y - 1, from, last);
-        if (y + 1 < h) takeRunsMeeting(y + 1, from, last);
-    }
+    fill.spread();
     for (int32_t p = 0; p < n; ++p) mask[p] = mask[p] == kReached ? 0 : 1;
 }
 

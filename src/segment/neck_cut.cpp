@@ -71,20 +71,16 @@ void cutNecks(SegmentScratch& ws, const OffsetSteps& s) {
     }
 }
 
-// Breadth-first fill over the 4-connected pixels with workPlane -1 for which take(q) holds,
-// from seed p: marks workPlane 1 and gives each pixel label. Returns the pixel count.
-template <typename Take>
-int32_t fillRegion(SegmentScratch& ws, const OffsetSteps& s, int32_t p, int32_t label, Take take) {
-    int32_t* visited = ws.workPlane;
+// Gives label to the 4-connected pixels around seed p (open) for which open(q) holds; labels
+// must leave open(q) false. Returns the pixel count.
+template <typename Open>
+int32_t fillRegion(SegmentScratch& ws, int32_t p, int32_t label, Open open) {
     int32_t* labels = ws.frameLabels;
-    visited[p] = 1;
-    labels[p] = label;
-    return floodFill(s, ws.width, ws.height, ws.scratchInts, p, kFourNeighbours, [&](int32_t q) {
-        if (q < 0 || visited[q] != -1 || !take(q)) return false;
-        visited[q] = 1;
-        labels[q] = label;
-        return true;
-    });
+    RunFill fill(
+        ws.width, ws.height, ws.scratchInts, false, open, [labels, label](int32_t q) { labels[q] = label; },
+        [labels, label](int32_t q) { return labels[q] == label; });
+    fill.seed(p % ws.width, p / ws.width);
+    return static_cast<int32_t>(fill.spread());
 }
 
 // One breadth-first growth from every labelled pixel at once, in index order: each cut pixel
@@ -136,7 +132,6 @@ int32_t cutNecksAndLabel(SegmentScratch& ws) {
     buildOffsetSteps(ws.tables, ws.width, s);
     int32_t* mask = ws.maskPlane;
     int32_t* labels = ws.frameLabels;
-    int32_t* visited = ws.workPlane;
     const int32_t* seg = ws.segLabels;
     const int32_t* depth = ws.depthPlane;
     int32_t* regionSize = ws.regionSize;
@@ -146,10 +141,10 @@ int32_t cutNecksAndLabel(SegmentScratch& ws) {
 
     // 4-connected regions of uncut foreground, numbered in raster order.
     std::fill_n(labels, n, -1);
-    std::fill_n(visited, n, -1);
+    const auto uncut = [mask, labels](int32_t q) { return mask[q] == 1 && labels[q] == -1; };
     for (int32_t p = 0; p < n; ++p) {
-        if (visited[p] != -1 || mask[p] != 1) continue;
-        regionSize[regionCount] = fillRegion(ws, s, p, regionCount, [mask](int32_t q) { return mask[q] == 1; });
+        if (!uncut(p)) continue;
+        regionSize[regionCount] = fillRegion(ws, p, regionCount, uncut);
         ++regionCount;
     }
 
@@ -160,10 +155,9 @@ int32_t cutNecksAndLabel(SegmentScratch& ws) {
     handCutsBack(ws, s);
 
     // Cut pieces left over whose seed lies deep become regions of recorded size 0.
-    std::fill_n(visited, n, -1);
     for (int32_t p = 0; p < n; ++p) {
-        if (visited[p] != -1 || labels[p] != kLabelCut || depth[p] <= kDeepPieceDepth) continue;
-        fillRegion(ws, s, p, regionCount, [labels](int32_t q) { return labels[q] == kLabelCut; });
+        if (labels[p] != kLabelCut || depth[p] <= kDeepPieceDepth) continue;
+        fillRegion(ws, p, regionCount, [labels](int32_t q) { return labels[q] == kLabelCut; });
         regionSize[regionCount] = 0;
         ++regionCount;
     }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <utility>
 #include <vector>
@@ -9,7 +10,7 @@
 namespace vanto {
 namespace {
 
-// Every pixel set reachable from a seed, against a plain search, for 4- and 8-connectivity
+// Every pixel set reachable from a seed, their count and box, against a plain search, for 4- and 8-connectivity
 // on random pictures of several densities and sizes (single rows and columns included).
 // Pixels marked elsewhere beforehand (value 2) are neither open nor taken.
 TEST(RunFill, MarksExactlyTheConnectedOpenPixels) {
@@ -50,9 +51,19 @@ TEST(RunFill, MarksExactlyTheConnectedOpenPixels) {
             fill.seed(seed % w, seed / w);
             const int64_t count = fill.spread();
             int64_t expectedCount = 0;
-            for (int32_t p = 0; p < n; ++p) expectedCount += expected[p] == 3;
+            int32_t box[4] = {w, -1, h, -1};  // min x, max x, min y, max y
+            for (int32_t p = 0; p < n; ++p) {
+                if (expected[p] != 3) continue;
+                ++expectedCount;
+                box[0] = std::min(box[0], p % w);
+                box[1] = std::max(box[1], p % w);
+                box[2] = std::min(box[2], p / w);
+                box[3] = std::max(box[3], p / w);
+            }
             ASSERT_EQ(plane, expected) << w << " x " << h << ", round " << round;
             ASSERT_EQ(count, expectedCount) << w << " x " << h << ", round " << round;
+            const int32_t got[4] = {fill.minX(), fill.maxX(), fill.minY(), fill.maxY()};
+            for (int i = 0; i < 4; ++i) ASSERT_EQ(got[i], box[i]) << w << " x " << h << ", round " << round;
         }
     }
 }

@@ -12,12 +12,7 @@ int32_t buildCellTable(SegmentScratch& ws, int32_t smallCellArea) {
     const int32_t n = static_cast<int32_t>(ws.pixelCount);
     int32_t* seg = ws.segLabels;
     int32_t* visited = ws.workPlane;
-    int32_t* queue = ws.scratchInts;
-    OffsetSteps s;
-    buildOffsetSteps(ws.tables, w, s);
-
     std::fill_n(visited, n, -1);
-    const PixelRows rows(w);
     int32_t count = 0;
     for (int32_t p = 0; p < n; ++p) {
         if (visited[p] != -1 || seg[p] < 0) continue;
@@ -25,23 +20,16 @@ int32_t buildCellTable(SegmentScratch& ws, int32_t smallCellArea) {
         // are marked; marked pixels are never compared again, so a new number equal to an old
         // region id mixes nothing.
         const int32_t region = seg[p];
-        visited[p] = 1;
-        seg[p] = count;
-        const int32_t size = floodFill(s, w, h, queue, p, kFourNeighbours, [&](int32_t q) {
-            if (q < 0 || visited[q] != -1 || seg[q] != region) return false;
-            visited[q] = 1;
-            seg[q] = count;
-            return true;
-        });
-        int32_t minX = w, minY = h, maxX = -1, maxY = -1;
-        for (int32_t i = 0; i < size; ++i) {
-            const int32_t y = rows.row(queue[i]);
-            const int32_t x = rows.column(queue[i], y);
-            minX = std::min(minX, x);
-            maxX = std::max(maxX, x);
-            minY = std::min(minY, y);
-            maxY = std::max(maxY, y);
-        }
+        RunFill fill(
+            w, h, ws.scratchInts, false, [=](int32_t q) { return visited[q] == -1 && seg[q] == region; },
+            [=](int32_t q) {
+                visited[q] = 1;
+                seg[q] = count;
+            },
+            [=](int32_t q) { return visited[q] == 1 && seg[q] == count; });
+        fill.seed(p % w, p / w);
+        const int32_t size = static_cast<int32_t>(fill.spread());
+        const int32_t minX = fill.minX(), maxX = fill.maxX(), minY = fill.minY(), maxY = fill.maxY();
 
         int32_t* rec = cellRecord(ws.cellTable, count);
         std::fill_n(rec, kCellWords, 0);

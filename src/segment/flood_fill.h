@@ -1,4 +1,6 @@
 #pragma once
+#include <algorithm>
+#include <climits>
 #include <cstdint>
 
 #include "model/pixel_rows.h"
@@ -62,6 +64,10 @@ public:
         while (right < w_ && open_(start + right)) mark_(start + right++);
         queue_[tail_++] = start + left;
         count_ += right - left;
+        minX_ = std::min(minX_, left);
+        maxX_ = std::max(maxX_, right - 1);
+        minY_ = std::min(minY_, y);
+        maxY_ = std::max(maxY_, y);
         return right;
     }
 
@@ -86,6 +92,12 @@ public:
         for (int32_t x = from; x <= last;) x = seed(x, y);
     }
 
+    // The box of the marked pixels (empty, minX > maxX, before any).
+    int32_t minX() const { return minX_; }
+    int32_t maxX() const { return maxX_; }
+    int32_t minY() const { return minY_; }
+    int32_t maxY() const { return maxY_; }
+
 private:
     int32_t w_;
     int32_t h_;
@@ -98,6 +110,10 @@ private:
     int32_t head_ = 0;
     int32_t tail_ = 0;
     int64_t count_ = 0;
+    int32_t minX_ = INT32_MAX;
+    int32_t maxX_ = -1;
+    int32_t minY_ = INT32_MAX;
+    int32_t maxY_ = -1;
 };
 
 }  // namespace vanto

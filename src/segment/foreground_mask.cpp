@@ -18,23 +18,26 @@ constexpr int32_t kSpeckLimit = 10;  // deep areas of fewer pixels are specks
 
 // Deep 4-connected areas of fewer than kSpeckLimit pixels become specks. maskPlane holds the
 // visit marks.
-void setSpecksApart(SegmentScratch& ws, const OffsetSteps& s) {
+void setSpecksApart(SegmentScratch& ws) {
+    const int32_t w = ws.width;
+    const int32_t h = ws.height;
     const int32_t n = static_cast<int32_t>(ws.pixelCount);
     int32_t* cls = ws.workPlane;
     int32_t* visited = ws.maskPlane;
-    int32_t* queue = ws.scratchInts;
     std::fill_n(visited, n, -1);
     for (int32_t p = 0; p < n; ++p) {
         if (cls[p] != kDeep || visited[p] != -1) continue;
-        visited[p] = 1;
-        const int32_t size = floodFill(s, ws.width, ws.height, queue, p, kFourNeighbours, [&](int32_t q) {
-            if (q < 0 || cls[q] != kDeep || visited[q] != -1) return false;
-            visited[q] = 1;
-            return true;
-        });
-        if (size < kSpeckLimit) {
-            for (int32_t i = 0; i < size; ++i) cls[queue[i]] = kSpeck;
-        }
+        // Areas are parted by other classes, so the visited deep pixels beside a run are its own.
+        RunFill area(
+            w, h, ws.scratchInts, false, [=](int32_t q) { return cls[q] == kDeep && visited[q] == -1; },
+            [=](int32_t q) { visited[q] = 1; }, [=](int32_t q) { return visited[q] == 1; });
+        area.seed(p % w, p / w);
+        if (area.spread() >= kSpeckLimit) continue;
+        RunFill speck(
+            w, h, ws.scratchInts, false, [=](int32_t q) { return cls[q] == kDeep; }, [=](int32_t q) { cls[q] = kSpeck; },
+            [=](int32_t q) { return cls[q] == kSpeck; });
+        speck.seed(p % w, p / w);
+        speck.spread();
     }
 }
 
@@ -155,7 +158,7 @@ void buildForegroundMask(SegmentScratch& ws, int32_t threshold) {
     int32_t* cls = ws.workPlane;
     for (int32_t p = 0; p < n; ++p) cls[p] = depth[p] > threshold ? kDeep : depth[p] >= 0 ? kShallow : kBright;
 
-    setSpecksApart(ws, s);
+    setSpecksApart(ws);
     growIntoShallow(ws, s);
     bridgeGaps(ws, s);
 

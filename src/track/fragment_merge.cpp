@@ -71,6 +71,20 @@ void relabelAndFillHoles(Workspace& ws) {
     std::fill_n(mark, pixels, -1);
     constexpr int32_t kNone = -1;
     constexpr int32_t kFails = -2;
+    // Background 4-connected to the frame edge is never filled: whatever its first seed, the
+    // fill either reaches the edge or meets pixels of an earlier seed. It is marked at once,
+    // a row run at a time, so that only enclosed background is searched pixel by pixel.
+    constexpr int32_t kOpenToEdge = -2;
+    RunFill edge(
+        width, height, queue, false, [=](int32_t q) { return labels[q] < 0 && mark[q] == -1; },
+        [=](int32_t q) { mark[q] = kOpenToEdge; }, [=](int32_t q) { return mark[q] == kOpenToEdge; });
+    edge.seedRow(0, 0, width - 1);
+    edge.seedRow(height - 1, 0, width - 1);
+    for (int32_t y = 1; y < height - 1; ++y) {
+        edge.seed(0, y);
+        edge.seed(width - 1, y);
+    }
+    edge.spread();
     for (int64_t s = 0; s < pixels; ++s) {
         if (mark[s] != -1 || labels[s] >= 0) continue;
         const auto seed = static_cast<int32_t>(s);

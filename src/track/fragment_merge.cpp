@@ -58,26 +58,28 @@ void absorbUnlinkedFragments(Workspace& ws) {
 void relabelAndFillHoles(Workspace& ws) {
     int32_t* labels = ws.segLabels;
     const int64_t pixels = ws.pixelCount;
+    // workPlane marks each pixel: kInCell, kOpenToEdge, the seed of the fill that took it, or
+    // -1 while not yet taken.
+    constexpr int32_t kInCell = -3;
+    constexpr int32_t kOpenToEdge = -2;
+    int32_t* mark = ws.workPlane;
     for (int64_t p = 0; p < pixels; ++p) {
-        if (labels[p] >= 0) labels[p] = cellRecord(ws.cellTable, labels[p])[CellWord::relabelTo];
+        const bool inCell = labels[p] >= 0;
+        if (inCell) labels[p] = cellRecord(ws.cellTable, labels[p])[CellWord::relabelTo];
+        mark[p] = inCell ? kInCell : -1;
     }
 
     const int32_t width = ws.width;
     const int32_t height = ws.height;
     OffsetSteps steps;
     buildOffsetSteps(ws.tables, width, steps);
-    int32_t* mark = ws.workPlane;
     int32_t* queue = ws.scratchInts;
-    std::fill_n(mark, pixels, -1);
-    constexpr int32_t kNone = -1;
-    constexpr int32_t kFails = -2;
     // Background 4-connected to the frame edge is never filled: whatever its first seed, the
     // fill either reaches the edge or meets pixels of an earlier seed. It is marked at once,
     // a row run at a time, so that only enclosed background is searched pixel by pixel.
-    constexpr int32_t kOpenToEdge = -2;
     RunFill edge(
-        width, height, queue, false, [=](int32_t q) { return labels[q] < 0 && mark[q] == -1; },
-        [=](int32_t q) { mark[q] = kOpenToEdge; }, [=](int32_t q) { return mark[q] == kOpenToEdge; });
+        width, height, queue, false, [=](int32_t q) { return mark[q] == -1; }, [=](int32_t q) { mark[q] = kOpenToEdge; },
+        [=](int32_t q) { return mark[q] == kOpenToEdge; });
     edge.seedRow(0, 0, width - 1);
     edge.seedRow(height - 1, 0, width - 1);
     for (int32_t y = 1; y < height - 1; ++y) {
@@ -85,8 +87,13 @@ void relabelAndFillHoles(Workspace& ws) {
         edge.seed(width - 1, y);
     }
     edge.spread();
+
+    // Each enclosed background area from its first pixel: filled when the cell pixels around
+    // it carry one label. Areas are 4-parted, so a fill never meets another area's pixels.
+    constexpr int32_t kNone = -1;
+    constexpr int32_t kFails = -2;
     for (int64_t s = 0; s < pixels; ++s) {
-        if (mark[s] != -1 || labels[s] >= 0) continue;
+        if (mark[s] != -1) continue;
         const auto seed = static_cast<int32_t>(s);
         mark[s] = seed;
         int32_t found = kNone;
@@ -95,15 +102,17 @@ void relabelAndFillHoles(Workspace& ws) {
             [&](int32_t n) {
                 if (n < 0) {
                     found = kFails;
+                } else if (mark[n] == kInCell) {
+                    if (found == kNone) {
+                        found = labels[n];
+                    } else if (found != labels[n]) {
+                        found = kFails;
+                    }
                 } else if (mark[n] != -1) {
                     if (mark[n] != seed) found = kFails;
-                } else if (labels[n] < 0) {
+                } else {
                     mark[n] = seed;
                     return true;
-                } else if (found == kNone) {
-                    found = labels[n];
-                } else if (found != labels[n]) {
-                    found = kFails;
                 }
                 return false;
             },

@@ -15,7 +15,8 @@ namespace {
 // Pixels marked elsewhere beforehand (value 2) are neither open nor taken.
 TEST(RunFill, MarksExactlyTheConnectedOpenPixels) {
     std::mt19937 random(11);
-    for (const auto& [w, h] : {std::pair{1, 1}, std::pair{1, 9}, std::pair{11, 1}, std::pair{7, 6}, std::pair{33, 21}}) {
+    for (const auto& [w, h] :
+         {std::pair{1, 1}, std::pair{1, 9}, std::pair{11, 1}, std::pair{7, 6}, std::pair{33, 21}}) {
         const int32_t n = w * h;
         for (int round = 0; round < 120; ++round) {
             const bool diagonal = round % 2 == 1;

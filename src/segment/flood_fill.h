@@ -92,6 +92,9 @@ public:
         for (int32_t x = from; x <= last;) x = seed(x, y);
     }
 
+    // Runs queued so far: the queue's first runs() entries are their first pixels.
+    int32_t runs() const { return tail_; }
+
     // The box of the marked pixels (empty, minX > maxX, before any).
     int32_t minX() const { return minX_; }
     int32_t maxX() const { return maxX_; }

@@ -34,7 +34,8 @@ void setSpecksApart(SegmentScratch& ws) {
         area.seed(p % w, p / w);
         if (area.spread() >= kSpeckLimit) continue;
         RunFill speck(
-            w, h, ws.scratchInts, false, [=](int32_t q) { return cls[q] == kDeep; }, [=](int32_t q) { cls[q] = kSpeck; },
+            w, h, ws.scratchInts, false, [=](int32_t q) { return cls[q] == kDeep; },
+            [=](int32_t q) { cls[q] = kSpeck; },
             [=](int32_t q) { return cls[q] == kSpeck; });
         speck.seed(p % w, p / w);
         speck.spread();

@@ -1,9 +1,11 @@
 #include "track/final_cells.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 
 #include "model/pixel_rows.h"
+#include "segment/flood_fill.h"
 
 namespace vanto {
 
@@ -42,8 +44,10 @@ struct DirectionTable {
 // among those whose cheap v lies within 2 slack of the cheap extreme; the computed v, exactly
 // as written below, is evaluated for those pixels only. The extremes are values, so which
 // pixel supplies them does not matter.
-Widths measureWidths(const int32_t* piece, int64_t size, int32_t width, int32_t minX, int32_t minY, int32_t maxX,
-                     int32_t maxY) {
+//
+// eachBoundary(visit) calls visit(x, y) for every boundary pixel, in any order.
+template <typename EachBoundary>
+Widths measureWidths(EachBoundary eachBoundary, int32_t minX, int32_t minY, int32_t maxX, int32_t maxY) {
     static const DirectionTable directions;
     const double cx = (minX + maxX) * 0.5;
     const double cy = (minY + maxY) * 0.5;
@@ -54,10 +58,8 @@ Widths measureWidths(const int32_t* piece, int64_t size, int32_t width, int32_t 
     std::fill_n(cheapLo, kWidthDirections, 0.0);
     std::fill_n(cheapHi, kWidthDirections, 0.0);
     double reach = 0;
-    const PixelRows rows(width);
-    for (int64_t i = 0; i < size; ++i) {
-        const int32_t y = rows.row(piece[i]);
-        const double dx = cx - rows.column(piece[i], y);
+    eachBoundary([&](int32_t x, int32_t y) {
+        const double dx = cx - x;
         const double dy = cy - y;
         reach = std::max(reach, std::abs(dx) + std::abs(dy));
         for (int k = 0; k < kWidthDirections; ++k) {
@@ -65,32 +67,32 @@ Widths measureWidths(const int32_t* piece, int64_t size, int32_t width, int32_t 
             cheapLo[k] = std::min(cheapLo[k], v);
             cheapHi[k] = std::max(cheapHi[k], v);
         }
-    }
+    });
     const double slack = 2e-9 * (reach + 1);
     for (int k = 0; k < kWidthDirections; ++k) {
         cheapLo[k] += slack;
         cheapHi[k] -= slack;
     }
-    for (int64_t i = 0; i < size; ++i) {
-        const int32_t y = rows.row(piece[i]);
-        const double dx = cx - rows.column(piece[i], y);
+    eachBoundary([&](int32_t x, int32_t y) {
+        const double dx = cx - x;
         const double dy = cy - y;
-        bool polar = false;
-        double phi = 0;
-        double r = 0;
+        // The directions in which this pixel may hold an extreme, as bits, found without
+        // branches; most pixels hold none.
+        uint64_t near = 0;
         for (int k = 0; k < kWidthDirections; ++k) {
             const double cheap = dy * directions.c[k] - dx * directions.s[k];
-            if (cheap > cheapLo[k] && cheap < cheapHi[k]) continue;
-            if (!polar) {
-                phi = std::atan2(dy, dx);
-                r = std::sqrt(dx * dx + dy * dy);
-                polar = true;
-            }
+            near |= static_cast<uint64_t>(!(cheap > cheapLo[k] && cheap < cheapHi[k])) << k;
+        }
+        if (near == 0) return;
+        const double phi = std::atan2(dy, dx);
+        const double r = std::sqrt(dx * dx + dy * dy);
+        for (; near != 0; near &= near - 1) {
+            const int k = std::countr_zero(near);
             const double v = r * std::sin(phi - k * 3.0 / 180.0 * kPi);
             if (v < lo[k]) lo[k] = v;
             if (v > hi[k]) hi[k] = v;
         }
-    }
+    });
     double minW = 100000000;
     double maxW = 0;
     Widths w;
@@ -117,7 +119,6 @@ int32_t labelFinalCells(Workspace& ws, int32_t smallCellArea) {
     const int32_t height = ws.height;
     const int64_t pixels = ws.pixelCount;
     const int32_t* labels = ws.segLabels;
-    const NeighbourhoodTables& t = ws.tables;
     int32_t* visited = ws.workPlane;
     int32_t* labelMap = ws.pairMatrix;
     int32_t* queue = ws.scratchInts;
@@ -138,54 +139,46 @@ int32_t labelFinalCells(Workspace& ws, int32_t smallCellArea) {
         }
         const int32_t index = finalCount;
 
-        int64_t size = 0;
-        queue[size++] = static_cast<int32_t>(s);
-        visited[s] = 1;
-        int32_t circumference = 0;
-        for (int64_t head = 0; head < size; ++head) {
-            const int32_t q = queue[head];
-            const int32_t y = rows.row(q);
-            const int32_t x = rows.column(q, y);
-            int32_t leaving = 0;
-            for (int k = 1; k <= kFourNeighbours; ++k) {
-                const int32_t nx = x + t.offsetDx[k];
-                const int32_t ny = y + t.offsetDy[k];
-                if (nx < 0 || ny < 0 || nx >= width || ny >= height) {
-                    ++leaving;
-                    continue;
-                }
-                const int32_t n = ny * width + nx;
-                if (labels[n] != label) {
-                    ++leaving;
-                } else if (visited[n] == -1) {
-                    queue[size++] = n;
-                    visited[n] = 1;
+        // The piece a row run at a time. A run's row neighbours hold other labels (or lie
+        // outside): a same-label pixel beside it would belong to the run.
+        const auto inPiece = [=](int32_t q) { return visited[q] == 1 && labels[q] == label; };
+        RunFill piece(
+            width, height, queue, false, [=](int32_t q) { return visited[q] == -1 && labels[q] == label; },
+            [=](int32_t q) { visited[q] = 1; }, inPiece);
+        piece.seed(static_cast<int32_t>(s % width), static_cast<int32_t>(s / width));
+        const int64_t size = piece.spread();
+        const int32_t runs = piece.runs();
+        // visit(p, x, y, leaving) for every pixel of the piece, leaving its direct neighbours
+        // outside the piece.
+        const auto eachPixel = [&](auto&& visit) {
+            for (int32_t i = 0; i < runs; ++i) {
+                const int32_t first = queue[i];
+                const int32_t y = rows.row(first);
+                const int32_t left = rows.column(first, y);
+                int32_t right = left;
+                while (right + 1 < width && inPiece(first + right + 1 - left)) ++right;
+                for (int32_t x = left, p = first; x <= right; ++x, ++p) {
+                    const int32_t leaving = (x == left) + (x == right) + (y == 0 || labels[p - width] != label) +
+                                            (y == height - 1 || labels[p + width] != label);
+                    visit(p, x, y, leaving);
                 }
             }
+        };
+        int32_t circumference = 0;
+        eachPixel([&](int32_t p, int32_t, int32_t, int32_t leaving) {
+            ws.frameLabels[p] = index;
             circumference += leaving;
-            // Taken entries are not read again by the flood: mark the boundary pixels.
-            if (leaving > 0) queue[head] = ~q;
-        }
+        });
         if (label < kTableRecords) labelMap[label] = index;
 
-        int32_t minX = width;
-        int32_t minY = height;
-        int32_t maxX = -1;
-        int32_t maxY = -1;
-        int64_t boundary = 0;
-        for (int64_t i = 0; i < size; ++i) {
-            const bool onBoundary = queue[i] < 0;
-            const int32_t q = onBoundary ? ~queue[i] : queue[i];
-            ws.frameLabels[q] = index;
-            const int32_t y = rows.row(q);
-            const int32_t x = rows.column(q, y);
-            minX = std::min(minX, x);
-            maxX = std::max(maxX, x);
-            minY = std::min(minY, y);
-            maxY = std::max(maxY, y);
-            if (onBoundary) queue[boundary++] = q;
-        }
-        const Widths w = measureWidths(queue, boundary, width, minX, minY, maxX, maxY);
+        const int32_t minX = piece.minX(), minY = piece.minY(), maxX = piece.maxX(), maxY = piece.maxY();
+        const Widths w = measureWidths(
+            [&](auto&& visit) {
+                eachPixel([&](int32_t, int32_t x, int32_t y, int32_t leaving) {
+                    if (leaving > 0) visit(x, y);
+                });
+            },
+            minX, minY, maxX, maxY);
 
         int32_t* rec = cellRecord(ws.cellTable, index);
         rec[CellWord::smallFlag] = size < smallCellArea ? 1 : 0;

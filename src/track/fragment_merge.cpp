@@ -78,7 +78,8 @@ void relabelAndFillHoles(Workspace& ws) {
     // fill either reaches the edge or meets pixels of an earlier seed. It is marked at once,
     // a row run at a time, so that only enclosed background is searched pixel by pixel.
     RunFill edge(
-        width, height, queue, false, [=](int32_t q) { return mark[q] == -1; }, [=](int32_t q) { mark[q] = kOpenToEdge; },
+        width, height, queue, false, [=](int32_t q) { return mark[q] == -1; },
+        [=](int32_t q) { mark[q] = kOpenToEdge; },
         [=](int32_t q) { return mark[q] == kOpenToEdge; });
     edge.seedRow(0, 0, width - 1);
     edge.seedRow(height - 1, 0, width - 1);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "segment/enclosed_areas.h"
 #include "segment/flood_fill.h"
 
 namespace vanto {
@@ -133,48 +134,6 @@ void mergeSmallRegions(SegmentScratch& ws, const OffsetSteps& s) {
     }
 }
 
-// 4-connected unlabelled pockets whose every labelled neighbour carries one label B, and
-// that touch no frame edge, take B. A fill stops after the pixel at which its owner becomes
-// conflicting (frame edge, a second label, or a pixel of another fill). workPlane marks a
-// pocket pixel with its seed's index.
-void fillEnclosedPockets(SegmentScratch& ws, const OffsetSteps& s) {
-    const int32_t w = ws.width;
-    const int32_t h = ws.height;
-    const int32_t n = static_cast<int32_t>(ws.pixelCount);
-    int32_t* seg = ws.segLabels;
-    int32_t* mark = ws.workPlane;
-    int32_t* queue = ws.scratchInts;
-    std::fill_n(mark, n, -1);
-    for (int32_t p = 0; p < n; ++p) {
-        if (mark[p] != -1 || seg[p] >= 0) continue;
-        mark[p] = p;
-        int32_t owner = -1;
-        bool conflict = false;
-        const int32_t tail = floodFill(
-            s, w, h, queue, p, kFourNeighbours,
-            [&](int32_t q) {
-                if (q < 0) {
-                    conflict = true;
-                } else if (mark[q] != -1) {
-                    if (mark[q] != p) conflict = true;
-                } else if (seg[q] >= 0) {
-                    if (owner == -1) {
-                        owner = seg[q];
-                    } else if (owner != seg[q]) {
-                        conflict = true;
-                    }
-                } else {
-                    mark[q] = p;
-                    return true;
-                }
-                return false;
-            },
-            [&] { return conflict; });
-        if (conflict || owner < 0) continue;
-        for (int32_t i = 0; i < tail; ++i) seg[queue[i]] = owner;
-    }
-}
-
 }  // namespace
 
 void completeRegions(SegmentScratch& ws) {
@@ -193,7 +152,9 @@ void completeRegions(SegmentScratch& ws) {
     growAlongLines(ws, s, work, seg, kEightNeighbours);
 
     mergeSmallRegions(ws, s);
-    fillEnclosedPockets(ws, s);
+    // Unlabelled pockets inside one label take it.
+    for (int32_t p = 0; p < n; ++p) work[p] = seg[p] >= 0 ? kMarkLabelled : kMarkUnseen;
+    fillEnclosedAreas(seg, work, ws.scratchInts, s, ws.width, ws.height);
 }
 
 }  // namespace vanto

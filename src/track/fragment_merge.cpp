@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "segment/enclosed_areas.h"
 #include "segment/flood_fill.h"
 #include "track/track_scratch.h"
 
@@ -57,70 +58,16 @@ void absorbUnlinkedFragments(Workspace& ws) {
 
 void relabelAndFillHoles(Workspace& ws) {
     int32_t* labels = ws.segLabels;
-    const int64_t pixels = ws.pixelCount;
-    // workPlane marks each pixel: kInCell, kOpenToEdge, the seed of the fill that took it, or
-    // -1 while not yet taken.
-    constexpr int32_t kInCell = -3;
-    constexpr int32_t kOpenToEdge = -2;
     int32_t* mark = ws.workPlane;
+    const int64_t pixels = ws.pixelCount;
     for (int64_t p = 0; p < pixels; ++p) {
-        const bool inCell = labels[p] >= 0;
-        if (inCell) labels[p] = cellRecord(ws.cellTable, labels[p])[CellWord::relabelTo];
-        mark[p] = inCell ? kInCell : -1;
+        const bool labelled = labels[p] >= 0;
+        if (labelled) labels[p] = cellRecord(ws.cellTable, labels[p])[CellWord::relabelTo];
+        mark[p] = labelled ? kMarkLabelled : kMarkUnseen;
     }
-
-    const int32_t width = ws.width;
-    const int32_t height = ws.height;
     OffsetSteps steps;
-    buildOffsetSteps(ws.tables, width, steps);
-    int32_t* queue = ws.scratchInts;
-    // Background 4-connected to the frame edge is never filled: whatever its first seed, the
-    // fill either reaches the edge or meets pixels of an earlier seed. It is marked at once,
-    // a row run at a time, so that only enclosed background is searched pixel by pixel.
-    RunFill edge(
-        width, height, queue, false, [=](int32_t q) { return mark[q] == -1; },
-        [=](int32_t q) { mark[q] = kOpenToEdge; },
-        [=](int32_t q) { return mark[q] == kOpenToEdge; });
-    edge.seedRow(0, 0, width - 1);
-    edge.seedRow(height - 1, 0, width - 1);
-    for (int32_t y = 1; y < height - 1; ++y) {
-        edge.seed(0, y);
-        edge.seed(width - 1, y);
-    }
-    edge.spread();
-
-    // Each enclosed background area from its first pixel: filled when the cell pixels around
-    // it carry one label. Areas are 4-parted, so a fill never meets another area's pixels.
-    constexpr int32_t kNone = -1;
-    constexpr int32_t kFails = -2;
-    for (int64_t s = 0; s < pixels; ++s) {
-        if (mark[s] != -1) continue;
-        const auto seed = static_cast<int32_t>(s);
-        mark[s] = seed;
-        int32_t found = kNone;
-        const int32_t tail = floodFill(
-            steps, width, height, queue, seed, kFourNeighbours,
-            [&](int32_t n) {
-                if (n < 0) {
-                    found = kFails;
-                } else if (mark[n] == kInCell) {
-                    if (found == kNone) {
-                        found = labels[n];
-                    } else if (found != labels[n]) {
-                        found = kFails;
-                    }
-                } else if (mark[n] != -1) {
-                    if (mark[n] != seed) found = kFails;
-                } else {
-                    mark[n] = seed;
-                    return true;
-                }
-                return false;
-            },
-            [&] { return found == kFails; });
-        if (found < 0) continue;
-        for (int32_t i = 0; i < tail; ++i) labels[queue[i]] = found;
-    }
+    buildOffsetSteps(ws.tables, ws.width, steps);
+    fillEnclosedAreas(labels, mark, ws.scratchInts, steps, ws.width, ws.height);
 }
 
 }  // namespace vanto

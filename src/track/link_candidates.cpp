@@ -9,21 +9,23 @@ namespace vanto {
 namespace {
 
 // entry a * count + b is set to 1 when a pixel of a has its left, upper, right or lower
-// neighbour in b.
+// neighbour in b. Being neighbours is mutual, so each pair of pixels is seen once, from its
+// left or upper pixel, and sets both entries.
 void buildAdjacency(const int32_t* labels, int32_t width, int32_t height, int32_t count, int32_t* matrix) {
     std::fill_n(matrix, static_cast<int64_t>(count) * count, 0);
     auto touch = [&](int32_t a, int32_t b) {
-        if (b >= 0) matrix[static_cast<int64_t>(a) * count + b] = 1;
+        if (b < 0) return;
+        matrix[static_cast<int64_t>(a) * count + b] = 1;
+        matrix[static_cast<int64_t>(b) * count + a] = 1;
     };
     for (int32_t y = 0; y < height; ++y) {
         const int32_t* row = labels + static_cast<int64_t>(y) * width;
+        const bool below = y < height - 1;
         for (int32_t x = 0; x < width; ++x) {
             const int32_t a = row[x];
             if (a < 0) continue;
-            if (x > 0) touch(a, row[x - 1]);
-            if (y > 0) touch(a, row[x - width]);
             if (x < width - 1) touch(a, row[x + 1]);
-            if (y < height - 1) touch(a, row[x + width]);
+            if (below) touch(a, row[x + width]);
         }
     }
 }

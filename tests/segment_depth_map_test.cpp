@@ -182,6 +182,27 @@ TEST(DepthMapAgainstLiteral, RandomSmallFramesWithPlateaus) {
     }
 }
 
+TEST(DepthMapAgainstLiteral, RandomWideFrames) {
+    // Rows long enough to be run sixteen pixels at a time, with a tail of every length: few
+    // levels, and random walks whose levels carry along a row over many pixels.
+    std::mt19937 random(12);
+    for (int32_t w = 17; w <= 52; w += 5) {
+        for (int32_t h : {3, 7}) {
+            AgainstLiteral check(w, h);
+            std::vector<uint8_t> gray(w * h);
+            for (int round = 0; round < 60; ++round) {
+                int level = static_cast<int>(random() % 256);
+                for (uint8_t& g : gray) {
+                    level = round % 2 ? static_cast<int>(random() % 3) * 100
+                                      : std::clamp(level + static_cast<int>(random() % 7) - 3, 0, 255);
+                    g = static_cast<uint8_t>(level);
+                }
+                if (!check.same(gray.data())) return;
+            }
+        }
+    }
+}
+
 TEST(DepthMapAgainstLiteral, LinesAndUniformFrames) {
     std::mt19937 random(9);
     for (int32_t n : {1, 2, 3, 7, 40, 333}) {

@@ -2,6 +2,11 @@
 
 #include <algorithm>
 #include <cstring>
+#include <type_traits>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace vanto {
 
@@ -28,11 +33,68 @@ struct LevelPlanes {
 // Runs both planes along row r (pixels 1 .. w - 2) in one direction: each pixel takes the
 // better of its own level and its predecessor's, bounded by its gray. The two planes run side
 // by side, which hides the latency of the chain along the row.
+//
+// A pixel's step is a clamp of its predecessor's level z: spill max(g, min(s, z)) is z clamped
+// to [g, max(g, s)], peak min(g, max(t, z)) is z clamped to [min(g, t), g]. Clamps compose into
+// clamps, clamp(clamp(z, a, b), c, d) = clamp(z, clamp(a, c, d), clamp(b, c, d)), so sixteen
+// pixels at a time are composed by a log-step scan (the identity clamp [0, 255] filling in),
+// and only the block's composed clamp waits for the level carried in.
 template <bool Rightward>
 void runAlongRow(const uint8_t* g, uint8_t* s, uint8_t* t, int32_t r, int32_t w) {
     uint8_t sl = Rightward ? s[r] : s[r + w - 1];
     uint8_t tl = Rightward ? t[r] : t[r + w - 1];
-    for (int32_t i = 1; i < w - 1; ++i) {
+    int32_t i = 1;
+#if defined(__SSE2__)
+    // The scan of one plane: lo and hi of each lane become those of its composed clamp.
+    const auto scan = [](__m128i& lo, __m128i& hi) {
+        const __m128i ones = _mm_set1_epi8(-1);
+        const auto step = [&](auto shift) {
+            // Predecessors' clamps, the identity where there is none.
+            const __m128i lo0 = shift(lo, _mm_setzero_si128());
+            const __m128i hi0 = shift(hi, ones);
+            const __m128i newLo = _mm_min_epu8(_mm_max_epu8(lo0, lo), hi);
+            hi = _mm_min_epu8(_mm_max_epu8(hi0, lo), hi);
+            lo = newLo;
+        };
+        // Rightward, lane k follows lane k - 1 (bytes move to higher lanes); leftward the reverse.
+        // fill gives the bytes shifted in: zero for lo, 255 for hi.
+        const auto by = [](auto bytes) {
+            return [](__m128i v, __m128i fill) {
+                constexpr int n = decltype(bytes)::value;
+                if constexpr (Rightward) {
+                    return _mm_or_si128(_mm_slli_si128(v, n), _mm_srli_si128(fill, 16 - n));
+                } else {
+                    return _mm_or_si128(_mm_srli_si128(v, n), _mm_slli_si128(fill, 16 - n));
+                }
+            };
+        };
+        step(by(std::integral_constant<int, 1>{}));
+        step(by(std::integral_constant<int, 2>{}));
+        step(by(std::integral_constant<int, 4>{}));
+        step(by(std::integral_constant<int, 8>{}));
+    };
+    for (; i + 16 <= w - 1; i += 16) {
+        // Lanes in address order; rightward the block is r + i .. r + i + 15, leftward it ends
+        // at r + w - 1 - i.
+        const int32_t first = Rightward ? r + i : r + w - 1 - i - 15;
+        const __m128i gv = _mm_loadu_si128(reinterpret_cast<const __m128i*>(g + first));
+        const __m128i sv = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + first));
+        const __m128i tv = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + first));
+        __m128i sLo = gv, sHi = _mm_max_epu8(gv, sv);
+        __m128i tLo = _mm_min_epu8(gv, tv), tHi = gv;
+        scan(sLo, sHi);
+        scan(tLo, tHi);
+        const __m128i sOut = _mm_min_epu8(_mm_max_epu8(_mm_set1_epi8(static_cast<char>(sl)), sLo), sHi);
+        const __m128i tOut = _mm_min_epu8(_mm_max_epu8(_mm_set1_epi8(static_cast<char>(tl)), tLo), tHi);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(s + first), sOut);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(t + first), tOut);
+        sl = Rightward ? static_cast<uint8_t>(_mm_extract_epi16(sOut, 7) >> 8)
+                       : static_cast<uint8_t>(_mm_cvtsi128_si32(sOut));
+        tl = Rightward ? static_cast<uint8_t>(_mm_extract_epi16(tOut, 7) >> 8)
+                       : static_cast<uint8_t>(_mm_cvtsi128_si32(tOut));
+    }
+#endif
+    for (; i < w - 1; ++i) {
         const int32_t p = Rightward ? r + i : r + w - 1 - i;
         sl = std::max(g[p], std::min(s[p], sl));
         tl = std::min(g[p], std::max(t[p], tl));

@@ -1,18 +1,26 @@
 #include "segment/enclosed_areas.h"
 
+#include <cstring>
+
 #include "segment/flood_fill.h"
 
 namespace vanto {
 
-void fillEnclosedAreas(int32_t* labels, int32_t* mark, int32_t* queue, const OffsetSteps& s, int32_t width,
-                       int32_t height) {
+namespace {
+
+constexpr uint8_t kOpenToEdge = 2;
+constexpr uint8_t kTaken = 3;  // searched; seedOf holds the first pixel of its search
+
+}  // namespace
+
+void fillEnclosedAreas(int32_t* labels, uint8_t* state, int32_t* seedOf, int32_t* queue, const OffsetSteps& s,
+                       int32_t width, int32_t height) {
     // An area open to the frame edge is never filled, whatever its first pixel: the search
     // either reaches the edge or stops earlier. Such areas are marked at once, a row run at a
     // time, so that only enclosed areas are searched pixel by pixel.
-    constexpr int32_t kOpenToEdge = -2;
     RunFill edge(
-        width, height, queue, false, [=](int32_t q) { return mark[q] == kMarkUnseen; },
-        [=](int32_t q) { mark[q] = kOpenToEdge; }, [=](int32_t q) { return mark[q] == kOpenToEdge; });
+        width, height, queue, false, [=](int32_t q) { return state[q] == kAreaUnseen; },
+        [=](int32_t q) { state[q] = kOpenToEdge; }, [=](int32_t q) { return state[q] == kOpenToEdge; });
     edge.seedRow(0, 0, width - 1);
     edge.seedRow(height - 1, 0, width - 1);
     for (int32_t y = 1; y < height - 1; ++y) {
@@ -21,12 +29,14 @@ void fillEnclosedAreas(int32_t* labels, int32_t* mark, int32_t* queue, const Off
     }
     edge.spread();
 
-    // Areas are parted from each other, so a search meets no pixel of another area; an
-    // enclosed area's pixels are marked with its first pixel's index.
+    // Areas are parted from each other, so a search meets no pixel of another area.
     const int32_t n = width * height;
     for (int32_t p = 0; p < n; ++p) {
-        if (mark[p] != kMarkUnseen) continue;
-        mark[p] = p;
+        const void* next = std::memchr(state + p, kAreaUnseen, static_cast<size_t>(n - p));
+        if (next == nullptr) break;
+        p = static_cast<int32_t>(static_cast<const uint8_t*>(next) - state);
+        state[p] = kTaken;
+        seedOf[p] = p;
         int32_t owner = -1;
         bool conflict = false;
         const int32_t tail = floodFill(
@@ -34,16 +44,17 @@ void fillEnclosedAreas(int32_t* labels, int32_t* mark, int32_t* queue, const Off
             [&](int32_t q) {
                 if (q < 0) {
                     conflict = true;
-                } else if (mark[q] == kMarkLabelled) {
+                } else if (state[q] == kAreaLabelled) {
                     if (owner == -1) {
                         owner = labels[q];
                     } else if (owner != labels[q]) {
                         conflict = true;
                     }
-                } else if (mark[q] != kMarkUnseen) {
-                    if (mark[q] != p) conflict = true;
+                } else if (state[q] == kTaken) {
+                    if (seedOf[q] != p) conflict = true;
                 } else {
-                    mark[q] = p;
+                    state[q] = kTaken;
+                    seedOf[q] = p;
                     return true;
                 }
                 return false;

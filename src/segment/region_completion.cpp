@@ -153,8 +153,9 @@ void completeRegions(SegmentScratch& ws) {
 
     mergeSmallRegions(ws, s);
     // Unlabelled pockets inside one label take it.
-    for (int32_t p = 0; p < n; ++p) work[p] = seg[p] >= 0 ? kMarkLabelled : kMarkUnseen;
-    fillEnclosedAreas(seg, work, ws.scratchInts, s, ws.width, ws.height);
+    uint8_t* state = reinterpret_cast<uint8_t*>(ws.maskPlane);
+    for (int32_t p = 0; p < n; ++p) state[p] = seg[p] >= 0 ? kAreaLabelled : kAreaUnseen;
+    fillEnclosedAreas(seg, state, work, ws.scratchInts, s, ws.width, ws.height);
 }
 
 }  // namespace vanto

@@ -58,16 +58,17 @@ void absorbUnlinkedFragments(Workspace& ws) {
 
 void relabelAndFillHoles(Workspace& ws) {
     int32_t* labels = ws.segLabels;
-    int32_t* mark = ws.workPlane;
+    // The area states as bytes in maskPlane, whose links were listed before.
+    uint8_t* state = reinterpret_cast<uint8_t*>(ws.maskPlane);
     const int64_t pixels = ws.pixelCount;
     for (int64_t p = 0; p < pixels; ++p) {
         const bool labelled = labels[p] >= 0;
         if (labelled) labels[p] = cellRecord(ws.cellTable, labels[p])[CellWord::relabelTo];
-        mark[p] = labelled ? kMarkLabelled : kMarkUnseen;
+        state[p] = labelled ? kAreaLabelled : kAreaUnseen;
     }
     OffsetSteps steps;
     buildOffsetSteps(ws.tables, ws.width, steps);
-    fillEnclosedAreas(labels, mark, ws.scratchInts, steps, ws.width, ws.height);
+    fillEnclosedAreas(labels, state, ws.workPlane, ws.scratchInts, steps, ws.width, ws.height);
 }
 
 }  // namespace vanto

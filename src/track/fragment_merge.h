@@ -15,7 +15,7 @@ void mergeComponentFragments(Workspace& ws, const int32_t* slot, const int32_t* 
 void absorbUnlinkedFragments(Workspace& ws);
 
 // Every frame: segLabels relabelled through relabelTo, then background holes wholly inside one
-// cell filled with its label.
+// cell filled with its label. workPlane and maskPlane are scratch.
 void relabelAndFillHoles(Workspace& ws);
 
 }  // namespace vanto

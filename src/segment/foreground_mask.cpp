@@ -127,16 +127,19 @@ void bridgeGaps(SegmentScratch& ws, const OffsetSteps& s) {
 }
 
 // 8-connected background areas that touch no frame edge become foreground: the background
-// reachable from the frame border is marked kReached in maskPlane, and what is left is enclosed.
+// reachable from the frame border is marked kReached, and what is left is enclosed.
 void fillEnclosedBackground(SegmentScratch& ws) {
-    constexpr int32_t kReached = 2;
+    constexpr uint8_t kReached = 2;
     const int32_t w = ws.width;
     const int32_t h = ws.height;
     const int32_t n = static_cast<int32_t>(ws.pixelCount);
-    int32_t* mask = ws.maskPlane;
+    // Foreground (1) and background (0) as bytes, in workPlane, whose classes are spent.
+    uint8_t* fg = reinterpret_cast<uint8_t*>(ws.workPlane);
+    const int32_t* seg = ws.segLabels;
+    for (int32_t p = 0; p < n; ++p) fg[p] = seg[p] >= kBridge && seg[p] <= kDeep;
     RunFill fill(
-        w, h, ws.scratchInts, true, [mask](int32_t q) { return mask[q] == 0; },
-        [mask](int32_t q) { mask[q] = kReached; }, [mask](int32_t q) { return mask[q] == kReached; });
+        w, h, ws.scratchInts, true, [fg](int32_t q) { return fg[q] == 0; }, [fg](int32_t q) { fg[q] = kReached; },
+        [fg](int32_t q) { return fg[q] == kReached; });
     fill.seedRow(0, 0, w - 1);
     fill.seedRow(h - 1, 0, w - 1);
     for (int32_t y = 1; y < h - 1; ++y) {
@@ -144,7 +147,8 @@ void fillEnclosedBackground(SegmentScratch& ws) {
         fill.seed(w - 1, y);
     }
     fill.spread();
-    for (int32_t p = 0; p < n; ++p) mask[p] = mask[p] == kReached ? 0 : 1;
+    int32_t* mask = ws.maskPlane;
+    for (int32_t p = 0; p < n; ++p) mask[p] = fg[p] != kReached;
 }
 
 }  // namespace
@@ -162,11 +166,6 @@ void buildForegroundMask(SegmentScratch& ws, int32_t threshold) {
     setSpecksApart(ws);
     growIntoShallow(ws, s);
     bridgeGaps(ws, s);
-
-    const int32_t* seg = ws.segLabels;
-    int32_t* mask = ws.maskPlane;
-    for (int32_t p = 0; p < n; ++p) mask[p] = seg[p] >= kBridge && seg[p] <= kDeep ? 1 : 0;
-
     fillEnclosedBackground(ws);
 }
 

@@ -86,24 +86,14 @@ int32_t fillRegion(SegmentScratch& ws, int32_t p, int32_t label, Open open) {
 // One breadth-first growth from every labelled pixel at once, in index order: each cut pixel
 // goes to the region that reaches it first. Region sizes stay as labelled. Cut pixels only
 // ever stop being cut, so a labelled pixel with no cut neighbour at the start never gains one:
-// taking it from the queue would change nothing, and it is left out.
-void handCutsBack(SegmentScratch& ws, const OffsetSteps& s) {
+// taking it from the queue would change nothing, and it is left out. queue holds those with
+// one, seeds of them, in index order, and has room for every pixel.
+void handCutsBack(SegmentScratch& ws, const OffsetSteps& s, int32_t* queue, int32_t seeds) {
     const int32_t w = ws.width;
     const int32_t h = ws.height;
     int32_t* labels = ws.frameLabels;
-    int32_t* queue = ws.scratchInts;
     const PixelRows rows(w);
-    int32_t tail = 0;
-    for (int32_t y = 0; y < h; ++y) {
-        for (int32_t x = 0, p = y * w; x < w; ++x, ++p) {
-            if (labels[p] < 0) continue;
-            bool nextToCut = false;
-            for (int k = 1; k <= kFourNeighbours && !nextToCut; ++k) {
-                nextToCut = inFrame(x + s.dx[k], y + s.dy[k], w, h) && labels[p + s.delta[k]] == kLabelCut;
-            }
-            if (nextToCut) queue[tail++] = p;
-        }
-    }
+    int32_t tail = seeds;
     for (int32_t head = 0; head < tail; ++head) {
         const int32_t c = queue[head];
         const int32_t y = rows.row(c);
@@ -139,20 +129,35 @@ int32_t cutNecksAndLabel(SegmentScratch& ws) {
     markOutline(ws, s);
     cutNecks(ws, s);
 
-    // 4-connected regions of uncut foreground, numbered in raster order.
+    // 4-connected regions of uncut foreground, numbered in raster order. A region's pixels all
+    // follow its first, and the pixels before a region's first are never open to its fill, so
+    // when the scan passes a pixel its label is final: unlabelled pixels take their class
+    // there, and labelled pixels beside a cut pixel (mask kCut: never labelled) are listed, in
+    // index order, for the hand-back.
     std::fill_n(labels, n, -1);
     const auto uncut = [mask, labels](int32_t q) { return mask[q] == 1 && labels[q] == -1; };
-    for (int32_t p = 0; p < n; ++p) {
-        if (!uncut(p)) continue;
-        regionSize[regionCount] = fillRegion(ws, p, regionCount, uncut);
-        ++regionCount;
+    int32_t* handBack = ws.regionScratch;
+    int32_t seeds = 0;
+    const int32_t w = ws.width;
+    const int32_t h = ws.height;
+    for (int32_t y = 0; y < h; ++y) {
+        for (int32_t x = 0, p = y * w; x < w; ++x, ++p) {
+            if (uncut(p)) {
+                regionSize[regionCount] = fillRegion(ws, p, regionCount, uncut);
+                ++regionCount;
+            }
+            if (labels[p] < 0) {
+                labels[p] = mask[p] == kCut ? kLabelCut : seg[p] == 1 ? kLabelShallow : kLabelOther;
+                continue;
+            }
+            bool nextToCut = false;
+            for (int k = 1; k <= kFourNeighbours && !nextToCut; ++k) {
+                nextToCut = inFrame(x + s.dx[k], y + s.dy[k], w, h) && mask[p + s.delta[k]] == kCut;
+            }
+            if (nextToCut) handBack[seeds++] = p;
+        }
     }
-
-    for (int32_t p = 0; p < n; ++p) {
-        if (labels[p] < 0) labels[p] = mask[p] == kCut ? kLabelCut : seg[p] == 1 ? kLabelShallow : kLabelOther;
-    }
-
-    handCutsBack(ws, s);
+    handCutsBack(ws, s, handBack, seeds);
 
     // Cut pieces left over whose seed lies deep become regions of recorded size 0.
     for (int32_t p = 0; p < n; ++p) {

@@ -15,21 +15,28 @@ constexpr int32_t kLabelShallow = -2;
 constexpr int32_t kLabelOther = -1;
 constexpr int32_t kDeepPieceDepth = 23;  // a cut piece whose seed is deeper becomes a region
 
-// Background pixels 4-adjacent to foreground become outline.
-void markOutline(SegmentScratch& ws, const OffsetSteps& s) {
+// Background pixels 4-adjacent to foreground become outline. Their indices go to list (in no
+// useful order); when outline is given, it receives them as 1 bytes on 0. Returns their count.
+int32_t markOutline(SegmentScratch& ws, const OffsetSteps& s, int32_t* list, uint8_t* outline) {
     const int32_t w = ws.width;
     const int32_t h = ws.height;
     int32_t* mask = ws.maskPlane;
+    if (outline != nullptr) std::fill_n(outline, ws.pixelCount, uint8_t{0});
+    int32_t count = 0;
     for (int32_t y = 0; y < h; ++y) {
         for (int32_t x = 0, p = y * w; x < w; ++x, ++p) {
             if (mask[p] != 1) continue;
             for (int k = 1; k <= kFourNeighbours; ++k) {
                 if (!inFrame(x + s.dx[k], y + s.dy[k], w, h)) continue;
-                int32_t& v = mask[p + s.delta[k]];
-                if (v == 0) v = kOutline;
+                const int32_t q = p + s.delta[k];
+                if (mask[q] != 0) continue;
+                mask[q] = kOutline;
+                list[count++] = q;
+                if (outline != nullptr) outline[q] = 1;
             }
         }
     }
+    return count;
 }
 
 // Two outline pixels within the 88-offset disc whose straight line runs through foreground
@@ -50,23 +57,22 @@ void cutNecks(SegmentScratch& ws, const OffsetSteps& s) {
     // Outline pixels as bytes (in workPlane, free here), for the pixels far from the edges to
     // find theirs a disc row at a time. Cutting never makes or unmakes outline.
     const bool byRows = s.discFits && w > 2 * reach && h > 2 * reach;
-    uint8_t* outline = reinterpret_cast<uint8_t*>(ws.workPlane);
-    if (byRows) {
-        for (int64_t p = 0; p < ws.pixelCount; ++p) outline[p] = mask[p] == kOutline;
-        std::fill_n(outline + ws.pixelCount, 16, uint8_t{0});  // room for the last row's reads
-    }
-    for (int32_t y = 0; y < h; ++y) {
-        for (int32_t x = 0, p = y * w; x < w; ++x, ++p) {
-            if (mask[p] != kOutline) continue;
-            const bool inside = farFromEdge(x, y, w, h, reach);
-            if (inside && byRows) {
-                forMarkedOffsets(outline, s, p, w, [&](int k) { cut(p, k); });
-                continue;
-            }
-            for (int k = 1; k <= kNeckOffsets; ++k) {
-                if (!inside && !inFrame(x + s.dx[k], y + s.dy[k], w, h)) continue;
-                if (mask[p + s.delta[k]] == kOutline) cut(p, k);
-            }
+    uint8_t* outline = byRows ? reinterpret_cast<uint8_t*>(ws.workPlane) : nullptr;
+    int32_t* list = ws.scratchInts;
+    const int32_t count = markOutline(ws, s, list, outline);
+    if (byRows) std::fill_n(outline + ws.pixelCount, 16, uint8_t{0});  // room for the last row's reads
+    for (int32_t i = 0; i < count; ++i) {
+        const int32_t p = list[i];
+        const int32_t y = s.rows.row(p);
+        const int32_t x = s.rows.column(p, y);
+        const bool inside = farFromEdge(x, y, w, h, reach);
+        if (inside && byRows) {
+            forMarkedOffsets(outline, s, p, w, [&](int k) { cut(p, k); });
+            continue;
+        }
+        for (int k = 1; k <= kNeckOffsets; ++k) {
+            if (!inside && !inFrame(x + s.dx[k], y + s.dy[k], w, h)) continue;
+            if (mask[p + s.delta[k]] == kOutline) cut(p, k);
         }
     }
 }
@@ -126,7 +132,6 @@ int32_t cutNecksAndLabel(SegmentScratch& ws) {
     const int32_t* depth = ws.depthPlane;
     int32_t* regionSize = ws.regionSize;
 
-    markOutline(ws, s);
     cutNecks(ws, s);
 
     // 4-connected regions of uncut foreground, numbered in raster order. A region's pixels all

@@ -97,31 +97,38 @@ void bridgeGaps(SegmentScratch& ws, const OffsetSteps& s) {
         });
     };
     // Deep and speck pixels as bytes (in maskPlane, free here), for the pixels far from the
-    // edges to find theirs a disc row at a time. Painting never makes or unmakes either.
+    // edges to find theirs a disc row at a time, and the deep pixels beside shallow ground
+    // listed. Painting never makes or unmakes either, nor takes shallow ground away.
     const bool byRows = s.discFits && w > 2 * reach && h > 2 * reach;
     uint8_t* targets = reinterpret_cast<uint8_t*>(ws.maskPlane);
-    if (byRows) {
-        for (int64_t p = 0; p < ws.pixelCount; ++p) targets[p] = (seg[p] == kSpeck) | (seg[p] == kDeep);
-        std::fill_n(targets + ws.pixelCount, 16, uint8_t{0});  // room for the last row's reads
-    }
+    int32_t* list = ws.scratchInts;
+    int32_t count = 0;
     for (int32_t y = 0; y < h; ++y) {
         for (int32_t x = 0, p = y * w; x < w; ++x, ++p) {
-            if (seg[p] != kDeep) continue;
+            const int32_t v = seg[p];
+            if (byRows) targets[p] = (v == kSpeck) | (v == kDeep);
+            if (v != kDeep) continue;
             bool nearShallow = false;
             for (int k = 1; k <= kFourNeighbours && !nearShallow; ++k) {
                 nearShallow = inFrame(x + s.dx[k], y + s.dy[k], w, h) && seg[p + s.delta[k]] < kSpeck;
             }
-            if (!nearShallow) continue;
-            const bool inside = farFromEdge(x, y, w, h, reach);
-            if (inside && byRows) {
-                forMarkedOffsets(targets, s, p, w, [&](int k) { bridge(p, k); });
-                continue;
-            }
-            for (int k = 1; k <= kNeckOffsets; ++k) {
-                if (!inside && !inFrame(x + s.dx[k], y + s.dy[k], w, h)) continue;
-                const int32_t q = seg[p + s.delta[k]];
-                if (q == kSpeck || q == kDeep) bridge(p, k);
-            }
+            if (nearShallow) list[count++] = p;
+        }
+    }
+    if (byRows) std::fill_n(targets + ws.pixelCount, 16, uint8_t{0});  // room for the last row's reads
+    for (int32_t i = 0; i < count; ++i) {
+        const int32_t p = list[i];
+        const int32_t y = s.rows.row(p);
+        const int32_t x = s.rows.column(p, y);
+        const bool inside = farFromEdge(x, y, w, h, reach);
+        if (inside && byRows) {
+            forMarkedOffsets(targets, s, p, w, [&](int k) { bridge(p, k); });
+            continue;
+        }
+        for (int k = 1; k <= kNeckOffsets; ++k) {
+            if (!inside && !inFrame(x + s.dx[k], y + s.dy[k], w, h)) continue;
+            const int32_t q = seg[p + s.delta[k]];
+            if (q == kSpeck || q == kDeep) bridge(p, k);
         }
     }
 }

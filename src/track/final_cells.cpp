@@ -45,9 +45,13 @@ struct DirectionTable {
 // as written below, is evaluated for those pixels only. The extremes are values, so which
 // pixel supplies them does not matter.
 //
-// eachBoundary(visit) calls visit(x, y) for every boundary pixel, in any order.
-template <typename EachBoundary>
-Widths measureWidths(EachBoundary eachBoundary, int32_t minX, int32_t minY, int32_t maxX, int32_t maxY) {
+// eachBoundary(visit) calls visit(x, y) for every boundary pixel, in any order; eachRunEnd
+// for the first and last pixel of every row run of the piece. Over a run, the cheap v and
+// |dx| + |dy| are linear and convex in x, so their extremes over the piece lie at run ends,
+// up to rounding far below slack.
+template <typename EachBoundary, typename EachRunEnd>
+Widths measureWidths(EachBoundary eachBoundary, EachRunEnd eachRunEnd, int32_t minX, int32_t minY, int32_t maxX,
+                     int32_t maxY) {
     static const DirectionTable directions;
     const double cx = (minX + maxX) * 0.5;
     const double cy = (minY + maxY) * 0.5;
@@ -58,7 +62,7 @@ Widths measureWidths(EachBoundary eachBoundary, int32_t minX, int32_t minY, int3
     std::fill_n(cheapLo, kWidthDirections, 0.0);
     std::fill_n(cheapHi, kWidthDirections, 0.0);
     double reach = 0;
-    eachBoundary([&](int32_t x, int32_t y) {
+    eachRunEnd([&](int32_t x, int32_t y) {
         const double dx = cx - x;
         const double dy = cy - y;
         reach = std::max(reach, std::abs(dx) + std::abs(dy));
@@ -119,18 +123,17 @@ int32_t labelFinalCells(Workspace& ws, int32_t smallCellArea) {
     const int32_t height = ws.height;
     const int64_t pixels = ws.pixelCount;
     const int32_t* labels = ws.segLabels;
-    int32_t* visited = ws.workPlane;
+    int32_t* frameLabels = ws.frameLabels;
     int32_t* labelMap = ws.pairMatrix;
     int32_t* queue = ws.scratchInts;
-    std::fill_n(ws.frameLabels, pixels, -1);
-    std::fill_n(visited, pixels, -1);
+    std::fill_n(frameLabels, pixels, -1);
     std::fill_n(labelMap, kTableRecords, -1);
 
     const PixelRows rows(width);
     int32_t finalCount = 0;
     for (int64_t s = 0; s < pixels; ++s) {
         const int32_t label = labels[s];
-        if (visited[s] != -1 || label < 0) continue;
+        if (label < 0 || frameLabels[s] != -1) continue;
         // The end marker needs a record of its own after the last cell.
         if (finalCount == kCellLimit - 1) {
             ws.finalCount = finalCount;
@@ -139,43 +142,52 @@ int32_t labelFinalCells(Workspace& ws, int32_t smallCellArea) {
         }
         const int32_t index = finalCount;
 
-        // The piece a row run at a time. A run's row neighbours hold other labels (or lie
-        // outside): a same-label pixel beside it would belong to the run.
-        const auto inPiece = [=](int32_t q) { return visited[q] == 1 && labels[q] == label; };
+        // The piece a row run at a time, numbered in frameLabels. A run's row neighbours hold
+        // other labels (or lie outside): a same-label pixel beside it would belong to the run.
+        const auto inPiece = [=](int32_t q) { return frameLabels[q] == index; };
         RunFill piece(
-            width, height, queue, false, [=](int32_t q) { return visited[q] == -1 && labels[q] == label; },
-            [=](int32_t q) { visited[q] = 1; }, inPiece);
+            width, height, queue, false, [=](int32_t q) { return frameLabels[q] == -1 && labels[q] == label; },
+            [=](int32_t q) { frameLabels[q] = index; }, inPiece);
         piece.seed(static_cast<int32_t>(s % width), static_cast<int32_t>(s / width));
         const int64_t size = piece.spread();
         const int32_t runs = piece.runs();
-        // visit(p, x, y, leaving) for every pixel of the piece, leaving its direct neighbours
-        // outside the piece.
-        const auto eachPixel = [&](auto&& visit) {
+        // run(y, left, right) for every row run of the piece.
+        const auto eachRun = [&](auto&& run) {
             for (int32_t i = 0; i < runs; ++i) {
                 const int32_t first = queue[i];
                 const int32_t y = rows.row(first);
                 const int32_t left = rows.column(first, y);
                 int32_t right = left;
                 while (right + 1 < width && inPiece(first + right + 1 - left)) ++right;
-                for (int32_t x = left, p = first; x <= right; ++x, ++p) {
-                    const int32_t leaving = (x == left) + (x == right) + (y == 0 || labels[p - width] != label) +
-                                            (y == height - 1 || labels[p + width] != label);
-                    visit(p, x, y, leaving);
-                }
+                run(y, left, right);
             }
         };
+        // visit(x, y, leaving) for every pixel of the piece, leaving its direct neighbours
+        // outside the piece.
+        const auto eachPixel = [&](auto&& visit) {
+            eachRun([&](int32_t y, int32_t left, int32_t right) {
+                for (int32_t x = left, p = y * width + left; x <= right; ++x, ++p) {
+                    const int32_t leaving = (x == left) + (x == right) + (y == 0 || labels[p - width] != label) +
+                                            (y == height - 1 || labels[p + width] != label);
+                    visit(x, y, leaving);
+                }
+            });
+        };
         int32_t circumference = 0;
-        eachPixel([&](int32_t p, int32_t, int32_t, int32_t leaving) {
-            ws.frameLabels[p] = index;
-            circumference += leaving;
-        });
+        eachPixel([&](int32_t, int32_t, int32_t leaving) { circumference += leaving; });
         if (label < kTableRecords) labelMap[label] = index;
 
         const int32_t minX = piece.minX(), minY = piece.minY(), maxX = piece.maxX(), maxY = piece.maxY();
         const Widths w = measureWidths(
             [&](auto&& visit) {
-                eachPixel([&](int32_t, int32_t x, int32_t y, int32_t leaving) {
+                eachPixel([&](int32_t x, int32_t y, int32_t leaving) {
                     if (leaving > 0) visit(x, y);
+                });
+            },
+            [&](auto&& visit) {
+                eachRun([&](int32_t y, int32_t left, int32_t right) {
+                    visit(left, y);
+                    visit(right, y);
                 });
             },
             minX, minY, maxX, maxY);

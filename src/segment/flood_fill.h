@@ -89,7 +89,11 @@ public:
 
     // Seeds every run of row y that meets columns from .. last.
     void seedRow(int32_t y, int32_t from, int32_t last) {
-        for (int32_t x = from; x <= last;) x = seed(x, y);
+        const int32_t start = y * w_;
+        for (int32_t x = from; x <= last;) {
+            while (x <= last && !open_(start + x)) ++x;
+            if (x <= last) x = seed(x, y);
+        }
     }
 
     // Runs queued so far: the queue's first runs() entries are their first pixels.

@@ -44,7 +44,8 @@ public:
 
     // Per-region tables, sized for the frame (regions never outnumber pixels).
     int32_t* regionSize = nullptr;     // pixelCount + 1 entries
-    // 2 * (pixelCount + 1) entries: the hand-back queue of neck cutting, merge candidate records
+    // 2 * (pixelCount + 1) entries: the hand-back queue and cut pixels of neck cutting, merge
+    // candidate records
     int32_t* regionScratch = nullptr;
 
     const NeighbourhoodTables& tables;

@@ -138,11 +138,13 @@ int32_t cutNecksAndLabel(SegmentScratch& ws) {
     // follow its first, and the pixels before a region's first are never open to its fill, so
     // when the scan passes a pixel its label is final: unlabelled pixels take their class
     // there, and labelled pixels beside a cut pixel (mask kCut: never labelled) are listed, in
-    // index order, for the hand-back.
+    // index order, for the hand-back, and so are the cut pixels, for the pieces left over.
     std::fill_n(labels, n, -1);
     const auto uncut = [mask, labels](int32_t q) { return mask[q] == 1 && labels[q] == -1; };
-    int32_t* handBack = ws.regionScratch;
+    int32_t* handBack = ws.regionScratch;      // n entries
+    int32_t* cutPixels = handBack + n + 1;     // n + 1 entries
     int32_t seeds = 0;
+    int32_t cuts = 0;
     const int32_t w = ws.width;
     const int32_t h = ws.height;
     for (int32_t y = 0; y < h; ++y) {
@@ -153,6 +155,7 @@ int32_t cutNecksAndLabel(SegmentScratch& ws) {
             }
             if (labels[p] < 0) {
                 labels[p] = mask[p] == kCut ? kLabelCut : seg[p] == 1 ? kLabelShallow : kLabelOther;
+                if (mask[p] == kCut) cutPixels[cuts++] = p;
                 continue;
             }
             bool nextToCut = false;
@@ -164,8 +167,9 @@ int32_t cutNecksAndLabel(SegmentScratch& ws) {
     }
     handCutsBack(ws, s, handBack, seeds);
 
-    // Cut pieces left over whose seed lies deep become regions of recorded size 0.
-    for (int32_t p = 0; p < n; ++p) {
+    // Cut pieces left over whose seed (first pixel) lies deep become regions of recorded size 0.
+    for (int32_t i = 0; i < cuts; ++i) {
+        const int32_t p = cutPixels[i];
         if (labels[p] != kLabelCut || depth[p] <= kDeepPieceDepth) continue;
         fillRegion(ws, p, regionCount, [labels](int32_t q) { return labels[q] == kLabelCut; });
         regionSize[regionCount] = 0;

@@ -13,37 +13,35 @@ constexpr int32_t kShallow = 1;
 constexpr int32_t kBridge = 2;
 constexpr int32_t kSpeck = 3;
 constexpr int32_t kDeep = 4;
+constexpr int32_t kDeepSeen = 5;  // deep, in an area already measured
 constexpr int32_t kBrightLabel = 10;
 constexpr int32_t kSpeckLimit = 10;  // deep areas of fewer pixels are specks
 
-// Deep 4-connected areas of fewer than kSpeckLimit pixels become specks. maskPlane holds the
-// visit marks.
+// Deep 4-connected areas of fewer than kSpeckLimit pixels become specks; the others are left
+// as kDeepSeen, which the growth reads as deep.
 void setSpecksApart(SegmentScratch& ws) {
     const int32_t w = ws.width;
     const int32_t h = ws.height;
     const int32_t n = static_cast<int32_t>(ws.pixelCount);
     int32_t* cls = ws.workPlane;
-    int32_t* visited = ws.maskPlane;
-    std::fill_n(visited, n, -1);
     for (int32_t p = 0; p < n; ++p) {
-        if (cls[p] != kDeep || visited[p] != -1) continue;
-        // Areas are parted by other classes, so the visited deep pixels beside a run are its own.
+        if (cls[p] != kDeep) continue;
+        // Areas are parted by other classes, so the seen pixels beside a run are its own.
         RunFill area(
-            w, h, ws.scratchInts, false, [=](int32_t q) { return cls[q] == kDeep && visited[q] == -1; },
-            [=](int32_t q) { visited[q] = 1; }, [=](int32_t q) { return visited[q] == 1; });
+            w, h, ws.scratchInts, false, [=](int32_t q) { return cls[q] == kDeep; },
+            [=](int32_t q) { cls[q] = kDeepSeen; }, [=](int32_t q) { return cls[q] == kDeepSeen; });
         area.seed(p % w, p / w);
         if (area.spread() >= kSpeckLimit) continue;
         RunFill speck(
-            w, h, ws.scratchInts, false, [=](int32_t q) { return cls[q] == kDeep; },
-            [=](int32_t q) { cls[q] = kSpeck; },
-            [=](int32_t q) { return cls[q] == kSpeck; });
+            w, h, ws.scratchInts, false, [=](int32_t q) { return cls[q] == kDeepSeen; },
+            [=](int32_t q) { cls[q] = kSpeck; }, [=](int32_t q) { return cls[q] == kSpeck; });
         speck.seed(p % w, p / w);
         speck.spread();
     }
 }
 
 // Shallow pixels take the largest class of their 4-neighbours (read from the first class
-// plane, so the growth does not chain); bright pixels are stored as 10.
+// plane, so the growth does not chain); bright pixels are stored as 10, deep ones as kDeep.
 void growIntoShallow(SegmentScratch& ws, const OffsetSteps& s) {
     const int32_t w = ws.width;
     const int32_t h = ws.height;
@@ -59,7 +57,7 @@ void growIntoShallow(SegmentScratch& ws, const OffsetSteps& s) {
         } else if (c == kBright) {
             c = kBrightLabel;
         }
-        seg[p] = c;
+        seg[p] = c == kDeepSeen ? kDeep : c;
     };
     for (int32_t y = 0; y < h; ++y) {
         if (y == 0 || y == h - 1 || w < 3) {
@@ -67,14 +65,14 @@ void growIntoShallow(SegmentScratch& ws, const OffsetSteps& s) {
             continue;
         }
         edgePixel(0, y);
-        // Inner pixels without branches, so that the row vectorises: the classes are 0 to 4.
+        // Inner pixels without branches, so that the row vectorises: the classes are 0 to 5.
         const int32_t* c = cls + y * w;
         int32_t* out = seg + y * w;
         for (int32_t x = 1; x < w - 1; ++x) {
             const int32_t own = c[x];
             const int32_t grown = std::max({own, c[x - 1], c[x + 1], c[x - w], c[x + w]});
-            const int32_t kept = own == kBright ? kBrightLabel : own;
-            out[x] = own == kShallow ? grown : kept;
+            const int32_t deep = std::min(own == kShallow ? grown : own, kDeep);
+            out[x] = own == kBright ? kBrightLabel : deep;
         }
         edgePixel(w - 1, y);
     }

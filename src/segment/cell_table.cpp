@@ -1,6 +1,7 @@
 #include "segment/cell_table.h"
 
 #include <algorithm>
+#include <climits>
 
 #include "segment/flood_fill.h"
 
@@ -11,22 +12,18 @@ int32_t buildCellTable(SegmentScratch& ws, int32_t smallCellArea) {
     const int32_t h = ws.height;
     const int32_t n = static_cast<int32_t>(ws.pixelCount);
     int32_t* seg = ws.segLabels;
-    int32_t* visited = ws.workPlane;
-    std::fill_n(visited, n, -1);
+    // Members are marked with kMarked + their cell number, far below any unlabelled value, so
+    // that a marked pixel is never taken for a region id; the numbers are set at the end.
+    constexpr int32_t kMarked = INT32_MIN;
     int32_t count = 0;
     for (int32_t p = 0; p < n; ++p) {
-        if (visited[p] != -1 || seg[p] < 0) continue;
-        // The cell is the 4-connected piece of p's region id. Members are renumbered as they
-        // are marked; marked pixels are never compared again, so a new number equal to an old
-        // region id mixes nothing.
+        if (seg[p] < 0) continue;
+        // The cell is the 4-connected piece of p's region id.
         const int32_t region = seg[p];
+        const int32_t mark = kMarked + count;
         RunFill fill(
-            w, h, ws.scratchInts, false, [=](int32_t q) { return visited[q] == -1 && seg[q] == region; },
-            [=](int32_t q) {
-                visited[q] = 1;
-                seg[q] = count;
-            },
-            [=](int32_t q) { return visited[q] == 1 && seg[q] == count; });
+            w, h, ws.scratchInts, false, [=](int32_t q) { return seg[q] == region; }, [=](int32_t q) { seg[q] = mark; },
+            [=](int32_t q) { return seg[q] == mark; });
         fill.seed(p % w, p / w);
         const int32_t size = static_cast<int32_t>(fill.spread());
         const int32_t minX = fill.minX(), maxX = fill.maxX(), minY = fill.minY(), maxY = fill.maxY();
@@ -47,6 +44,7 @@ int32_t buildCellTable(SegmentScratch& ws, int32_t smallCellArea) {
         ++count;
         if (count == kCellLimit) break;
     }
+    for (int32_t p = 0; p < n; ++p) seg[p] = seg[p] < kMarked + kCellLimit ? seg[p] - kMarked : seg[p];
     ws.curCount = count;
     return count;
 }

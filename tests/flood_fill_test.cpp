@@ -16,7 +16,7 @@ namespace {
 TEST(RunFill, MarksExactlyTheConnectedOpenPixels) {
     std::mt19937 random(11);
     for (const auto& [w, h] :
-         {std::pair{1, 1}, std::pair{1, 9}, std::pair{11, 1}, std::pair{7, 6}, std::pair{33, 21}}) {
+         {std::pair{1, 1}, std::pair{1, 9}, std::pair{11, 1}, std::pair{7, 6}, std::pair{33, 21}, std::pair{70, 9}}) {
         const int32_t n = w * h;
         for (int round = 0; round < 120; ++round) {
             const bool diagonal = round % 2 == 1;
@@ -44,7 +44,13 @@ TEST(RunFill, MarksExactlyTheConnectedOpenPixels) {
                 }
             }
 
+            // The same fill over a byte plane, whose rows are scanned a word at a time.
+            std::vector<uint8_t> bytes(plane.begin(), plane.end());
             std::vector<int32_t> queue(n);
+            RunFill byteFill(w, h, queue.data(), diagonal, BytePlaneTests{bytes.data(), 0, 3});
+            byteFill.seed(seed % w, seed / w);
+            const int64_t byteCount = byteFill.spread();
+
             int32_t* v = plane.data();
             RunFill fill(
                 w, h, queue.data(), diagonal, [v](int32_t q) { return v[q] == 0; }, [v](int32_t q) { v[q] = 3; },
@@ -63,6 +69,9 @@ TEST(RunFill, MarksExactlyTheConnectedOpenPixels) {
             }
             ASSERT_EQ(plane, expected) << w << " x " << h << ", round " << round;
             ASSERT_EQ(count, expectedCount) << w << " x " << h << ", round " << round;
+            ASSERT_EQ(std::vector<int32_t>(bytes.begin(), bytes.end()), expected)
+                << w << " x " << h << ", round " << round;
+            ASSERT_EQ(byteCount, expectedCount) << w << " x " << h << ", round " << round;
             const int32_t got[4] = {fill.minX(), fill.maxX(), fill.minY(), fill.maxY()};
             for (int i = 0; i < 4; ++i) ASSERT_EQ(got[i], box[i]) << w << " x " << h << ", round " << round;
         }

@@ -18,9 +18,7 @@ void fillEnclosedAreas(int32_t* labels, uint8_t* state, int32_t* seedOf, int32_t
     // An area open to the frame edge is never filled, whatever its first pixel: the search
     // either reaches the edge or stops earlier. Such areas are marked at once, a row run at a
     // time, so that only enclosed areas are searched pixel by pixel.
-    RunFill edge(
-        width, height, queue, false, [=](int32_t q) { return state[q] == kAreaUnseen; },
-        [=](int32_t q) { state[q] = kOpenToEdge; }, [=](int32_t q) { return state[q] == kOpenToEdge; });
+    RunFill edge(width, height, queue, false, BytePlaneTests{state, kAreaUnseen, kOpenToEdge});
     edge.seedRow(0, 0, width - 1);
     edge.seedRow(height - 1, 0, width - 1);
     for (int32_t y = 1; y < height - 1; ++y) {

@@ -142,9 +142,7 @@ void fillEnclosedBackground(SegmentScratch& ws) {
     uint8_t* fg = reinterpret_cast<uint8_t*>(ws.workPlane);
     const int32_t* seg = ws.segLabels;
     for (int32_t p = 0; p < n; ++p) fg[p] = seg[p] >= kBridge && seg[p] <= kDeep;
-    RunFill fill(
-        w, h, ws.scratchInts, true, [fg](int32_t q) { return fg[q] == 0; }, [fg](int32_t q) { fg[q] = kReached; },
-        [fg](int32_t q) { return fg[q] == kReached; });
+    RunFill fill(w, h, ws.scratchInts, true, BytePlaneTests{fg, 0, kReached});
     fill.seedRow(0, 0, w - 1);
     fill.seedRow(h - 1, 0, w - 1);
     for (int32_t y = 1; y < h - 1; ++y) {

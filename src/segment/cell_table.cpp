@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 
+#include "model/plane_scan.h"
 #include "segment/flood_fill.h"
 
 namespace vanto {
@@ -16,8 +17,8 @@ int32_t buildCellTable(SegmentScratch& ws, int32_t smallCellArea) {
     // that a marked pixel is never taken for a region id; the numbers are set at the end.
     constexpr int32_t kMarked = INT32_MIN;
     int32_t count = 0;
-    for (int32_t p = 0; p < n; ++p) {
-        if (seg[p] < 0) continue;
+    for (int32_t p = static_cast<int32_t>(firstNonNegative(seg, 0, n)); p < n;
+         p = static_cast<int32_t>(firstNonNegative(seg, p + 1, n))) {
         // The cell is the 4-connected piece of p's region id.
         const int32_t region = seg[p];
         const int32_t mark = kMarked + count;

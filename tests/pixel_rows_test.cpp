@@ -1,9 +1,12 @@
 #include "model/pixel_rows.h"
+#include "model/plane_scan.h"
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cstdint>
 #include <random>
+#include <vector>
 
 namespace vanto {
 namespace {
@@ -27,6 +30,29 @@ TEST(PixelRows, RowAndColumnMatchDivisionForEveryWidthKind) {
         }
         for (int i = 0; i < 20000; ++i) check(rng() & INT32_MAX);
         check(INT32_MAX);
+    }
+}
+
+}  // namespace
+}  // namespace vanto
+
+namespace vanto {
+namespace {
+
+TEST(FirstNonNegative, AgreesWithALinearSearchFromEveryStart) {
+    std::mt19937 random(4);
+    for (int round = 0; round < 200; ++round) {
+        std::vector<int32_t> values(1 + random() % 40);
+        // Sparse labels among background values, INT32_MIN and -1 included.
+        for (int32_t& v : values) {
+            v = random() % 6 == 0 ? static_cast<int32_t>(random() % 3) : (random() % 2 ? -1 : INT32_MIN);
+        }
+        const int64_t n = static_cast<int64_t>(values.size());
+        for (int64_t from = 0; from <= n; ++from) {
+            int64_t expected = from;
+            while (expected < n && values[expected] < 0) ++expected;
+            ASSERT_EQ(firstNonNegative(values.data(), from, n), expected) << "round " << round << ", from " << from;
+        }
     }
 }
 

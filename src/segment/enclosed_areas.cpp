@@ -19,13 +19,7 @@ void fillEnclosedAreas(int32_t* labels, uint8_t* state, int32_t* seedOf, int32_t
     // either reaches the edge or stops earlier. Such areas are marked at once, a row run at a
     // time, so that only enclosed areas are searched pixel by pixel.
     RunFill edge(width, height, queue, false, BytePlaneTests{state, kAreaUnseen, kOpenToEdge});
-    edge.seedRow(0, 0, width - 1);
-    edge.seedRow(height - 1, 0, width - 1);
-    for (int32_t y = 1; y < height - 1; ++y) {
-        edge.seed(0, y);
-        edge.seed(width - 1, y);
-    }
-    edge.spread();
+    edge.spreadFromBorder();
 
     // Areas are parted from each other, so a search meets no pixel of another area.
     const int32_t n = width * height;

@@ -155,6 +155,17 @@ public:
         return count_;
     }
 
+    // Seeds every pixel on the frame border, then spreads. Returns the pixels marked.
+    int64_t spreadFromBorder() {
+        seedRow(0, 0, w_ - 1);
+        seedRow(h_ - 1, 0, w_ - 1);
+        for (int32_t y = 1; y < h_ - 1; ++y) {
+            seed(0, y);
+            seed(w_ - 1, y);
+        }
+        return spread();
+    }
+
     // Seeds every run of row y that meets columns from .. last.
     void seedRow(int32_t y, int32_t from, int32_t last) {
         const int32_t start = y * w_;

@@ -116,18 +116,9 @@ void bridgeGaps(SegmentScratch& ws, const OffsetSteps& s) {
     if (byRows) std::fill_n(targets + ws.pixelCount, 16, uint8_t{0});  // room for the last row's reads
     for (int32_t i = 0; i < count; ++i) {
         const int32_t p = list[i];
-        const int32_t y = s.rows.row(p);
-        const int32_t x = s.rows.column(p, y);
-        const bool inside = farFromEdge(x, y, w, h, reach);
-        if (inside && byRows) {
-            forMarkedOffsets(targets, s, p, w, [&](int k) { bridge(p, k); });
-            continue;
-        }
-        for (int k = 1; k <= kNeckOffsets; ++k) {
-            if (!inside && !inFrame(x + s.dx[k], y + s.dy[k], w, h)) continue;
-            const int32_t q = seg[p + s.delta[k]];
-            if (q == kSpeck || q == kDeep) bridge(p, k);
-        }
+        forTargetsInDisc(
+            byRows ? targets : nullptr, s, p, w, h, [seg](int32_t q) { return seg[q] == kSpeck || seg[q] == kDeep; },
+            [&](int k) { bridge(p, k); });
     }
 }
 
@@ -143,13 +134,7 @@ void fillEnclosedBackground(SegmentScratch& ws) {
     const int32_t* seg = ws.segLabels;
     for (int32_t p = 0; p < n; ++p) fg[p] = seg[p] >= kBridge && seg[p] <= kDeep;
     RunFill fill(w, h, ws.scratchInts, true, BytePlaneTests{fg, 0, kReached});
-    fill.seedRow(0, 0, w - 1);
-    fill.seedRow(h - 1, 0, w - 1);
-    for (int32_t y = 1; y < h - 1; ++y) {
-        fill.seed(0, y);
-        fill.seed(w - 1, y);
-    }
-    fill.spread();
+    fill.spreadFromBorder();
     int32_t* mask = ws.maskPlane;
     for (int32_t p = 0; p < n; ++p) mask[p] = fg[p] != kReached;
 }

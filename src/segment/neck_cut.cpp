@@ -63,17 +63,8 @@ void cutNecks(SegmentScratch& ws, const OffsetSteps& s) {
     if (byRows) std::fill_n(outline + ws.pixelCount, 16, uint8_t{0});  // room for the last row's reads
     for (int32_t i = 0; i < count; ++i) {
         const int32_t p = list[i];
-        const int32_t y = s.rows.row(p);
-        const int32_t x = s.rows.column(p, y);
-        const bool inside = farFromEdge(x, y, w, h, reach);
-        if (inside && byRows) {
-            forMarkedOffsets(outline, s, p, w, [&](int k) { cut(p, k); });
-            continue;
-        }
-        for (int k = 1; k <= kNeckOffsets; ++k) {
-            if (!inside && !inFrame(x + s.dx[k], y + s.dy[k], w, h)) continue;
-            if (mask[p + s.delta[k]] == kOutline) cut(p, k);
-        }
+        forTargetsInDisc(
+            outline, s, p, w, h, [mask](int32_t q) { return mask[q] == kOutline; }, [&](int k) { cut(p, k); });
     }
 }
 

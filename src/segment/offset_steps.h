@@ -69,6 +69,11 @@ void paintLine(int32_t* plane, const OffsetSteps& s, int32_t p, int k, Paint pai
     }
 }
 
+// True when (x, y) lies at least r pixels from every frame edge.
+inline bool farFromEdge(int32_t x, int32_t y, int32_t w, int32_t h, int32_t r) {
+    return x >= r && y >= r && x < w - r && y < h - r;
+}
+
 // Calls visit(k) for every offset k in 1..kNeckOffsets whose pixel is marked (1) in the byte
 // plane marks (0 or 1 a pixel), for a pixel p = (x, y) at least reachUpTo[kNeckOffsets] from
 // every frame edge, when discFits; the order of the calls is not the table's. Each row of the
@@ -95,9 +100,25 @@ void forMarkedOffsets(const uint8_t* marks, const OffsetSteps& s, int32_t p, int
     }
 }
 
-// True when (x, y) lies at least r pixels from every frame edge.
-inline bool farFromEdge(int32_t x, int32_t y, int32_t w, int32_t h, int32_t r) {
-    return x >= r && y >= r && x < w - r && y < h - r;
+
+// Calls visit(k) for every offset k in 1..kNeckOffsets of pixel p in a w x h frame whose pixel
+// lies in the frame and is a target, in no set order. Far from the edges, and when marks is
+// given (the targets as 1 bytes, as forMarkedOffsets needs them), the targets are read a disc
+// row at a time; elsewhere isTarget(q) tests each offset's pixel q.
+template <typename IsTarget, typename Visit>
+void forTargetsInDisc(const uint8_t* marks, const OffsetSteps& s, int32_t p, int32_t w, int32_t h, IsTarget isTarget,
+                      Visit visit) {
+    const int32_t y = s.rows.row(p);
+    const int32_t x = s.rows.column(p, y);
+    const bool inside = farFromEdge(x, y, w, h, s.reachUpTo[kNeckOffsets]);
+    if (inside && marks != nullptr) {
+        forMarkedOffsets(marks, s, p, w, visit);
+        return;
+    }
+    for (int k = 1; k <= kNeckOffsets; ++k) {
+        if (!inside && !inFrame(x + s.dx[k], y + s.dy[k], w, h)) continue;
+        if (isTarget(p + s.delta[k])) visit(k);
+    }
 }
 
 }  // namespace vanto

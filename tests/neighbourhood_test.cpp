@@ -88,17 +88,39 @@ TEST(OffsetSteps, MarkedOffsetsByRowsAreExactlyTheMarkedDiscPixels) {
             for (int32_t y = reach; y < h - reach; ++y) {
                 for (int32_t x = reach; x < w - reach; ++x) {
                     const int32_t p = y * w + x;
-                    std::vector<int> seen, expected;
+                    std::vector<int> seen, expected, seenAhead, expectedAhead;
                     forMarkedOffsets(marks.data(), s, p, w, [&](int k) { seen.push_back(k); });
+                    forMarkedOffsets(marks.data(), s, p, w, [&](int k) { seenAhead.push_back(k); }, true);
                     for (int k = 1; k <= kNeckOffsets; ++k) {
                         if (marks[p + s.delta[k]]) expected.push_back(k);
+                        if (marks[p + s.delta[k]] && s.delta[k] > 0) expectedAhead.push_back(k);
                     }
                     std::sort(seen.begin(), seen.end());
+                    std::sort(seenAhead.begin(), seenAhead.end());
                     ASSERT_EQ(seen, expected) << "width " << w << ", pixel (" << x << ", " << y << ")";
+                    ASSERT_EQ(seenAhead, expectedAhead) << "width " << w << ", pixel (" << x << ", " << y << ")";
                 }
             }
         }
     }
+}
+
+TEST(OffsetSteps, RaysReadTheSameFromEitherEnd) {
+    // Taking each pair of outline pixels once relies on it; a ray altered at one end breaks it.
+    for (int32_t w : {3, 16, 1024}) {
+        OffsetSteps s;
+        buildOffsetSteps(testing::runTables(), w, s);
+        EXPECT_TRUE(s.raysMirror) << w;
+    }
+    OffsetSteps s;
+    buildOffsetSteps(testing::runTables(), 64, s);
+    ASSERT_TRUE(raysReadBothWays(s));
+    OffsetSteps innerMoved = s;
+    innerMoved.inner[innerMoved.innerBegin[kNeckOffsets]] += 1;
+    EXPECT_FALSE(raysReadBothWays(innerMoved));
+    OffsetSteps cornerMoved = s;
+    cornerMoved.cornerA[0] -= 64;
+    EXPECT_FALSE(raysReadBothWays(cornerMoved));
 }
 
 TEST(IndexSort, SortsAndKeepsAPermutation) {

@@ -42,7 +42,9 @@ int32_t markOutline(SegmentScratch& ws, const OffsetSteps& s, int32_t* list, uin
 // Two outline pixels within the 88-offset disc whose straight line runs through foreground
 // only (inner points at least 1, no diagonal step with both corners below 1) cut the
 // foreground pixels of that line. Cuts keep counting as foreground, so the tests are the same
-// whether they see earlier cuts or not, and the pairs may be taken in any order.
+// whether they see earlier cuts or not, and the pairs may be taken in any order. Both ends are
+// outline, so when the rays read the same from either end each pair is taken once, from its
+// earlier pixel.
 void cutNecks(SegmentScratch& ws, const OffsetSteps& s) {
     const int32_t w = ws.width;
     const int32_t h = ws.height;
@@ -64,7 +66,8 @@ void cutNecks(SegmentScratch& ws, const OffsetSteps& s) {
     for (int32_t i = 0; i < count; ++i) {
         const int32_t p = list[i];
         forTargetsInDisc(
-            outline, s, p, w, h, [mask](int32_t q) { return mask[q] == kOutline; }, [&](int k) { cut(p, k); });
+            outline, s, p, w, h, [mask](int32_t q) { return mask[q] == kOutline; }, [&](int k) { cut(p, k); },
+            s.raysMirror);
     }
 }
 

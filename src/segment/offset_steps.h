@@ -37,10 +37,20 @@ struct OffsetSteps {
     static constexpr int kDiscSide = 2 * kDiscReach + 1;
     bool discFits = false;
     uint16_t discRow[kDiscSide];
+    // discRow restricted to the offsets ahead of p in index order (dy > 0, or dy = 0 and dx > 0).
+    uint16_t discRowAhead[kDiscSide];
     int8_t offsetAt[kDiscSide][kDiscSide];
+    // True when every offset -k of the disc is also in it and its ray, seen from the far end,
+    // holds the same inner points and corner pairs: then a test or painting of the ray between
+    // two pixels does not depend on which end it starts from.
+    bool raysMirror = false;
 };
 
 void buildOffsetSteps(const NeighbourhoodTables& t, int32_t width, OffsetSteps& s);
+
+// Whether the rays of s read the same from either end (what buildOffsetSteps stores in
+// raysMirror).
+bool raysReadBothWays(const OffsetSteps& s);
 
 inline bool inFrame(int32_t x, int32_t y, int32_t w, int32_t h) {
     return static_cast<uint32_t>(x) < static_cast<uint32_t>(w) && static_cast<uint32_t>(y) < static_cast<uint32_t>(h);
@@ -79,10 +89,13 @@ inline bool farFromEdge(int32_t x, int32_t y, int32_t w, int32_t h, int32_t r) {
 // every frame edge, when discFits; the order of the calls is not the table's. Each row of the
 // disc is read as two 8-byte words from its first pixel, so marks needs 16 bytes of room
 // after its last pixel.
+// With aheadOnly, only the offsets ahead of p in index order are visited.
 template <typename Visit>
-void forMarkedOffsets(const uint8_t* marks, const OffsetSteps& s, int32_t p, int32_t w, Visit visit) {
+void forMarkedOffsets(const uint8_t* marks, const OffsetSteps& s, int32_t p, int32_t w, Visit visit,
+                      bool aheadOnly = false) {
     const int reach = s.reachUpTo[kNeckOffsets];
-    for (int dy = -reach; dy <= reach; ++dy) {
+    const uint16_t* rowMask = aheadOnly ? s.discRowAhead : s.discRow;
+    for (int dy = aheadOnly ? 0 : -reach; dy <= reach; ++dy) {
         const uint8_t* at = marks + p + static_cast<int64_t>(dy) * w - reach;
         uint64_t lo, hi;
         std::memcpy(&lo, at, 8);
@@ -91,7 +104,7 @@ void forMarkedOffsets(const uint8_t* marks, const OffsetSteps& s, int32_t p, int
         constexpr uint64_t kGather = 0x0102040810204080ull;
         uint32_t bits = static_cast<uint32_t>((lo * kGather) >> 56);
         bits |= static_cast<uint32_t>((hi * kGather) >> 56) << 8;
-        bits &= s.discRow[dy + reach];
+        bits &= rowMask[dy + reach];
         while (bits) {
             const int column = __builtin_ctz(bits);
             bits &= bits - 1;
@@ -104,18 +117,20 @@ void forMarkedOffsets(const uint8_t* marks, const OffsetSteps& s, int32_t p, int
 // Calls visit(k) for every offset k in 1..kNeckOffsets of pixel p in a w x h frame whose pixel
 // lies in the frame and is a target, in no set order. Far from the edges, and when marks is
 // given (the targets as 1 bytes, as forMarkedOffsets needs them), the targets are read a disc
-// row at a time; elsewhere isTarget(q) tests each offset's pixel q.
+// row at a time; elsewhere isTarget(q) tests each offset's pixel q. With aheadOnly, only the
+// offsets ahead of p in index order count.
 template <typename IsTarget, typename Visit>
 void forTargetsInDisc(const uint8_t* marks, const OffsetSteps& s, int32_t p, int32_t w, int32_t h, IsTarget isTarget,
-                      Visit visit) {
+                      Visit visit, bool aheadOnly = false) {
     const int32_t y = s.rows.row(p);
     const int32_t x = s.rows.column(p, y);
     const bool inside = farFromEdge(x, y, w, h, s.reachUpTo[kNeckOffsets]);
     if (inside && marks != nullptr) {
-        forMarkedOffsets(marks, s, p, w, visit);
+        forMarkedOffsets(marks, s, p, w, visit, aheadOnly);
         return;
     }
     for (int k = 1; k <= kNeckOffsets; ++k) {
+        if (aheadOnly && !(s.dy[k] > 0 || (s.dy[k] == 0 && s.dx[k] > 0))) continue;
         if (!inside && !inFrame(x + s.dx[k], y + s.dy[k], w, h)) continue;
         if (isTarget(p + s.delta[k])) visit(k);
     }

@@ -49,7 +49,8 @@ struct OffsetSteps {
 void buildOffsetSteps(const NeighbourhoodTables& t, int32_t width, OffsetSteps& s);
 
 // Whether the rays of s read the same from either end (what buildOffsetSteps stores in
-// raysMirror).
+// raysMirror), judged by their deltas: a frame narrower than the disc may alias two points and
+// be refused.
 bool raysReadBothWays(const OffsetSteps& s);
 
 inline bool inFrame(int32_t x, int32_t y, int32_t w, int32_t h) {

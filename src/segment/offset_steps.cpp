@@ -93,9 +93,9 @@ void buildOffsetSteps(const NeighbourhoodTables& t, int32_t width, OffsetSteps& 
             s.discRowAhead[row] = static_cast<uint16_t>(s.discRowAhead[row] | (1u << col));
         s.offsetAt[row][col] = static_cast<int8_t>(k);
     }
-    s.raysMirror = raysReadBothWays(s);
     s.innerBegin[kNeckOffsets + 1] = static_cast<int16_t>(inner);
     s.cornerBegin[kNeckOffsets + 1] = static_cast<int16_t>(corners);
+    s.raysMirror = raysReadBothWays(s);
 }
 
 }  // namespace vanto

@@ -203,6 +203,34 @@ TEST(FramePipeline, StopsCleanlyWhereverTheMainThreadLeaves) {
     }
 }
 
+// Frame 1 is decoded once: the check keeps it and the run is handed the same pixels, even
+// when the file has gone since. A first frame that failed the check is read again.
+TEST(FrameSeries, TheCheckedFirstFrameIsKept) {
+    TempDir frames;
+    std::vector<uint8_t> pixels(16 * 8);
+    for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = static_cast<uint8_t>(i * 7);
+    ASSERT_TRUE(writeGrayPng(frameName(frames, 1).c_str(), 16, 8, pixels.data()));
+    RunConfig config;
+    config.sourcePattern = frames.path() + "/f_%d.png";
+    config.frameWidth = 16;
+    config.frameHeight = 8;
+    config.frameCount = 2;
+    FrameSeries series;
+    ASSERT_EQ(series.resolve(config), "");
+    ASSERT_EQ(series.checkFirstFrame(config), "");
+    std::filesystem::remove(frameName(frames, 1));
+    FrameReader reader;
+    std::vector<uint8_t> gray(16 * 8, 1);
+    EXPECT_EQ(series.load(reader, 1, gray.data()).status, LoadStatus::ok);
+    EXPECT_EQ(gray, pixels);
+
+    FrameSeries missing;
+    ASSERT_EQ(missing.resolve(config), "");
+    ASSERT_EQ(missing.checkFirstFrame(config), "");  // unreadable: left to the frame loop
+    ASSERT_TRUE(writeGrayPng(frameName(frames, 1).c_str(), 16, 8, pixels.data()));
+    EXPECT_EQ(missing.load(reader, 1, gray.data()).status, LoadStatus::ok);
+}
+
 TEST(FramePipeline, ThreadsFollowTheOptionTheCoresAndTheFrameCount) {
     RunConfig config;
     config.frameCount = 100;

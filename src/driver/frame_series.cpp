@@ -1,8 +1,10 @@
 #include "driver/frame_series.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <sstream>
+#include <utility>
 
 #include "driver/command_line.h"
 
@@ -87,10 +89,12 @@ std::string FrameSeries::resolve(RunConfig& config) {
     return {};
 }
 
-std::string FrameSeries::checkFirstFrame(const RunConfig& config) const {
+std::string FrameSeries::checkFirstFrame(const RunConfig& config) {
     std::vector<uint8_t> gray(static_cast<size_t>(config.frameWidth) * config.frameHeight);
     FrameReader reader;
+    firstGray_.clear();
     const LoadResult r = load(reader, 1, gray.data());
+    if (r.status == LoadStatus::ok) firstGray_ = std::move(gray);
     if (r.status == LoadStatus::ok || r.status == LoadStatus::undecodable) return {};
     const std::string head = "cannot analyse frame 1 (" + label(1) + "): ";
     const FrameFacts& f = reader.facts();
@@ -118,6 +122,10 @@ std::string FrameSeries::label(int32_t j) const {
 }
 
 LoadResult FrameSeries::load(FrameReader& reader, int32_t j, uint8_t* gray) const {
+    if (j == 1 && !firstGray_.empty()) {
+        std::copy(firstGray_.begin(), firstGray_.end(), gray);
+        return {};
+    }
     const int64_t page = stack_ ? (static_cast<int64_t>(first_) + j - 2) * channels_ + channel_ - 1 : 0;
     if (page > INT32_MAX) return {LoadStatus::undecodable, "no such page"};
     return reader.load(path(j).c_str(), static_cast<int32_t>(page), originX_, originY_, width_, height_, mapping_,

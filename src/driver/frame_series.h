@@ -21,8 +21,9 @@ public:
 
     // Loads frame 1 as the run will and returns why the run must be refused (a kind of frame
     // that cannot be analysed, a range that is missing, a window outside the image); empty when
-    // it can start. A frame 1 that cannot be read at all is left to the frame loop.
-    std::string checkFirstFrame(const RunConfig& config) const;
+    // it can start. A frame 1 that cannot be read at all is left to the frame loop; one that
+    // loads is kept, and load() hands it out instead of decoding the file again.
+    std::string checkFirstFrame(const RunConfig& config);
 
     bool isStack() const { return stack_; }
     const GrayMapping& mapping() const { return mapping_; }
@@ -58,6 +59,7 @@ private:
     bool invert_ = false;
     GrayMapping mapping_;
     std::vector<uint8_t> inverted_;
+    std::vector<uint8_t> firstGray_;  // frame 1 as checkFirstFrame loaded it; empty when it did not
     std::vector<int32_t> failed_;
 };
 

@@ -1,6 +1,7 @@
 // Per-stage timings of the whole frame pipeline on a generated series, the literal depth map
 // against the linear one, whole runs on 1 thread and on the default threads, and peak memory.
-// Usage: vanto_bench [--width W] [--height H] [--cells K] [--frames N] [--seed S] [--min-radius R] [--max-radius R]
+// Usage: vanto_bench [--width W] [--height H] [--cells K] [--frames N] [--seed S]
+//                    [--min-radius R] [--max-radius R]
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/resource.h>
@@ -227,7 +228,7 @@ int main(int argc, char** argv) {
         seg.segLabels = ws.segLabels;
         seg.cellTable = ws.cellTable;
         int32_t* slot = ws.slotOfFrame(j);
-        std::fill_n(slot, kSlotWords, -1);
+        endSlotAt(slot, 0);  // as the run starts each frame's slot
         const std::string path = (dir / ("f_" + std::to_string(j) + ".png")).string();
         clock.time("load", [&] {
             reader.load(path.c_str(), 0, 0, 0, params.width, params.height, GrayMapping{}, canvas.gray.data());

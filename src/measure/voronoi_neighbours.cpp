@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "model/plane_scan.h"
 #include "model/records.h"
 
 namespace vanto {
@@ -22,13 +23,10 @@ void countVoronoiNeighbours(Workspace& ws) {
     for (int k = 1; k < neighbours && fourSides; ++k) {
         fourSides = std::abs(ws.tables.offsetDx[k]) + std::abs(ws.tables.offsetDy[k]) == 1;
     }
-    // Areas are added a run of equal cells at a time, not pixel by pixel through memory.
-    int32_t runCell = 0;
-    int32_t runLength = 0;
-    const auto addRun = [&] {
-        cellRecord(ws.cellTable, runCell)[CellWord::voronoiArea] += runLength;
-        runLength = 0;
-    };
+    // Areas are added a run of equal cells at a time.
+    RunCounter area([&ws](int64_t cell, int32_t n) {
+        cellRecord(ws.cellTable, static_cast<int32_t>(cell))[CellWord::voronoiArea] += n;
+    });
     // Pixels in raster order, as (x, y) and index together: no division per pixel.
     for (int32_t y = 0; y < h; ++y) {
         const bool innerRow = fourSides && y > 0 && y < h - 1;
@@ -37,11 +35,7 @@ void countVoronoiNeighbours(Workspace& ws) {
             const int32_t a = map[p];
             // Only indices of the frame's records are counted or paired.
             if (a < 0 || a >= n) continue;
-            if (a != runCell) {
-                addRun();
-                runCell = a;
-            }
-            ++runLength;
+            area.count(a);
             if (innerRow && x > 0 && x < w - 1 && map[p - 1] == a && map[p + 1] == a && map[p - w] == a &&
                 map[p + w] == a) {
                 continue;
@@ -59,7 +53,7 @@ void countVoronoiNeighbours(Workspace& ws) {
             }
         }
     }
-    addRun();
+    area.finish();
 }
 
 }  // namespace vanto

@@ -21,7 +21,8 @@ void* reserveBytes(std::size_t bytes, Pages pages) {
     if (pages == Pages::small) {
         if (::posix_memalign(&block, kSmallPage, bytes) != 0) return nullptr;
 #ifdef MADV_NOHUGEPAGE
-        ::madvise(block, bytes & ~(kSmallPage - 1), MADV_NOHUGEPAGE);  // also where huge pages are the default
+        // Also where huge pages are the default.
+        ::madvise(block, bytes & ~(kSmallPage - 1), MADV_NOHUGEPAGE);
 #endif
         return block;
     }

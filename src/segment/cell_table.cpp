@@ -25,7 +25,7 @@ int32_t buildCellTable(SegmentScratch& ws, int32_t smallCellArea) {
         RunFill fill(
             w, h, ws.scratchInts, false, [=](int32_t q) { return seg[q] == region; }, [=](int32_t q) { seg[q] = mark; },
             [=](int32_t q) { return seg[q] == mark; });
-        fill.seed(p % w, p / w);
+        fill.seedPixel(p);
         const int32_t size = static_cast<int32_t>(fill.spread());
         const int32_t minX = fill.minX(), maxX = fill.maxX(), minY = fill.minY(), maxY = fill.maxY();
 

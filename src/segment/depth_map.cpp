@@ -111,11 +111,11 @@ void takeRow(const uint8_t* g, uint8_t* s, uint8_t* t, int32_t r, int32_t from, 
     }
 }
 
-// Raster passes over both planes, forward and backward by turns, which settle most pixels. Each
-// row takes the row before it, then runs along itself both ways, after which no pixel of the
-// row can better a neighbour in the row. The last, backward, pass then queues every pixel that may
-// still lower (raise) the pixel below it, already passed; the pixel above takes its level
-// when its own row comes. Returns the two queue lengths.
+// Raster passes over both planes, forward and backward by turns, which settle most pixels.
+// Each row takes the row before it, then runs along itself both ways, after which no pixel of
+// the row can better a neighbour in the row. The last, backward, pass then queues every pixel
+// that may still lower (raise) the pixel below it, already passed; the pixel above takes its
+// level when its own row comes. Returns the two queue lengths.
 std::pair<int32_t, int32_t> rasterPasses(const LevelPlanes& lp) {
     const int32_t w = lp.w, h = lp.h;
     const uint8_t* g = lp.gray;
@@ -127,31 +127,26 @@ std::pair<int32_t, int32_t> rasterPasses(const LevelPlanes& lp) {
         std::fill(s + y * w + 1, s + y * w + w - 1, uint8_t{255});
         std::fill(t + y * w + 1, t + y * w + w - 1, uint8_t{0});
     }
-    const auto forward = [&] {
-        for (int32_t y = 1; y < h - 1; ++y) {
-            const int32_t r = y * w;
-            takeRow(g, s, t, r, r - w, w);
-            runAlongRow<true>(g, s, t, r, w);
-            runAlongRow<false>(g, s, t, r, w);
-        }
+    const auto forwardRow = [&](int32_t r) {
+        takeRow(g, s, t, r, r - w, w);
+        runAlongRow<true>(g, s, t, r, w);
+        runAlongRow<false>(g, s, t, r, w);
     };
-    forward();
-    // A backward and a second forward pass settle most of what the first leaves, more cheaply
-    // than the queue would.
-    for (int32_t y = h - 2; y >= 1; --y) {
-        const int32_t r = y * w;
+    const auto backwardRow = [&](int32_t r) {
         takeRow(g, s, t, r, r + w, w);
         runAlongRow<false>(g, s, t, r, w);
         runAlongRow<true>(g, s, t, r, w);
-    }
-    forward();
+    };
+    // A backward and a second forward pass settle most of what the first leaves, more cheaply
+    // than the queue would.
+    for (int32_t y = 1; y < h - 1; ++y) forwardRow(y * w);
+    for (int32_t y = h - 2; y >= 1; --y) backwardRow(y * w);
+    for (int32_t y = 1; y < h - 1; ++y) forwardRow(y * w);
     int32_t spillTail = 0, peakTail = 0;
     std::memset(lp.queued, 0, static_cast<size_t>(w) * h);
     for (int32_t y = h - 2; y >= 1; --y) {
         const int32_t r = y * w;
-        takeRow(g, s, t, r, r + w, w);
-        runAlongRow<false>(g, s, t, r, w);
-        runAlongRow<true>(g, s, t, r, w);
+        backwardRow(r);
         for (int32_t p = r + 1; p < r + w - 1; ++p) {
             const int32_t q = p + w;
             // Bitwise, not short-circuit: the outcome follows the noise, so branches mispredict.

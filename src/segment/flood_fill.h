@@ -140,6 +140,12 @@ public:
         return right;
     }
 
+    // seed() for the pixel of index p.
+    int32_t seedPixel(int32_t p) {
+        const int32_t y = rows_.row(p);
+        return seed(rows_.column(p, y), y);
+    }
+
     // Takes every run reachable from the queued ones. Returns the pixels marked since the fill began.
     int64_t spread() {
         for (; head_ < tail_; ++head_) {

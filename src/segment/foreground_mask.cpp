@@ -30,12 +30,12 @@ void setSpecksApart(SegmentScratch& ws) {
         RunFill area(
             w, h, ws.scratchInts, false, [=](int32_t q) { return cls[q] == kDeep; },
             [=](int32_t q) { cls[q] = kDeepSeen; }, [=](int32_t q) { return cls[q] == kDeepSeen; });
-        area.seed(p % w, p / w);
+        area.seedPixel(p);
         if (area.spread() >= kSpeckLimit) continue;
         RunFill speck(
             w, h, ws.scratchInts, false, [=](int32_t q) { return cls[q] == kDeepSeen; },
             [=](int32_t q) { cls[q] = kSpeck; }, [=](int32_t q) { return cls[q] == kSpeck; });
-        speck.seed(p % w, p / w);
+        speck.seedPixel(p);
         speck.spread();
     }
 }

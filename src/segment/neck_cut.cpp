@@ -79,7 +79,7 @@ int32_t fillRegion(SegmentScratch& ws, int32_t p, int32_t label, Open open) {
     RunFill fill(
         ws.width, ws.height, ws.scratchInts, false, open, [labels, label](int32_t q) { labels[q] = label; },
         [labels, label](int32_t q) { return labels[q] == label; });
-    fill.seed(p % ws.width, p / ws.width);
+    fill.seedPixel(p);
     return static_cast<int32_t>(fill.spread());
 }
 

@@ -17,7 +17,9 @@ bool sameRay(const OffsetSteps& s, int k, int j, int32_t base) {
     }
     for (int32_t a = s.innerBegin[k]; a < s.innerBegin[k + 1]; ++a) {
         bool found = false;
-        for (int32_t b = s.innerBegin[j]; b < s.innerBegin[j + 1] && !found; ++b) found = s.inner[a] == base + s.inner[b];
+        for (int32_t b = s.innerBegin[j]; b < s.innerBegin[j + 1] && !found; ++b) {
+            found = s.inner[a] == base + s.inner[b];
+        }
         if (!found) return false;
     }
     for (int32_t a = s.cornerBegin[k]; a < s.cornerBegin[k + 1]; ++a) {
@@ -89,8 +91,7 @@ void buildOffsetSteps(const NeighbourhoodTables& t, int32_t width, OffsetSteps& 
     for (int k = 1; k <= kNeckOffsets && s.discFits; ++k) {
         const int col = s.dx[k] + reach, row = s.dy[k] + reach;
         s.discRow[row] = static_cast<uint16_t>(s.discRow[row] | (1u << col));
-        if (s.dy[k] > 0 || (s.dy[k] == 0 && s.dx[k] > 0))
-            s.discRowAhead[row] = static_cast<uint16_t>(s.discRowAhead[row] | (1u << col));
+        if (isAhead(s.dx[k], s.dy[k])) s.discRowAhead[row] = static_cast<uint16_t>(s.discRowAhead[row] | (1u << col));
         s.offsetAt[row][col] = static_cast<int8_t>(k);
     }
     s.innerBegin[kNeckOffsets + 1] = static_cast<int16_t>(inner);

@@ -37,7 +37,7 @@ struct OffsetSteps {
     static constexpr int kDiscSide = 2 * kDiscReach + 1;
     bool discFits = false;
     uint16_t discRow[kDiscSide];
-    // discRow restricted to the offsets ahead of p in index order (dy > 0, or dy = 0 and dx > 0).
+    // discRow restricted to the offsets ahead of p in index order (isAhead).
     uint16_t discRowAhead[kDiscSide];
     int8_t offsetAt[kDiscSide][kDiscSide];
     // True when every offset -k of the disc is also in it and its ray, seen from the far end,
@@ -52,6 +52,9 @@ void buildOffsetSteps(const NeighbourhoodTables& t, int32_t width, OffsetSteps& 
 // raysMirror), judged by their deltas: a frame narrower than the disc may alias two points and
 // be refused.
 bool raysReadBothWays(const OffsetSteps& s);
+
+// Whether offset (dx, dy) leads to a later pixel in index order (the frame wider than |dx|).
+inline bool isAhead(int32_t dx, int32_t dy) { return dy > 0 || (dy == 0 && dx > 0); }
 
 inline bool inFrame(int32_t x, int32_t y, int32_t w, int32_t h) {
     return static_cast<uint32_t>(x) < static_cast<uint32_t>(w) && static_cast<uint32_t>(y) < static_cast<uint32_t>(h);
@@ -114,7 +117,6 @@ void forMarkedOffsets(const uint8_t* marks, const OffsetSteps& s, int32_t p, int
     }
 }
 
-
 // Calls visit(k) for every offset k in 1..kNeckOffsets of pixel p in a w x h frame whose pixel
 // lies in the frame and is a target, in no set order. Far from the edges, and when marks is
 // given (the targets as 1 bytes, as forMarkedOffsets needs them), the targets are read a disc
@@ -131,7 +133,7 @@ void forTargetsInDisc(const uint8_t* marks, const OffsetSteps& s, int32_t p, int
         return;
     }
     for (int k = 1; k <= kNeckOffsets; ++k) {
-        if (aheadOnly && !(s.dy[k] > 0 || (s.dy[k] == 0 && s.dx[k] > 0))) continue;
+        if (aheadOnly && !isAhead(s.dx[k], s.dy[k])) continue;
         if (!inside && !inFrame(x + s.dx[k], y + s.dy[k], w, h)) continue;
         if (isTarget(p + s.delta[k])) visit(k);
     }

@@ -148,7 +148,7 @@ int32_t labelFinalCells(Workspace& ws, int32_t smallCellArea) {
         RunFill piece(
             width, height, queue, false, [=](int32_t q) { return frameLabels[q] == -1 && labels[q] == label; },
             [=](int32_t q) { frameLabels[q] = index; }, inPiece);
-        piece.seed(static_cast<int32_t>(s % width), static_cast<int32_t>(s / width));
+        piece.seedPixel(static_cast<int32_t>(s));
         const int64_t size = piece.spread();
         const int32_t runs = piece.runs();
         // run(y, left, right) for every row run of the piece.

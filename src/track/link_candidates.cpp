@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "model/plane_scan.h"
 #include "track/track_scratch.h"
 
 namespace vanto {
@@ -39,36 +40,17 @@ int32_t listLinkCandidates(Workspace& ws, int32_t* slot) {
     int32_t* overlap = ws.pairMatrix;
     std::fill_n(overlap, pairs, 0);
 
-    // Neighbouring pixels mostly add to the same pair: the counts are added a run of equal
-    // pairs at a time, not pixel by pixel through memory.
+    // Neighbouring pixels mostly add to the same pair: one run of equal pairs per result.
     const int32_t* a = ws.maskPlane;
     const int32_t* b = ws.workPlane;
-    int64_t pairA = 0, pairB = 0;
-    int32_t runA = 0, runB = 0;
+    const auto addTo = [overlap](int64_t m, int32_t n) { overlap[m] += n; };
+    RunCounter fromA(addTo), fromB(addTo);
     for (int64_t p = 0; p < ws.pixelCount; ++p) {
-        if (a[p] >= 0) {
-            const int64_t m = static_cast<int64_t>(ws.prevFrameLabels[p]) * curCount + a[p];
-            if (m != pairA) {
-                overlap[pairA] += runA;
-                pairA = m;
-                runA = 0;
-            }
-            ++runA;
-        }
-        if (b[p] >= 0) {
-            const int64_t m = static_cast<int64_t>(b[p]) * curCount + ws.segLabels[p];
-            if (m != pairB) {
-                overlap[pairB] += runB;
-                pairB = m;
-                runB = 0;
-            }
-            ++runB;
-        }
+        if (a[p] >= 0) fromA.count(static_cast<int64_t>(ws.prevFrameLabels[p]) * curCount + a[p]);
+        if (b[p] >= 0) fromB.count(static_cast<int64_t>(b[p]) * curCount + ws.segLabels[p]);
     }
-    if (pairs > 0) {
-        overlap[pairA] += runA;
-        overlap[pairB] += runB;
-    }
+    fromA.finish();
+    fromB.finish();
 
     // The link list: matrix indices of the non-zero entries, ascending. Only the first
     // kLinkLimit are kept; more end the run anyway.

@@ -7,11 +7,14 @@
 #include <utility>
 #include <vector>
 
+#include "plain_search.h"
+
 namespace vanto {
 namespace {
 
-// Every pixel set reachable from a seed, their count and box, against a plain search, for 4- and 8-connectivity
-// on random pictures of several densities and sizes (single rows and columns included).
+// Every pixel set reachable from a seed, their count and box, against a plain search, for 4-
+// and 8-connectivity on random pictures of several densities and sizes (single rows and
+// columns included).
 // Pixels marked elsewhere beforehand (value 2) are neither open nor taken.
 TEST(RunFill, MarksExactlyTheConnectedOpenPixels) {
     std::mt19937 random(11);
@@ -27,22 +30,12 @@ TEST(RunFill, MarksExactlyTheConnectedOpenPixels) {
             if (plane[seed] != 0) continue;
 
             std::vector<int32_t> expected = plane;
-            std::vector<int32_t> stack = {seed};
             expected[seed] = 3;
-            while (!stack.empty()) {
-                const int32_t p = stack.back();
-                stack.pop_back();
-                for (int32_t dy = -1; dy <= 1; ++dy) {
-                    for (int32_t dx = -1; dx <= 1; ++dx) {
-                        const int32_t x = p % w + dx, y = p / w + dy;
-                        if ((!diagonal && dx != 0 && dy != 0) || x < 0 || y < 0 || x >= w || y >= h) continue;
-                        if (expected[y * w + x] == 0) {
-                            expected[y * w + x] = 3;
-                            stack.push_back(y * w + x);
-                        }
-                    }
-                }
-            }
+            testing::plainSearch(w, h, diagonal, {seed}, [&](int32_t q) {
+                if (expected[q] != 0) return false;
+                expected[q] = 3;
+                return true;
+            });
 
             // The same fill over a byte plane, whose rows are scanned a word at a time.
             std::vector<uint8_t> bytes(plane.begin(), plane.end());

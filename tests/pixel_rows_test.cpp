@@ -58,3 +58,24 @@ TEST(FirstNonNegative, AgreesWithALinearSearchFromEveryStart) {
 
 }  // namespace
 }  // namespace vanto
+
+namespace vanto {
+namespace {
+
+TEST(RunCounter, AddsEveryKeysCountWhateverItsRuns) {
+    std::mt19937 random(6);
+    std::vector<int64_t> keys;
+    for (int i = 0; i < 500; ++i) keys.push_back(random() % 3 == 0 ? static_cast<int64_t>(random() % 7) : 0);
+    std::vector<int32_t> counted(7, 0), expected(7, 0);
+    RunCounter counter([&](int64_t key, int32_t n) { counted[key] += n; });
+    for (int64_t key : keys) {
+        counter.count(key);
+        ++expected[key];
+    }
+    counter.finish();
+    counter.finish();  // a second finish adds nothing
+    EXPECT_EQ(counted, expected);
+}
+
+}  // namespace
+}  // namespace vanto

@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "plain_search.h"
 #include "segment/foreground_mask.h"
 #include "workspace_fixture.h"
 
@@ -157,21 +158,12 @@ TEST(ForegroundMask, BackgroundIsExactlyWhatReachesTheEdge) {
                     stack.push_back(p);
                 }
             }
-            while (!stack.empty()) {
-                const int32_t p = stack.back();
-                stack.pop_back();
-                for (int32_t dy = -1; dy <= 1; ++dy) {
-                    for (int32_t dx = -1; dx <= 1; ++dx) {
-                        const int32_t x = p % w + dx, y = p / w + dy;
-                        if (x < 0 || y < 0 || x >= w || y >= h) continue;
-                        const int32_t q = y * w + x, cls = ws->segLabels[q];
-                        if (!reach[q] && (cls == 1 || cls == 10)) {
-                            reach[q] = 1;
-                            stack.push_back(q);
-                        }
-                    }
-                }
-            }
+            testing::plainSearch(w, h, true, stack, [&](int32_t q) {
+                const int32_t cls = ws->segLabels[q];
+                if (reach[q] || (cls != 1 && cls != 10)) return false;
+                reach[q] = 1;
+                return true;
+            });
             for (int32_t p = 0; p < w * h; ++p) {
                 ASSERT_EQ(ws->maskPlane[p], reach[p] ? 0 : 1) << w << " x " << h << ", round " << round << ", pixel " << p;
             }

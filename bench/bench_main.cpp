@@ -231,7 +231,7 @@ int main(int argc, char** argv) {
         endSlotAt(slot, 0);  // as the run starts each frame's slot
         const std::string path = (dir / ("f_" + std::to_string(j) + ".png")).string();
         clock.time("load", [&] {
-            reader.load(path.c_str(), 0, 0, 0, params.width, params.height, GrayMapping{}, canvas.gray.data());
+            (void)reader.load(path.c_str(), 0, 0, 0, params.width, params.height, GrayMapping{}, canvas.gray.data());
         });
         clock.time("depth map", [&] { computeDepthMap(seg, canvas.gray.data()); });
         {

@@ -20,11 +20,11 @@
 
 namespace {
 
-using vanto::LoadResult;
-using vanto::LoadStatus;
+using vanto::Status;
+using vanto::StatusCode;
 
-[[noreturn]] void fail(const char* what, const LoadResult& r) {
-    std::fprintf(stderr, "frame loader fuzz: %s (status %d, \"%s\")\n", what, static_cast<int>(r.status),
+[[noreturn]] void fail(const char* what, const Status& r) {
+    std::fprintf(stderr, "frame loader fuzz: %s (status %d, \"%s\")\n", what, static_cast<int>(r.code),
                  r.detail.c_str());
     std::abort();
 }
@@ -107,13 +107,13 @@ bool marked(const std::vector<uint8_t>& gray) {
 }
 
 // One reader for every input, as a run keeps one from frame to frame.
-LoadResult checkedLoad(vanto::FrameReader& reader, const char* path, const vanto::fuzz::FrameInput& in, int32_t x,
+Status checkedLoad(vanto::FrameReader& reader, const char* path, const vanto::fuzz::FrameInput& in, int32_t x,
                        int32_t y, int32_t w, int32_t h, const vanto::GrayMapping& mapping, const Declared* d,
                        std::vector<uint8_t>& gray) {
     gray.assign(static_cast<size_t>(w) * h, 0);
     mark(gray);
-    const LoadResult r = reader.load(path, in.page, x, y, w, h, mapping, gray.data());
-    if (r.status != LoadStatus::ok) {
+    const Status r = reader.load(path, in.page, x, y, w, h, mapping, gray.data());
+    if (r.code != StatusCode::ok) {
         if (r.detail.empty()) fail("a failed load gives no reason", r);
         if (!marked(gray)) fail("a failed load changed the gray plane", r);
         return r;
@@ -145,18 +145,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     Declared d;
     const bool known = declared(file.path, in.file, in.fileSize, in.page, d);
-    const LoadResult r = checkedLoad(reader, file.path.c_str(), in, in.originX, in.originY, in.width, in.height,
+    const Status r = checkedLoad(reader, file.path.c_str(), in, in.originX, in.originY, in.width, in.height,
                                      mapping, known ? &d : nullptr, outer);
-    if (r.status != LoadStatus::ok || in.width == 0 || in.height == 0) return 0;
+    if (r.code != StatusCode::ok || in.width == 0 || in.height == 0) return 0;
 
     // A window inside the loaded one, sharing its bottom-right corner.
     const int32_t dx = in.innerDx % in.width;
     const int32_t dy = in.innerDy % in.height;
     const int32_t iw = in.width - dx;
     const int32_t ih = in.height - dy;
-    const LoadResult ri =
+    const Status ri =
         checkedLoad(reader, file.path.c_str(), in, in.originX + dx, in.originY + dy, iw, ih, mapping, &d, inner);
-    if (ri.status != LoadStatus::ok) fail("a window inside a loaded window failed", ri);
+    if (ri.code != StatusCode::ok) fail("a window inside a loaded window failed", ri);
     for (int32_t y = 0; y < ih; ++y) {
         for (int32_t x = 0; x < iw; ++x) {
             if (inner[static_cast<size_t>(y) * iw + x] != outer[static_cast<size_t>(y + dy) * in.width + x + dx]) {

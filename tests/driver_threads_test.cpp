@@ -194,7 +194,7 @@ TEST(FramePipeline, StopsCleanlyWhereverTheMainThreadLeaves) {
             for (int32_t j = 1; j <= taken; ++j) {
                 FrameInFlight& frame = pipeline.next(j, lastGray.data());
                 EXPECT_EQ(frame.frame, j);
-                EXPECT_EQ(frame.load.status == LoadStatus::ok, j % 2 == 1);
+                EXPECT_EQ(frame.load.code == StatusCode::ok, j % 2 == 1);
                 EXPECT_GT(frame.curCount, 0) << "frame " << j;  // unread frames repeat the cells before
                 pipeline.release(frame);
             }
@@ -221,14 +221,14 @@ TEST(FrameSeries, TheCheckedFirstFrameIsKept) {
     std::filesystem::remove(frameName(frames, 1));
     FrameReader reader;
     std::vector<uint8_t> gray(16 * 8, 1);
-    EXPECT_EQ(series.load(reader, 1, gray.data()).status, LoadStatus::ok);
+    EXPECT_EQ(series.load(reader, 1, gray.data()).code, StatusCode::ok);
     EXPECT_EQ(gray, pixels);
 
     FrameSeries missing;
     ASSERT_EQ(missing.resolve(config), "");
     ASSERT_EQ(missing.checkFirstFrame(config), "");  // unreadable: left to the frame loop
     ASSERT_TRUE(writeGrayPng(frameName(frames, 1).c_str(), 16, 8, pixels.data()));
-    EXPECT_EQ(missing.load(reader, 1, gray.data()).status, LoadStatus::ok);
+    EXPECT_EQ(missing.load(reader, 1, gray.data()).code, StatusCode::ok);
 }
 
 TEST(FramePipeline, ThreadsFollowTheOptionTheCoresAndTheFrameCount) {

@@ -14,6 +14,7 @@
 
 #include "../fuzz/frame_input.h"
 #include "image/frame_loader.h"
+#include "load_frame.h"
 #include "run_fixture.h"
 
 namespace vanto {
@@ -75,9 +76,9 @@ void expectBombRefused(const std::string& name) {
         Canvas canvas;
         canvas.createCanvas(in.width, in.height);
         std::fill(canvas.gray.begin(), canvas.gray.end(), 0xAB);
-        const LoadResult r = loadFrame(canvas, path.c_str(), in.originX, in.originY);
+        const Status r = loadFrame(canvas, path.c_str(), in.originX, in.originY);
         const bool untouched = std::all_of(canvas.gray.begin(), canvas.gray.end(), [](uint8_t v) { return v == 0xAB; });
-        return r.status != LoadStatus::ok && !r.detail.empty() && untouched ? 0 : 1;
+        return r.code != StatusCode::ok && !r.detail.empty() && untouched ? 0 : 1;
     });
     EXPECT_EQ(status, 0) << name << ": 1 = loaded or no reason, 2 = out of memory, above 128 = killed (time)";
 }

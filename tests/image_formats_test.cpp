@@ -22,13 +22,13 @@ namespace {
 using testing::TempDir;
 using testing::TiffPage;
 
-std::vector<uint8_t> load(const std::string& path, int32_t w, int32_t h, const GrayMapping& m, LoadResult* out = nullptr,
+std::vector<uint8_t> load(const std::string& path, int32_t w, int32_t h, const GrayMapping& m, Status* out = nullptr,
                           int32_t x = 0, int32_t y = 0) {
     std::vector<uint8_t> gray(static_cast<size_t>(w) * h, 0xAB);
     FrameReader reader;
-    const LoadResult r = reader.load(path.c_str(), 0, x, y, w, h, m, gray.data());
+    const Status r = reader.load(path.c_str(), 0, x, y, w, h, m, gray.data());
     if (out) *out = r;
-    EXPECT_TRUE(out || r.status == LoadStatus::ok) << path << ": " << r.detail;
+    EXPECT_TRUE(out || r.code == StatusCode::ok) << path << ": " << r.detail;
     return gray;
 }
 
@@ -91,8 +91,8 @@ TEST(FrameReaderFormats, SixteenBitLayoutsAndFloatDecodeLikeAPlainFile) {
     // Without a range, 16-bit samples are refused and the reader says what frame 1 holds.
     FrameReader reader;
     std::vector<uint8_t> gray(4, 7);
-    const LoadResult r = reader.load(dir.file("plain.tif").c_str(), 0, 0, 0, 2, 2, GrayMapping{}, gray.data());
-    EXPECT_EQ(r.status, LoadStatus::unsupportedFormat);
+    const Status r = reader.load(dir.file("plain.tif").c_str(), 0, 0, 0, 2, 2, GrayMapping{}, gray.data());
+    EXPECT_EQ(r.code, StatusCode::unsupportedFormat);
     EXPECT_NE(r.detail.find("-range"), std::string::npos) << r.detail;
     EXPECT_EQ(gray, std::vector<uint8_t>(4, 7));
     SampleStats stats;
@@ -138,14 +138,14 @@ TEST(FrameReaderLimits, BombFramesFailWithAReasonWithinBoundedMemory) {
         int failures = 0;
         for (const char* name : {"strip.tif", "tile.tif", "interlaced.png", "line.tif"}) {
             const int32_t h = std::string(name) == "line.tif" ? 1 : 48;
-            const LoadResult r = reader.load(dir.file(name).c_str(), 0, 0, 0, 64, h, GrayMapping{}, gray.data());
-            if (r.status != LoadStatus::undecodable || r.detail.find("decoding cap") == std::string::npos) {
+            const Status r = reader.load(dir.file(name).c_str(), 0, 0, 0, 64, h, GrayMapping{}, gray.data());
+            if (r.code != StatusCode::undecodable || r.detail.find("decoding cap") == std::string::npos) {
                 std::fprintf(stderr, "%s: %s\n", name, r.detail.c_str());
                 ++failures;
             }
         }
-        const LoadResult r = reader.load(dir.file("good.tif").c_str(), 0, 0, 0, 64, 48, GrayMapping{}, gray.data());
-        _exit(failures == 0 && r.status == LoadStatus::ok && gray[0] == 9 ? 0 : 1);
+        const Status r = reader.load(dir.file("good.tif").c_str(), 0, 0, 0, 64, 48, GrayMapping{}, gray.data());
+        _exit(failures == 0 && r.code == StatusCode::ok && gray[0] == 9 ? 0 : 1);
     }
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);
@@ -176,7 +176,7 @@ TEST(FrameReaderFormats, ReadersOnSeveralThreadsGiveTheSerialResults) {
         FrameReader reader;
         std::vector<uint8_t> gray(32 * 24);
         for (const auto& path : paths) {
-            const LoadResult r = reader.load(path.c_str(), 0, 0, 0, 32, 24, m, gray.data());
+            const Status r = reader.load(path.c_str(), 0, 0, 0, 32, 24, m, gray.data());
             results.push_back(r.detail + std::string(gray.begin(), gray.end()));
         }
     };
@@ -199,9 +199,9 @@ TEST(FrameReaderLimits, PathsThatAreNotRegularFilesAreRefusedWithoutBlocking) {
     const std::vector<std::pair<std::string, std::string>> cases = {
         {dir.file("fifo"), "FIFO"}, {dir.path(), "directory"}, {"/dev/zero", "device"}, {dir.file("none"), "no such file"}};
     for (const auto& [path, words] : cases) {
-        LoadResult r;
+        Status r;
         load(path, 4, 4, GrayMapping{}, &r);
-        EXPECT_EQ(r.status, LoadStatus::undecodable) << path;
+        EXPECT_EQ(r.code, StatusCode::undecodable) << path;
         EXPECT_NE(r.detail.find(words), std::string::npos) << path << ": " << r.detail;
     }
 }

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "image/frame_loader.h"
+#include "load_frame.h"
 
 namespace vanto {
 namespace {
@@ -194,8 +195,8 @@ TEST_F(FrameLoader, GrayPngIsCopiedByteForByteTopRowFirst) {
                                         23, 24, 25, 30, 31, 32, 33, 34, 35, 40, 41, 42, 43, 44, 255};
     writePng(dir / "g.png", {6, 5}, bytes);
     Canvas c = canvasOf(6, 5);
-    const LoadResult r = loadFrame(c, file("g.png").c_str(), 0, 0);
-    ASSERT_EQ(r.status, LoadStatus::ok) << r.detail;
+    const Status r = loadFrame(c, file("g.png").c_str(), 0, 0);
+    ASSERT_EQ(r.code, StatusCode::ok) << r.detail;
     EXPECT_EQ(c.gray, bytes);
 }
 
@@ -213,8 +214,8 @@ TEST_F(FrameLoader, GrayTiffIsCopiedByteForByteTopRowFirst) {
         const std::string path = file(name);
         writeTiff(path, format, bytes);
         Canvas c = canvasOf(6, 5);
-        const LoadResult r = loadFrame(c, path.c_str(), 0, 0);
-        ASSERT_EQ(r.status, LoadStatus::ok) << path << ": " << r.detail;
+        const Status r = loadFrame(c, path.c_str(), 0, 0);
+        ASSERT_EQ(r.code, StatusCode::ok) << path << ": " << r.detail;
         EXPECT_EQ(c.gray, bytes) << path;
     }
 }
@@ -234,8 +235,8 @@ TEST_F(FrameLoader, WindowAtOffsetStartsAtItsOrigin) {
     for (const char* name : {"plain.png", "interlaced.png", "strips.tif", "tiles.tif"}) {
         SCOPED_TRACE(name);
         Canvas c = canvasOf(12, 10);
-        const LoadResult r = loadFrame(c, file(name).c_str(), 10, 20);
-        ASSERT_EQ(r.status, LoadStatus::ok) << r.detail;
+        const Status r = loadFrame(c, file(name).c_str(), 10, 20);
+        ASSERT_EQ(r.code, StatusCode::ok) << r.detail;
         EXPECT_EQ(c.gray.front(), pattern(10, 20));
         EXPECT_EQ(c.gray.back(), pattern(21, 29));
         expectPatternWindow(c, 10, 20);
@@ -245,7 +246,7 @@ TEST_F(FrameLoader, WindowAtOffsetStartsAtItsOrigin) {
 TEST_F(FrameLoader, WindowTouchingTheImageEdgesIsInside) {
     writePng(dir / "p.png", {40, 50}, patternBytes(40, 50));
     Canvas c = canvasOf(12, 10);
-    ASSERT_EQ(loadFrame(c, file("p.png").c_str(), 28, 40).status, LoadStatus::ok);
+    ASSERT_EQ(loadFrame(c, file("p.png").c_str(), 28, 40).code, StatusCode::ok);
     EXPECT_EQ(c.gray.back(), pattern(39, 49));
     expectPatternWindow(c, 28, 40);
 }
@@ -263,8 +264,8 @@ TEST_F(FrameLoader, PaletteImagesDeliverIndicesNotColours) {
     writeTiff(dir / "pal.tif", tiffSpec, indices);
     for (const char* name : {"pal.png", "pal.tif"}) {
         Canvas c = canvasOf(6, 2);
-        const LoadResult r = loadFrame(c, file(name).c_str(), 0, 0);
-        ASSERT_EQ(r.status, LoadStatus::ok) << name << ": " << r.detail;
+        const Status r = loadFrame(c, file(name).c_str(), 0, 0);
+        ASSERT_EQ(r.code, StatusCode::ok) << name << ": " << r.detail;
         EXPECT_EQ(c.gray, indices) << name;
     }
 }
@@ -293,8 +294,8 @@ TEST_F(FrameLoader, ColourBecomesRoundedLuma) {
     writeTiff(dir / "planar.tif", planarTiff, separate);
     for (const char* name : {"rgb.png", "rgba.png", "rgb.tif", "rgba.tif", "planar.tif"}) {
         Canvas c = canvasOf(4, 2);
-        const LoadResult r = loadFrame(c, file(name).c_str(), 0, 0);
-        ASSERT_EQ(r.status, LoadStatus::ok) << name << ": " << r.detail;
+        const Status r = loadFrame(c, file(name).c_str(), 0, 0);
+        ASSERT_EQ(r.code, StatusCode::ok) << name << ": " << r.detail;
         EXPECT_EQ(c.gray, luma) << name;
     }
 }
@@ -302,7 +303,7 @@ TEST_F(FrameLoader, ColourBecomesRoundedLuma) {
 TEST_F(FrameLoader, GrayWithAlphaDeliversTheGraySample) {
     writePng(dir / "ga.png", {3, 1, 8, PNG_COLOR_TYPE_GRAY_ALPHA}, {7, 255, 99, 0, 200, 128});
     Canvas c = canvasOf(3, 1);
-    ASSERT_EQ(loadFrame(c, file("ga.png").c_str(), 0, 0).status, LoadStatus::ok);
+    ASSERT_EQ(loadFrame(c, file("ga.png").c_str(), 0, 0).code, StatusCode::ok);
     EXPECT_EQ(c.gray, (std::vector<uint8_t>{7, 99, 200}));
 }
 
@@ -322,8 +323,8 @@ TEST_F(FrameLoader, OtherSampleFormatsAreUnsupportedAndNamed) {
         {"g16.tif", "16-bit gray"}, {"f32.tif", "floating-point"}, {"cmyk.tif", "CMYK"}};
     for (const auto& [name, words] : cases) {
         Canvas c = canvasOf(2, 1);
-        const LoadResult r = loadFrame(c, file(name).c_str(), 0, 0);
-        EXPECT_EQ(r.status, LoadStatus::unsupportedFormat) << name;
+        const Status r = loadFrame(c, file(name).c_str(), 0, 0);
+        EXPECT_EQ(r.code, StatusCode::unsupportedFormat) << name;
         EXPECT_NE(r.detail.find(words), std::string::npos) << name << ": " << r.detail;
         EXPECT_TRUE(untouched(c)) << name;
     }
@@ -348,10 +349,10 @@ TEST_F(FrameLoader, MissingOrBrokenFilesAreUndecodable) {
         Canvas c = canvasOf(12, 10);
         ::testing::internal::CaptureStderr();
         ::testing::internal::CaptureStdout();
-        const LoadResult r = loadFrame(c, file(name).c_str(), 0, 0);
+        const Status r = loadFrame(c, file(name).c_str(), 0, 0);
         const std::string printedOut = ::testing::internal::GetCapturedStdout();
         const std::string printedErr = ::testing::internal::GetCapturedStderr();
-        EXPECT_EQ(r.status, LoadStatus::undecodable) << name;
+        EXPECT_EQ(r.code, StatusCode::undecodable) << name;
         EXPECT_FALSE(r.detail.empty()) << name;
         EXPECT_EQ(r.detail.find('\n'), std::string::npos) << name;
         EXPECT_TRUE(untouched(c)) << name << ": a failed load must keep the previous frame";
@@ -368,8 +369,8 @@ TEST_F(FrameLoader, WindowOutsideTheImageIsRefusedAndNothingIsRead) {
     for (const char* name : {"p.png", "p.tif"}) {
         for (const auto& o : origins) {
             Canvas c = canvasOf(12, 10);
-            const LoadResult r = loadFrame(c, file(name).c_str(), o.x, o.y);
-            EXPECT_EQ(r.status, LoadStatus::windowOutside) << name << " at " << o.x << "," << o.y;
+            const Status r = loadFrame(c, file(name).c_str(), o.x, o.y);
+            EXPECT_EQ(r.code, StatusCode::windowOutside) << name << " at " << o.x << "," << o.y;
             EXPECT_FALSE(r.detail.empty());
             EXPECT_TRUE(untouched(c));
         }
@@ -380,10 +381,10 @@ TEST_F(FrameLoader, FailureAfterAGoodFrameKeepsThatFrame) {
     writePng(dir / "good.png", {40, 50}, patternBytes(40, 50));
     writePng(dir / "deep.png", {40, 50, 16, PNG_COLOR_TYPE_GRAY}, std::vector<uint8_t>(40 * 50 * 2, 3));
     Canvas c = canvasOf(12, 10);
-    ASSERT_EQ(loadFrame(c, file("good.png").c_str(), 3, 4).status, LoadStatus::ok);
-    EXPECT_EQ(loadFrame(c, file("deep.png").c_str(), 0, 0).status, LoadStatus::unsupportedFormat);
-    EXPECT_EQ(loadFrame(c, file("none.png").c_str(), 0, 0).status, LoadStatus::undecodable);
-    EXPECT_EQ(loadFrame(c, file("good.png").c_str(), 35, 0).status, LoadStatus::windowOutside);
+    ASSERT_EQ(loadFrame(c, file("good.png").c_str(), 3, 4).code, StatusCode::ok);
+    EXPECT_EQ(loadFrame(c, file("deep.png").c_str(), 0, 0).code, StatusCode::unsupportedFormat);
+    EXPECT_EQ(loadFrame(c, file("none.png").c_str(), 0, 0).code, StatusCode::undecodable);
+    EXPECT_EQ(loadFrame(c, file("good.png").c_str(), 35, 0).code, StatusCode::windowOutside);
     expectPatternWindow(c, 3, 4);
 }
 
@@ -392,8 +393,8 @@ TEST_F(FrameLoader, FormatFollowsContentNotExtension) {
     writeTiff(dir / "tiff_named.png", {40, 50}, patternBytes(40, 50));
     for (const char* name : {"png_named.tif", "tiff_named.png"}) {
         Canvas c = canvasOf(12, 10);
-        const LoadResult r = loadFrame(c, file(name).c_str(), 1, 2);
-        ASSERT_EQ(r.status, LoadStatus::ok) << name << ": " << r.detail;
+        const Status r = loadFrame(c, file(name).c_str(), 1, 2);
+        ASSERT_EQ(r.code, StatusCode::ok) << name << ": " << r.detail;
         expectPatternWindow(c, 1, 2);
     }
 }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "image/frame_loader.h"
+#include "load_frame.h"
 #include "literal_depth_map.h"
 #include "segment/depth_map.h"
 #include "synthetic_series.h"
@@ -253,7 +254,7 @@ TEST(DepthMapAgainstLiteral, RealFrames) {
             char name[64];
             std::snprintf(name, sizeof name, pattern, frame);
             const fs::path path = data / folder / name;
-            ASSERT_EQ(loadFrame(canvas, path.c_str(), 0, 0).status, LoadStatus::ok) << path;
+            ASSERT_EQ(loadFrame(canvas, path.c_str(), 0, 0).code, StatusCode::ok) << path;
             ASSERT_TRUE(check.same(canvas.gray.data())) << path;
             ++checked;
         }

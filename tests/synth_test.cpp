@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "image/frame_loader.h"
+#include "load_frame.h"
 #include "synthetic_series.h"
 
 namespace vanto {
@@ -114,7 +115,7 @@ TEST_F(SyntheticFiles, WrittenFramesLoadBackUnchanged) {
     for (const char* name : {"f.png", "f.tif"}) {
         Canvas c;
         c.createCanvas(p.width, p.height);
-        ASSERT_EQ(loadFrame(c, (dir / name).c_str(), 0, 0).status, LoadStatus::ok) << name;
+        ASSERT_EQ(loadFrame(c, (dir / name).c_str(), 0, 0).code, StatusCode::ok) << name;
         EXPECT_EQ(c.gray, f) << name;
     }
     EXPECT_FALSE(writeGrayPng((dir / "no" / "f.png").c_str(), p.width, p.height, f.data()));
@@ -143,7 +144,7 @@ TEST_F(SyntheticFiles, ToolWritesTheSeriesAndPrintsMatchingOptions) {
     p.seed = 9;
     Canvas c;
     c.createCanvas(40, 30);
-    ASSERT_EQ(loadFrame(c, (out / "s_0002.tif").c_str(), 0, 0).status, LoadStatus::ok);
+    ASSERT_EQ(loadFrame(c, (out / "s_0002.tif").c_str(), 0, 0).code, StatusCode::ok);
     EXPECT_EQ(c.gray, frameOf(p, 2));
 }
 

@@ -76,7 +76,7 @@ void FramePipeline::work(SegmentScratch& scratch, FrameSource& source) {
         lock.unlock();
         frame.frame = number;
         source.read(number, frame);
-        const bool loaded = frame.load.status == LoadStatus::ok;
+        const bool loaded = frame.load.code == StatusCode::ok;
         if (loaded) segmentFrame(scratch, frame, config_);
         lock.lock();
         stateOf(number) = loaded ? SlotState::ready : SlotState::loadFailed;
@@ -90,7 +90,7 @@ FrameInFlight& FramePipeline::next(int32_t number, uint8_t* lastGray) {
     if (workers_.empty()) {
         frame.frame = number;
         sources_.front()->read(number, frame);
-        if (frame.load.status != LoadStatus::ok) std::memcpy(frame.gray(), lastGray, bytes);
+        if (frame.load.code != StatusCode::ok) std::memcpy(frame.gray(), lastGray, bytes);
         segmentFrame(*scratches_.front(), frame, config_);
     } else {
         std::unique_lock lock(mutex_);

@@ -93,12 +93,12 @@ std::string FrameSeries::checkFirstFrame(const RunConfig& config) {
     std::vector<uint8_t> gray(static_cast<size_t>(config.frameWidth) * config.frameHeight);
     FrameReader reader;
     firstGray_.clear();
-    const LoadResult r = load(reader, 1, gray.data());
-    if (r.status == LoadStatus::ok) firstGray_ = std::move(gray);
-    if (r.status == LoadStatus::ok || r.status == LoadStatus::undecodable) return {};
+    const Status r = load(reader, 1, gray.data());
+    if (r.code == StatusCode::ok) firstGray_ = std::move(gray);
+    if (r.code == StatusCode::ok || r.code == StatusCode::undecodable) return {};
     const std::string head = "cannot analyse frame 1 (" + label(1) + "): ";
     const FrameFacts& f = reader.facts();
-    if (r.status == LoadStatus::windowOutside)
+    if (r.code == StatusCode::windowOutside)
         return head + r.detail + "; choose -x, -y, -w and -h inside it";
     SampleStats stats;
     if (reader.statsOfLastWindow(stats)) {
@@ -121,13 +121,13 @@ std::string FrameSeries::label(int32_t j) const {
     return source_ + " [page " + std::to_string(page) + "]";
 }
 
-LoadResult FrameSeries::load(FrameReader& reader, int32_t j, uint8_t* gray) const {
+Status FrameSeries::load(FrameReader& reader, int32_t j, uint8_t* gray) const {
     if (j == 1 && !firstGray_.empty()) {
         std::copy(firstGray_.begin(), firstGray_.end(), gray);
         return {};
     }
     const int64_t page = stack_ ? (static_cast<int64_t>(first_) + j - 2) * channels_ + channel_ - 1 : 0;
-    if (page > INT32_MAX) return {LoadStatus::undecodable, "no such page"};
+    if (page > INT32_MAX) return {StatusCode::undecodable, "no such page"};
     return reader.load(path(j).c_str(), static_cast<int32_t>(page), originX_, originY_, width_, height_, mapping_,
                        gray);
 }
@@ -138,7 +138,7 @@ const uint8_t* FrameSeries::segmentationPlane(const uint8_t* gray) {
     return inverted_.data();
 }
 
-void FrameSeries::noteFailure(int32_t j, const LoadResult& load, std::ostream& errors) {
+void FrameSeries::noteFailure(int32_t j, const Status& load, std::ostream& errors) {
     failed_.push_back(j);
     errors << "vanto: frame " << j << " (" << label(j) << ") could not be read: " << load.detail << '\n'
            << std::flush;

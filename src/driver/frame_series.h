@@ -34,14 +34,14 @@ public:
 
     // Reads frame j into gray (the window of config); callable from several threads at once
     // with one reader each.
-    LoadResult load(FrameReader& reader, int32_t j, uint8_t* gray) const;
+    Status load(FrameReader& reader, int32_t j, uint8_t* gray) const;
 
     // The plane segmentation reads: gray itself, or with -invert 255 - gray in a buffer of the
     // series (so not shared between threads).
     const uint8_t* segmentationPlane(const uint8_t* gray);
 
     // Records that frame j could not be read and says why on errors.
-    void noteFailure(int32_t j, const LoadResult& load, std::ostream& errors);
+    void noteFailure(int32_t j, const Status& load, std::ostream& errors);
     // After the run: "N of M frames could not be read: 5, 11-20" when any failed.
     void summarise(int32_t framesRead, std::ostream& errors) const;
     const std::vector<int32_t>& failedFrames() const { return failed_; }

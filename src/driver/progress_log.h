@@ -2,7 +2,7 @@
 #include <ostream>
 #include <string>
 
-#include "driver/output_file.h"
+#include "io/output_file.h"
 
 namespace vanto {
 

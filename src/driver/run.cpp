@@ -11,7 +11,7 @@
 #include "driver/command_line.h"
 #include "driver/frame_series.h"
 #include "driver/interruption.h"
-#include "driver/output_file.h"
+#include "io/output_file.h"
 #include "driver/frame_pipeline.h"
 #include "driver/progress_log.h"
 #include "driver/progress_meter.h"
@@ -272,9 +272,9 @@ private:
             progress_.line("--- " + series_.label(j) + " ---");
             framesRead_ = j;
             FrameInFlight& frame = pipeline_->next(j, canvas_.gray.data());
-            if (frame.load.status != LoadStatus::ok) {
+            if (frame.load.code != StatusCode::ok) {
                 progress_.console("Image Load Error");
-                if (frame.load.status != LoadStatus::undecodable) progress_.console(frame.load.detail);
+                if (frame.load.code != StatusCode::undecodable) progress_.console(frame.load.detail);
                 series_.noteFailure(j, frame.load, errors_);
                 record_.addUnreadableFrame(j, frame.load.detail);
                 if (config_.strict) {

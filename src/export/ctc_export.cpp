@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <limits>
 
-#include "export/output_check.h"
+#include "io/output_check.h"
 
 namespace vanto {
 

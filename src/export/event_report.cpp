@@ -1,6 +1,6 @@
 #include "export/event_report.h"
 
-#include "export/output_check.h"
+#include "io/output_check.h"
 
 namespace vanto {
 

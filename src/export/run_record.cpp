@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <nlohmann/json.hpp>
 
-#include "export/output_check.h"
+#include "io/output_check.h"
 
 namespace vanto {
 

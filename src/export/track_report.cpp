@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "export/csv_line.h"
-#include "export/output_check.h"
+#include "io/output_check.h"
 
 namespace vanto {
 

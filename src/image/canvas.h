@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "driver/output_file.h"
+#include "io/output_file.h"
 
 namespace vanto {
 

@@ -29,20 +29,20 @@ struct DecodeScratch {
     std::vector<uint8_t>& rows;
 };
 
-LoadResult loadFailure(LoadStatus status, std::string detail);
+Status loadFailure(StatusCode code, std::string detail);
 
 // The window must lie inside an image of imageWidth x imageHeight.
-LoadResult checkWindow(const DecodeTarget& target, int64_t imageWidth, int64_t imageHeight);
+Status checkWindow(const DecodeTarget& target, int64_t imageWidth, int64_t imageHeight);
 
 // "a strip of N bytes" etc. beyond kMaxDecodedBytes.
-LoadResult tooLarge(const std::string& what, uint64_t bytes);
+Status tooLarge(const std::string& what, uint64_t bytes);
 
 // Decodes the window of TIFF directory page (0 = the first) of the file open on fd (taken over
 // and closed). Fills facts as soon as the header is read.
-LoadResult readTiffWindow(int fd, const char* path, int32_t page, const DecodeTarget& target, DecodeScratch& scratch,
+Status readTiffWindow(int fd, const char* path, int32_t page, const DecodeTarget& target, DecodeScratch& scratch,
                           FrameFacts& facts);
 
 // Decodes the window of the PNG file open on fd (taken over and closed).
-LoadResult readPngWindow(int fd, const DecodeTarget& target, DecodeScratch& scratch, FrameFacts& facts);
+Status readPngWindow(int fd, const DecodeTarget& target, DecodeScratch& scratch, FrameFacts& facts);
 
 }  // namespace vanto

@@ -14,29 +14,29 @@
 
 namespace vanto {
 
-LoadResult loadFailure(LoadStatus status, std::string detail) { return {status, std::move(detail)}; }
+Status loadFailure(StatusCode code, std::string detail) { return {code, std::move(detail)}; }
 
-LoadResult checkWindow(const DecodeTarget& t, int64_t imageWidth, int64_t imageHeight) {
+Status checkWindow(const DecodeTarget& t, int64_t imageWidth, int64_t imageHeight) {
     const int64_t w = t.width;
     const int64_t h = t.height;
     const std::string window = "window " + std::to_string(w) + " x " + std::to_string(h) + " at (" +
                                std::to_string(t.originX) + ", " + std::to_string(t.originY) + ")";
     const std::string image = std::to_string(imageWidth) + " x " + std::to_string(imageHeight) + " image";
     if (t.originX < 0 || t.originY < 0) {
-        return loadFailure(LoadStatus::windowOutside, window + " has a negative origin");
+        return loadFailure(StatusCode::windowOutside, window + " has a negative origin");
     }
     if (t.originX + w > imageWidth) {
-        return loadFailure(LoadStatus::windowOutside, window + " is wider than the " + image + " allows");
+        return loadFailure(StatusCode::windowOutside, window + " is wider than the " + image + " allows");
     }
     if (t.originY + h > imageHeight) {
-        return loadFailure(LoadStatus::windowOutside, window + " is taller than the " + image + " allows");
+        return loadFailure(StatusCode::windowOutside, window + " is taller than the " + image + " allows");
     }
     return {};
 }
 
-LoadResult tooLarge(const std::string& what, uint64_t bytes) {
+Status tooLarge(const std::string& what, uint64_t bytes) {
     const std::string size = bytes == UINT64_MAX ? "more than 2^64" : std::to_string(bytes);
-    return loadFailure(LoadStatus::undecodable, what + " of " + size + " decoded bytes exceeds the " +
+    return loadFailure(StatusCode::undecodable, what + " of " + size + " decoded bytes exceeds the " +
                                                     kMaxDecodedText + " decoding cap");
 }
 
@@ -87,13 +87,13 @@ std::string sampleName(const FrameFacts& facts) {
 
 }  // namespace
 
-LoadResult FrameReader::load(const char* path, int32_t page, int32_t originX, int32_t originY, int32_t width,
+Status FrameReader::load(const char* path, int32_t page, int32_t originX, int32_t originY, int32_t width,
                              int32_t height, const GrayMapping& mapping, uint8_t* gray) {
     facts_ = FrameFacts{};
     decoded_ = false;
     std::string why;
     const int fd = openRegularFile(path, why);
-    if (fd < 0) return loadFailure(LoadStatus::undecodable, why);
+    if (fd < 0) return loadFailure(StatusCode::undecodable, why);
     uint8_t magic[8] = {};
     const ssize_t got = ::read(fd, magic, sizeof magic);
     static constexpr uint8_t kPngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
@@ -106,27 +106,27 @@ LoadResult FrameReader::load(const char* path, int32_t page, int32_t originX, in
     values_.resize(static_cast<size_t>(std::max(width, 0)) * std::max(height, 0));
     const DecodeTarget target{originX, originY, width, height, values_.data()};
     DecodeScratch scratch{block_, rows_};
-    LoadResult result;
+    Status result;
     if (tiffLittle || tiffBig) {
         if (::lseek(fd, 0, SEEK_SET) != 0) {
             ::close(fd);
-            return loadFailure(LoadStatus::undecodable, "cannot read the file");
+            return loadFailure(StatusCode::undecodable, "cannot read the file");
         }
         result = readTiffWindow(fd, path, page, target, scratch, facts_);
     } else if (got == sizeof magic && std::memcmp(magic, kPngSignature, sizeof magic) == 0) {
         if (page > 0) {
             ::close(fd);
-            return loadFailure(LoadStatus::undecodable, "a PNG file holds no page " + std::to_string(page + 1));
+            return loadFailure(StatusCode::undecodable, "a PNG file holds no page " + std::to_string(page + 1));
         }
         result = readPngWindow(fd, target, scratch, facts_);
     } else {
         ::close(fd);
-        return loadFailure(LoadStatus::undecodable, got < 0 ? systemReason(errno) : "not a TIFF or PNG file");
+        return loadFailure(StatusCode::undecodable, got < 0 ? systemReason(errno) : "not a TIFF or PNG file");
     }
-    if (result.status != LoadStatus::ok) return result;
+    if (result.code != StatusCode::ok) return result;
     decoded_ = true;
     if (facts_.bits != 8 && !mapping.hasRange) {
-        return loadFailure(LoadStatus::unsupportedFormat, sampleName(facts_) + " samples need -range LO HI");
+        return loadFailure(StatusCode::unsupportedFormat, sampleName(facts_) + " samples need -range LO HI");
     }
     mapValues(mapping, !facts_.floating, values_.data(), gray, values_.size());
     return {};
@@ -151,17 +151,6 @@ bool FrameReader::statsOfLastWindow(SampleStats& stats) const {
     stats.low = rank(0.001);
     stats.high = rank(0.999);
     return true;
-}
-
-LoadResult loadFrame(Canvas& canvas, const char* path, int32_t originX, int32_t originY) {
-    const int64_t w = canvas.width;
-    const int64_t h = canvas.height;
-    if (w < 0 || h < 0 || canvas.gray.size() < static_cast<size_t>(w * h)) {
-        return loadFailure(LoadStatus::windowOutside, "the canvas holds no " + std::to_string(w) + " x " +
-                                                          std::to_string(h) + " gray plane");
-    }
-    FrameReader reader;
-    return reader.load(path, 0, originX, originY, canvas.width, canvas.height, GrayMapping{}, canvas.gray.data());
 }
 
 }  // namespace vanto

@@ -3,22 +3,10 @@
 #include <string>
 #include <vector>
 
-#include "image/canvas.h"
 #include "image/gray_mapping.h"
+#include "io/status.h"
 
 namespace vanto {
-
-enum class LoadStatus {
-    ok,
-    undecodable,        // missing or not a regular file, not TIFF or PNG, broken, or beyond the decode cap
-    unsupportedFormat,  // decodable, but a sample format that cannot be analysed (or needs a range)
-    windowOutside,      // the window does not lie inside the image
-};
-
-struct LoadResult {
-    LoadStatus status = LoadStatus::ok;
-    std::string detail;  // one line saying why, for every status but ok
-};
 
 // What a frame holds, as far as its header was read; zero where unknown.
 struct FrameFacts {
@@ -48,7 +36,7 @@ public:
     // stored values (palette indices, not colours); RGB and RGBA become
     // 0.299 R + 0.587 G + 0.114 B in source units (rounded for integer samples). 16-bit and
     // float samples need mapping.hasRange. On any failure gray is left as it was.
-    LoadResult load(const char* path, int32_t page, int32_t originX, int32_t originY, int32_t width, int32_t height,
+    Status load(const char* path, int32_t page, int32_t originX, int32_t originY, int32_t width, int32_t height,
                     const GrayMapping& mapping, uint8_t* gray);
 
     // Facts of the last load (also after a failure) and the statistics of its window, which
@@ -79,8 +67,5 @@ bool isTiffFile(const char* path);
 // Counts the pages of the TIFF at path and reads its hyperstack fields; returns why it cannot
 // (empty on success).
 std::string describeTiffStack(const char* path, StackLayout& layout);
-
-// One load with a fresh reader and no range, into canvas.gray (canvas.width x canvas.height).
-LoadResult loadFrame(Canvas& canvas, const char* path, int32_t originX, int32_t originY);
 
 }  // namespace vanto

@@ -89,19 +89,19 @@ std::string pngColourName(int colourType) {
     }
 }
 
-LoadResult brokenPng(const PngMessages& messages) {
-    return loadFailure(LoadStatus::undecodable, messages.firstError[0] ? std::string("broken PNG data: ") +
+Status brokenPng(const PngMessages& messages) {
+    return loadFailure(StatusCode::undecodable, messages.firstError[0] ? std::string("broken PNG data: ") +
                                                                              messages.firstError
                                                                        : "broken PNG data");
 }
 
 }  // namespace
 
-LoadResult readPngWindow(int fd, const DecodeTarget& t, DecodeScratch& scratch, FrameFacts& facts) {
+Status readPngWindow(int fd, const DecodeTarget& t, DecodeScratch& scratch, FrameFacts& facts) {
     std::unique_ptr<std::FILE, FileCloser> file(::fdopen(fd, "rb"));
     if (!file) {
         ::close(fd);
-        return loadFailure(LoadStatus::undecodable, "cannot read the PNG file");
+        return loadFailure(StatusCode::undecodable, "cannot read the PNG file");
     }
     PngMessages messages;
     PngHandles handles;
@@ -122,7 +122,7 @@ LoadResult readPngWindow(int fd, const DecodeTarget& t, DecodeScratch& scratch, 
     facts.samplesPerPixel = channels;
     facts.colour = pngColourName(colourType);
     if (bits != 8 && !(bits == 16 && colourType != PNG_COLOR_TYPE_PALETTE)) {
-        return loadFailure(LoadStatus::unsupportedFormat,
+        return loadFailure(StatusCode::unsupportedFormat,
                            std::to_string(bits) + "-bit " + pngColourName(colourType) + " samples are not supported");
     }
     PixelKind kind = PixelKind::stored;
@@ -133,10 +133,10 @@ LoadResult readPngWindow(int fd, const DecodeTarget& t, DecodeScratch& scratch, 
         case PNG_COLOR_TYPE_RGB:
         case PNG_COLOR_TYPE_RGB_ALPHA: kind = PixelKind::luma; break;
         default:
-            return loadFailure(LoadStatus::unsupportedFormat,
+            return loadFailure(StatusCode::unsupportedFormat,
                                pngColourName(colourType) + " PNG images are not supported");
     }
-    if (LoadResult r = checkWindow(t, imageWidth, imageHeight); r.status != LoadStatus::ok) return r;
+    if (Status r = checkWindow(t, imageWidth, imageHeight); r.code != StatusCode::ok) return r;
     if (t.width == 0 || t.height == 0) return {};
 
     const size_t rowBytes = png_get_rowbytes(handles.png, handles.info);

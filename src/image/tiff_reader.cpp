@@ -174,13 +174,13 @@ std::string brokenData(const TiffMessages& messages) {
     return messages.firstError.empty() ? "broken TIFF image data" : "broken TIFF image data: " + messages.firstError;
 }
 
-LoadResult readStrips(TIFF* tif, const TiffGeometry& g, uint32_t imageHeight, const DecodeTarget& t,
+Status readStrips(TIFF* tif, const TiffGeometry& g, uint32_t imageHeight, const DecodeTarget& t,
                       std::vector<uint8_t>& block, const TiffMessages& messages) {
     uint32_t rowsPerStrip = imageHeight;
     TIFFGetFieldDefaulted(tif, TIFFTAG_ROWSPERSTRIP, &rowsPerStrip);
     if (rowsPerStrip == 0 || rowsPerStrip > imageHeight) rowsPerStrip = imageHeight;
     const uint64_t rowSize = TIFFScanlineSize64(tif);
-    if (rowSize == 0) return loadFailure(LoadStatus::undecodable, brokenData(messages));
+    if (rowSize == 0) return loadFailure(StatusCode::undecodable, brokenData(messages));
     uint64_t stripSize = cappedProduct(rowSize, rowsPerStrip, g.planesUsed);
     if (stripSize > kMaxDecodedBytes) return tooLarge("a strip", stripSize);
     stripSize /= g.planesUsed;
@@ -195,7 +195,7 @@ LoadResult readStrips(TIFF* tif, const TiffGeometry& g, uint32_t imageHeight, co
             const tmsize_t got = TIFFReadEncodedStrip(tif, TIFFComputeStrip(tif, first, static_cast<uint16_t>(k)),
                                                       block.data() + k * blockSize, blockSize);
             if (got < static_cast<tmsize_t>((rowEnd - first) * rowSize))
-                return loadFailure(LoadStatus::undecodable, brokenData(messages));
+                return loadFailure(StatusCode::undecodable, brokenData(messages));
         }
         for (uint32_t row = rowBegin; row < rowEnd; ++row) {
             convertBlockRow(g, block.data() + (row - first) * rowSize, blockSize, t.originX,
@@ -205,7 +205,7 @@ LoadResult readStrips(TIFF* tif, const TiffGeometry& g, uint32_t imageHeight, co
     return {};
 }
 
-LoadResult readTiles(TIFF* tif, const TiffGeometry& g, const DecodeTarget& t, std::vector<uint8_t>& block,
+Status readTiles(TIFF* tif, const TiffGeometry& g, const DecodeTarget& t, std::vector<uint8_t>& block,
                      const TiffMessages& messages) {
     uint32_t tileWidth = 0;
     uint32_t tileHeight = 0;
@@ -213,7 +213,7 @@ LoadResult readTiles(TIFF* tif, const TiffGeometry& g, const DecodeTarget& t, st
     TIFFGetField(tif, TIFFTAG_TILELENGTH, &tileHeight);
     const uint64_t rowSize = TIFFTileRowSize64(tif);
     if (tileWidth == 0 || tileHeight == 0 || rowSize == 0)
-        return loadFailure(LoadStatus::undecodable, brokenData(messages));
+        return loadFailure(StatusCode::undecodable, brokenData(messages));
     uint64_t tileSize = cappedProduct(rowSize, tileHeight, g.planesUsed);
     if (tileSize > kMaxDecodedBytes) return tooLarge("a tile", tileSize);
     tileSize /= g.planesUsed;
@@ -228,7 +228,7 @@ LoadResult readTiles(TIFF* tif, const TiffGeometry& g, const DecodeTarget& t, st
             for (int32_t k = 0; k < g.planesUsed; ++k) {
                 const tmsize_t got = TIFFReadEncodedTile(tif, TIFFComputeTile(tif, tx, ty, 0, static_cast<uint16_t>(k)),
                                                          block.data() + k * blockSize, blockSize);
-                if (got != blockSize) return loadFailure(LoadStatus::undecodable, brokenData(messages));
+                if (got != blockSize) return loadFailure(StatusCode::undecodable, brokenData(messages));
             }
             const uint32_t colBegin = std::max(tx, xBegin);
             const uint32_t colEnd = std::min(tx + tileWidth, xEnd);
@@ -253,31 +253,31 @@ int32_t imageJField(const std::string& description, const char* key) {
 
 }  // namespace
 
-LoadResult readTiffWindow(int fd, const char* path, int32_t page, const DecodeTarget& target, DecodeScratch& scratch,
+Status readTiffWindow(int fd, const char* path, int32_t page, const DecodeTarget& target, DecodeScratch& scratch,
                           FrameFacts& facts) {
     TiffMessages messages;
     TiffHandle tif = openTiff(fd, path, messages);
     if (!tif) {
-        return loadFailure(LoadStatus::undecodable, messages.firstError.empty()
+        return loadFailure(StatusCode::undecodable, messages.firstError.empty()
                                                         ? "not a readable TIFF file"
                                                         : "not a readable TIFF file: " + messages.firstError);
     }
     if (page > 0 && !TIFFSetDirectory(tif.get(), static_cast<tdir_t>(page))) {
-        return loadFailure(LoadStatus::undecodable, "the TIFF file has no page " + std::to_string(page + 1));
+        return loadFailure(StatusCode::undecodable, "the TIFF file has no page " + std::to_string(page + 1));
     }
     uint32_t imageWidth = 0;
     uint32_t imageHeight = 0;
     if (!TIFFGetField(tif.get(), TIFFTAG_IMAGEWIDTH, &imageWidth) ||
         !TIFFGetField(tif.get(), TIFFTAG_IMAGELENGTH, &imageHeight)) {
-        return loadFailure(LoadStatus::undecodable, "TIFF file without image size");
+        return loadFailure(StatusCode::undecodable, "TIFF file without image size");
     }
     facts.width = imageWidth;
     facts.height = imageHeight;
     TiffGeometry g{};
     if (std::string why = classifyTiff(tif.get(), facts, g.type, g.kind); !why.empty()) {
-        return loadFailure(LoadStatus::unsupportedFormat, why);
+        return loadFailure(StatusCode::unsupportedFormat, why);
     }
-    if (LoadResult r = checkWindow(target, imageWidth, imageHeight); r.status != LoadStatus::ok) return r;
+    if (Status r = checkWindow(target, imageWidth, imageHeight); r.code != StatusCode::ok) return r;
 
     uint16_t planar = PLANARCONFIG_CONTIG;
     TIFFGetFieldDefaulted(tif.get(), TIFFTAG_PLANARCONFIG, &planar);

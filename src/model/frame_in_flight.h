@@ -2,7 +2,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "image/frame_loader.h"
+#include "io/status.h"
 #include "model/huge_pages.h"
 
 namespace vanto {
@@ -24,7 +24,7 @@ struct FrameInFlight {
     const uint8_t* gray() const { return gray_.get(); }
 
     int32_t frame = 0;  // frame number, from 1
-    LoadResult load;    // how loading went; the gray plane is valid only when it went well
+    Status load;    // how loading went; the gray plane is valid only when it went well
     int32_t* segLabels = nullptr;  // pixelCount entries: cell numbers, or < 0
     int32_t* cellTable = nullptr;  // kTableRecords records
     int32_t curCount = 0;          // segmentFrame's result: records written, or kCellLimit

@@ -1,7 +1,7 @@
 #pragma once
 #include <string>
 
-#include "driver/output_file.h"
+#include "io/output_file.h"
 
 namespace vanto {
 

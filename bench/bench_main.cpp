@@ -45,6 +45,7 @@
 #include "track/identity.h"
 #include "track/link_candidates.h"
 #include "track/link_resolution.h"
+#include "track/scratch_regions.h"
 
 namespace {
 
@@ -178,8 +179,11 @@ int main(int argc, char** argv) {
         std::cerr << "cannot reserve " << ws.requestedBytes() << " bytes\n";
         return 1;
     }
-    buildNeighbourhoodTables(ws.tables, ws.scratchInts, ws.scratchInts + kWindowOffsets, ws.sortStack,
-                             ws.sortStackRanges);
+    FrameCells& cells = ws.cells;
+    FrameHistory& history = ws.history;
+    TrackScratch& scratch = ws.scratch;
+    buildNeighbourhoodTables(ws.tables, scratch.scratchInts, scratch.scratchInts + kWindowOffsets, scratch.sortStack,
+                             scratch.sortStackRanges);
     SegmentScratch seg(ws.tables);
     if (!seg.reserve(params.width, params.height)) {
         std::cerr << "cannot reserve " << seg.requestedBytes() << " bytes\n";
@@ -221,14 +225,14 @@ int main(int argc, char** argv) {
     std::vector<int32_t> literalDepth(pixels.size());
     double literalMs = 0, linearMs = 0;
     bool ok = true;
-    int cells = 0, links = 0;
+    int cellSum = 0, linkSum = 0;
     for (int32_t j = 1; j <= frames && ok; ++j) {
         const int64_t startMark = monotonicMs();
-        ws.curCount = seg.regionCount = ws.linkCount = ws.voronoiPairCount = 0;
-        seg.segLabels = ws.segLabels;
-        seg.cellTable = ws.cellTable;
-        int32_t* slot = ws.slotOfFrame(j);
-        endSlotAt(slot, 0);  // as the run starts each frame's slot
+        ws.beginFrame(j);  // as the run starts each frame
+        cells.curCount = seg.regionCount = 0;
+        seg.segLabels = cells.segLabels;
+        seg.cellTable = cells.cellTable;
+        int32_t* slot = history.slotOfFrame(j);
         const std::string path = (dir / ("f_" + std::to_string(j) + ".png")).string();
         clock.time("load", [&] {
             reader.load(path.c_str(), 0, 0, 0, params.width, params.height, GrayMapping{}, canvas.gray.data());
@@ -252,35 +256,41 @@ int main(int argc, char** argv) {
         clock.time("foreground mask", [&] { buildForegroundMask(seg, threshold); });
         clock.time("neck cut", [&] { cutNecksAndLabel(seg); });
         clock.time("region completion", [&] { completeRegions(seg); });
-        clock.time("cell table", [&] { ok = (ws.curCount = buildCellTable(seg, smallCellArea)) < kCellLimit; });
+        clock.time("cell table", [&] { ok = (cells.curCount = buildCellTable(seg, smallCellArea)) < kCellLimit; });
         if (!ok) break;
         if (j > 1) {
             clock.time("addtwo", [&] {
-                ok = device.runAddTwo(ws.prevFrameLabels, ws.segLabels, ws.tables, ws.maskPlane, ws.workPlane);
+                const CrossFrameNearest nearest = scratch.crossFrameNearest();
+                ok = device.nearestLabelsAcrossFrames(history.prevFrameLabels, cells.segLabels, ws.tables,
+                                                      nearest.curNearPrev, nearest.prevNearCur);
             });
-            clock.time("link candidates", [&] { ok = ok && listLinkCandidates(ws, slot) < kLinkLimit; });
+            clock.time("link candidates", [&] {
+                int32_t* linkList = scratch.scratchInts + ScratchRegion::queue;
+                ok = ok && listLinkCandidates(cells, history, scratch.crossFrameNearest(), linkList, slot) < kLinkLimit;
+            });
             if (!ok) break;
-            clock.time("link resolution", [&] { resolveLinks(ws, slot); });
-            clock.time("absorb fragments", [&] { absorbUnlinkedFragments(ws); });
+            clock.time("link resolution", [&] { resolveLinks(cells, history, scratch, slot); });
+            clock.time("absorb fragments", [&] { absorbUnlinkedFragments(cells); });
         }
-        clock.time("relabel, fill holes", [&] { relabelAndFillHoles(ws); });
-        clock.time("final cells", [&] { ok = labelFinalCells(ws, smallCellArea) < kCellLimit; });
+        clock.time("relabel, fill holes", [&] { relabelAndFillHoles(cells, scratch.holeFill(), ws.tables); });
+        clock.time("final cells",
+                   [&] { ok = labelFinalCells(cells, scratch.scratchInts, smallCellArea) < kCellLimit; });
         if (!ok) break;
-        clock.time("identities", [&] { carryIdentities(ws, slot); });
+        clock.time("identities", [&] { carryIdentities(cells, history, finalLabelMap(cells), scratch, slot); });
         clock.time("calculation image", [&] {
-            drawCalculationImage(canvas, ws, j, true);
+            drawCalculationImage(canvas, cells, history, j, true);
             canvas.writeBmp((dir / "calc.bmp").c_str());
         });
-        clock.time("addone", [&] { ok = device.runAddOne(ws.cellTable, ws.nearestCellMap); });
-        clock.time("voronoi neighbours", [&] { countVoronoiNeighbours(ws); });
+        clock.time("addone", [&] { ok = device.nearestCellMap(cells.cellTable, cells.nearestCellMap); });
+        clock.time("voronoi neighbours", [&] { countVoronoiNeighbours(cells, ws.tables); });
         clock.time("voronoi image", [&] {
-            drawVoronoiImage(canvas, ws);
+            drawVoronoiImage(canvas, cells);
             canvas.writeBmp((dir / "voronoi.bmp").c_str());
         });
-        clock.time("reports", [&] { reportFrame(ws, j, startMark, cellReport, averageReport); });
-        clock.time("track exports", [&] { ok = exports.frame(ws, j, exportError); });
-        cells += ws.finalCount;
-        links += ws.linkCount;
+        clock.time("reports", [&] { reportFrame(cells, history, scratch, j, startMark, cellReport, averageReport); });
+        clock.time("track exports", [&] { ok = exports.frame(cells, history, j, exportError); });
+        cellSum += cells.finalCount;
+        linkSum += cells.linkCount;
         ws.exchangeFrames();
     }
     clock.time("track exports", [&] { ok = exports.finish(false, exportError) && ok; });
@@ -289,8 +299,8 @@ int main(int argc, char** argv) {
         std::cerr << "the series stopped the run (limits or compute failure)\n";
         return 1;
     }
-    std::printf("mean cells per frame %.1f, mean links per frame %.1f\n", double(cells) / frames,
-                double(links) / frames);
+    std::printf("mean cells per frame %.1f, mean links per frame %.1f\n", double(cellSum) / frames,
+                double(linkSum) / frames);
     clock.print(frames);
     const double exportsMs = clock.totalOf("track exports");
     std::printf("track exports add %.1f %% to the rest of the frame pipeline\n",

@@ -45,6 +45,7 @@
 #include "track/identity.h"
 #include "track/link_candidates.h"
 #include "track/link_resolution.h"
+#include "track/scratch_regions.h"
 
 namespace {
 
@@ -144,15 +145,152 @@ double wholeRunMs(const std::string& program, const std::string& pattern, const 
     return ms / frames;
 }
 
+// Both depth maps of each frame once more, outside the stage figures, for their ratio.
+struct DepthMapRatio {
+    explicit DepthMapRatio(const SeriesParams& params)
+        : width(params.width), height(params.height), depth(static_cast<size_t>(width) * height) {}
+
+    // False when the linear depth map differs from the literal one.
+    bool compare(SegmentScratch& seg, const uint8_t* gray) {
+        const auto t0 = std::chrono::steady_clock::now();
+        literal.compute(seg.tables, gray, width, height, depth.data());
+        const auto t1 = std::chrono::steady_clock::now();
+        computeDepthMap(seg, gray);
+        const auto t2 = std::chrono::steady_clock::now();
+        literalMs += std::chrono::duration<double, std::milli>(t1 - t0).count();
+        linearMs += std::chrono::duration<double, std::milli>(t2 - t1).count();
+        return std::equal(depth.begin(), depth.end(), seg.depthPlane);
+    }
+
+    int32_t width, height;
+    LiteralDepthMap literal;
+    std::vector<int32_t> depth;
+    double literalMs = 0, linearMs = 0;
+};
+
+// What the timed stages after segmentation write to.
+struct TrackOutputs {
+    Canvas& canvas;
+    std::ostream& cellReport;
+    std::ostream& averageReport;
+    TrackExports& exports;
+    std::string& exportError;
+    std::filesystem::path dir;
+};
+
+// The timed stages of frame j after segmentation, called as a run calls them; false when a
+// limit, the compute device or an export stops the series.
+bool timeTrackingStages(StageClock& clock, Workspace& ws, ComputeDevice& device, TrackOutputs& out, int32_t j,
+                        int32_t smallCellArea, int64_t startMark) {
+    FrameCells& cells = ws.cells;
+    FrameHistory& history = ws.history;
+    TrackScratch& scratch = ws.scratch;
+    int32_t* slot = history.slotOfFrame(j);
+    bool ok = true;
+    if (j > 1) {
+        clock.time("addtwo", [&] {
+            const CrossFrameNearest nearest = scratch.crossFrameNearest();
+            ok = device.nearestLabelsAcrossFrames(history.prevFrameLabels, cells.segLabels, ws.tables,
+                                                  nearest.curNearPrev, nearest.prevNearCur);
+        });
+        clock.time("link candidates", [&] {
+            int32_t* linkList = scratch.scratchInts + ScratchRegion::queue;
+            ok = ok && listLinkCandidates(cells, history, scratch.crossFrameNearest(), linkList, slot) < kLinkLimit;
+        });
+        if (!ok) return false;
+        clock.time("link resolution", [&] { resolveLinks(cells, history, scratch, slot); });
+        clock.time("absorb fragments", [&] { absorbUnlinkedFragments(cells); });
+    }
+    clock.time("relabel, fill holes", [&] { relabelAndFillHoles(cells, scratch.holeFill(), ws.tables); });
+    clock.time("final cells",
+               [&] { ok = labelFinalCells(cells, scratch.scratchInts, smallCellArea) < kCellLimit; });
+    if (!ok) return false;
+    clock.time("identities", [&] { carryIdentities(cells, history, finalLabelMap(cells), scratch, slot); });
+    clock.time("calculation image", [&] {
+        drawCalculationImage(out.canvas, cells, history, j, true);
+        out.canvas.writeBmp((out.dir / "calc.bmp").c_str());
+    });
+    clock.time("addone", [&] { ok = device.nearestCellMap(cells.cellTable, cells.nearestCellMap); });
+    if (!ok) return false;
+    clock.time("voronoi neighbours", [&] { countVoronoiNeighbours(cells, ws.tables); });
+    clock.time("voronoi image", [&] {
+        drawVoronoiImage(out.canvas, cells);
+        out.canvas.writeBmp((out.dir / "voronoi.bmp").c_str());
+    });
+    clock.time("reports",
+               [&] { reportFrame(cells, history, scratch, j, startMark, out.cellReport, out.averageReport); });
+    clock.time("track exports", [&] { ok = out.exports.frame(cells, history, j, out.exportError); });
+    return ok;
+}
+
 int argument(int argc, char** argv, const char* name, int fallback) {
     for (int i = 1; i + 1 < argc; ++i)
         if (std::strcmp(argv[i], name) == 0) return std::atoi(argv[i + 1]);
     return fallback;
 }
 
-}  // namespace
+// Writes the synthetic series as f_1.png .. f_<frames>.png into dir.
+void writeSeries(const SeriesParams& params, int frames, const std::filesystem::path& dir) {
+    std::vector<uint8_t> pixels(static_cast<size_t>(params.width) * params.height);
+    for (int j = 1; j <= frames; ++j) {
+        renderSyntheticFrame(params, j, pixels.data());
+        writeGrayPng((dir / ("f_" + std::to_string(j) + ".png")).c_str(), params.width, params.height, pixels.data());
+    }
+}
 
-int main(int argc, char** argv) {
+// Opens the track outputs of -ctc and -tracks into dir; false with error set when refused.
+bool openExports(TrackExports& exports, RunRecord& record, const SeriesParams& params, int frames,
+                 const std::filesystem::path& dir, std::string& error) {
+    RunConfig config;
+    config.outputDir = dir.string();
+    config.ctcDir = (dir / "ctc").string();
+    config.writeTracks = true;
+    config.frameCount = frames;
+    config.frameWidth = params.width;
+    config.frameHeight = params.height;
+    return TrackExports::checkOptions(config, error) && exports.open(config, record, std::cerr, error);
+}
+
+// Times whole runs of the vanto beside exe on the series in dir, then prints peak memory.
+void printWholeRuns(const std::filesystem::path& exe, const std::filesystem::path& dir, const SeriesParams& params,
+                    int frames, int32_t threshold, int32_t smallCellArea) {
+    // Whole runs of the program (reports and log, no bitmaps). Until -threads is understood it
+    // is an unknown word that the run ignores.
+    const std::string pattern = (dir / "f_%d.png").string();
+    const std::string program = (exe.parent_path() / "vanto").string();
+    const double oneThread = wholeRunMs(program, pattern, params, frames, threshold, smallCellArea,
+                                        (dir / "run1").string(), "1");
+    const double defaultThreads = wholeRunMs(program, pattern, params, frames, threshold, smallCellArea,
+                                             (dir / "rund").string(), nullptr);
+    std::printf("whole run: 1 thread %.3f ms/frame, default threads %.3f ms/frame (%.2f x)\n", oneThread,
+                defaultThreads, defaultThreads / oneThread);
+
+    rusage usage{};
+    getrusage(RUSAGE_CHILDREN, &usage);
+    std::printf("peak memory of a whole run %.1f MiB (largest resident set)\n", usage.ru_maxrss / 1024.0);
+    getrusage(RUSAGE_SELF, &usage);
+    std::printf("peak memory of this benchmark %.1f MiB\n", usage.ru_maxrss / 1024.0);
+}
+
+// Reserves the workspace and the segmentation scratch as a run does and builds the run's
+// tables; false, after saying so, when memory cannot be had.
+bool reserveMemory(const SeriesParams& params, Workspace& ws, SegmentScratch& seg) {
+    if (!ws.reserve(params.width, params.height)) {
+        std::cerr << "cannot reserve " << ws.requestedBytes() << " bytes\n";
+        return false;
+    }
+    TrackScratch& scratch = ws.scratch;
+    buildNeighbourhoodTables(ws.tables, scratch.scratchInts, scratch.scratchInts + kWindowOffsets, scratch.sortStack,
+                             scratch.sortStackRanges);
+    if (!seg.reserve(params.width, params.height)) {
+        std::cerr << "cannot reserve " << seg.requestedBytes() << " bytes\n";
+        return false;
+    }
+    return true;
+}
+
+// The synthetic series asked for on the command line.
+SeriesParams seriesParams(int argc, char** argv) {
     SeriesParams params;
     params.width = argument(argc, argv, "--width", 1024);
     params.height = argument(argc, argv, "--height", 768);
@@ -160,6 +298,13 @@ int main(int argc, char** argv) {
     params.seed = static_cast<uint64_t>(argument(argc, argv, "--seed", 1));
     params.minRadius = argument(argc, argv, "--min-radius", params.minRadius);
     params.maxRadius = argument(argc, argv, "--max-radius", params.maxRadius);
+    return params;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const SeriesParams params = seriesParams(argc, argv);
     const int frames = argument(argc, argv, "--frames", 10);
     const int32_t threshold = suggestedThreshold(params);
     const int32_t smallCellArea = suggestedSmallCellArea(params);
@@ -167,24 +312,12 @@ int main(int argc, char** argv) {
     namespace fs = std::filesystem;
     const fs::path dir = fs::temp_directory_path() / ("vanto-bench-" + std::to_string(::getpid()));
     fs::create_directories(dir);
-    std::vector<uint8_t> pixels(static_cast<size_t>(params.width) * params.height);
-    for (int j = 1; j <= frames; ++j) {
-        renderSyntheticFrame(params, j, pixels.data());
-        writeGrayPng((dir / ("f_" + std::to_string(j) + ".png")).c_str(), params.width, params.height, pixels.data());
-    }
+    writeSeries(params, frames, dir);
 
     Workspace ws;
-    if (!ws.reserve(params.width, params.height)) {
-        std::cerr << "cannot reserve " << ws.requestedBytes() << " bytes\n";
-        return 1;
-    }
-    buildNeighbourhoodTables(ws.tables, ws.scratchInts, ws.scratchInts + kWindowOffsets, ws.sortStack,
-                             ws.sortStackRanges);
     SegmentScratch seg(ws.tables);
-    if (!seg.reserve(params.width, params.height)) {
-        std::cerr << "cannot reserve " << seg.requestedBytes() << " bytes\n";
-        return 1;
-    }
+    if (!reserveMemory(params, ws, seg)) return 1;
+    FrameCells& cells = ws.cells;
     Canvas canvas;
     canvas.createCanvas(params.width, params.height);
     ComputeDevice device;
@@ -197,18 +330,10 @@ int main(int argc, char** argv) {
     writeAverageReportHeader(averageReport);
     writeCellReportHeader(cellReport);
     // The track outputs (-ctc and -tracks), timed as their own stage.
-    RunConfig exportConfig;
-    exportConfig.outputDir = dir.string();
-    exportConfig.ctcDir = (dir / "ctc").string();
-    exportConfig.writeTracks = true;
-    exportConfig.frameCount = frames;
-    exportConfig.frameWidth = params.width;
-    exportConfig.frameHeight = params.height;
     TrackExports exports;
     RunRecord record;
     std::string exportError;
-    if (!TrackExports::checkOptions(exportConfig, exportError) ||
-        !exports.open(exportConfig, record, std::cerr, exportError)) {
+    if (!openExports(exports, record, params, frames, dir, exportError)) {
         std::cerr << exportError << "\n";
         return 1;
     }
@@ -217,70 +342,37 @@ int main(int argc, char** argv) {
                 params.cellCount, frames, threshold, smallCellArea);
     StageClock clock;
     FrameReader reader;  // kept across frames, as each pipeline thread keeps its own
-    LiteralDepthMap literal;
-    std::vector<int32_t> literalDepth(pixels.size());
-    double literalMs = 0, linearMs = 0;
+    DepthMapRatio depthRatio(params);
     bool ok = true;
-    int cells = 0, links = 0;
+    int cellSum = 0, linkSum = 0;
+    TrackOutputs outputs{canvas, cellReport, averageReport, exports, exportError, dir};
     for (int32_t j = 1; j <= frames && ok; ++j) {
         const int64_t startMark = monotonicMs();
-        ws.curCount = seg.regionCount = ws.linkCount = ws.voronoiPairCount = 0;
-        seg.segLabels = ws.segLabels;
-        seg.cellTable = ws.cellTable;
-        int32_t* slot = ws.slotOfFrame(j);
-        endSlotAt(slot, 0);  // as the run starts each frame's slot
+        ws.beginFrame(j);  // as the run starts each frame
+        cells.curCount = seg.regionCount = 0;
+        seg.segLabels = cells.segLabels;
+        seg.cellTable = cells.cellTable;
         const std::string path = (dir / ("f_" + std::to_string(j) + ".png")).string();
         clock.time("load", [&] {
             (void)reader.load(path.c_str(), 0, 0, 0, params.width, params.height, GrayMapping{}, canvas.gray.data());
         });
         clock.time("depth map", [&] { computeDepthMap(seg, canvas.gray.data()); });
-        {
-            // Both depth maps once more, outside the stage figures, for their ratio.
-            const auto t0 = std::chrono::steady_clock::now();
-            literal.compute(ws.tables, canvas.gray.data(), params.width, params.height, literalDepth.data());
-            const auto t1 = std::chrono::steady_clock::now();
-            computeDepthMap(seg, canvas.gray.data());
-            const auto t2 = std::chrono::steady_clock::now();
-            literalMs += std::chrono::duration<double, std::milli>(t1 - t0).count();
-            linearMs += std::chrono::duration<double, std::milli>(t2 - t1).count();
-            if (!std::equal(literalDepth.begin(), literalDepth.end(), seg.depthPlane)) {
-                std::cerr << "frame " << j << ": the linear depth map differs from the literal one\n";
-                ok = false;
-                break;
-            }
+        if (!depthRatio.compare(seg, canvas.gray.data())) {
+            std::cerr << "frame " << j << ": the linear depth map differs from the literal one\n";
+            ok = false;
+            break;
         }
         clock.time("foreground mask", [&] { buildForegroundMask(seg, threshold); });
         clock.time("neck cut", [&] { cutNecksAndLabel(seg); });
         clock.time("region completion", [&] { completeRegions(seg); });
-        clock.time("cell table", [&] { ok = (ws.curCount = buildCellTable(seg, smallCellArea)) < kCellLimit; });
+        clock.time("cell table", [&] { ok = (cells.curCount = buildCellTable(seg, smallCellArea)) < kCellLimit; });
         if (!ok) break;
-        if (j > 1) {
-            clock.time("addtwo", [&] {
-                ok = device.runAddTwo(ws.prevFrameLabels, ws.segLabels, ws.tables, ws.maskPlane, ws.workPlane);
-            });
-            clock.time("link candidates", [&] { ok = ok && listLinkCandidates(ws, slot) < kLinkLimit; });
-            if (!ok) break;
-            clock.time("link resolution", [&] { resolveLinks(ws, slot); });
-            clock.time("absorb fragments", [&] { absorbUnlinkedFragments(ws); });
+        if (!timeTrackingStages(clock, ws, device, outputs, j, smallCellArea, startMark)) {
+            ok = false;
+            break;
         }
-        clock.time("relabel, fill holes", [&] { relabelAndFillHoles(ws); });
-        clock.time("final cells", [&] { ok = labelFinalCells(ws, smallCellArea) < kCellLimit; });
-        if (!ok) break;
-        clock.time("identities", [&] { carryIdentities(ws, slot); });
-        clock.time("calculation image", [&] {
-            drawCalculationImage(canvas, ws, j, true);
-            canvas.writeBmp((dir / "calc.bmp").c_str());
-        });
-        clock.time("addone", [&] { ok = device.runAddOne(ws.cellTable, ws.nearestCellMap); });
-        clock.time("voronoi neighbours", [&] { countVoronoiNeighbours(ws); });
-        clock.time("voronoi image", [&] {
-            drawVoronoiImage(canvas, ws);
-            canvas.writeBmp((dir / "voronoi.bmp").c_str());
-        });
-        clock.time("reports", [&] { reportFrame(ws, j, startMark, cellReport, averageReport); });
-        clock.time("track exports", [&] { ok = exports.frame(ws, j, exportError); });
-        cells += ws.finalCount;
-        links += ws.linkCount;
+        cellSum += cells.finalCount;
+        linkSum += cells.linkCount;
         ws.exchangeFrames();
     }
     clock.time("track exports", [&] { ok = exports.finish(false, exportError) && ok; });
@@ -289,31 +381,17 @@ int main(int argc, char** argv) {
         std::cerr << "the series stopped the run (limits or compute failure)\n";
         return 1;
     }
-    std::printf("mean cells per frame %.1f, mean links per frame %.1f\n", double(cells) / frames,
-                double(links) / frames);
+    std::printf("mean cells per frame %.1f, mean links per frame %.1f\n", double(cellSum) / frames,
+                double(linkSum) / frames);
     clock.print(frames);
     const double exportsMs = clock.totalOf("track exports");
     std::printf("track exports add %.1f %% to the rest of the frame pipeline\n",
                 100.0 * exportsMs / (clock.total() - exportsMs));
     std::printf("\ndepth map: literal sort-and-sweep %.3f ms/frame, linear %.3f ms/frame, ratio %.1f\n",
-                literalMs / frames, linearMs / frames, literalMs / std::max(linearMs, 1e-9));
+                depthRatio.literalMs / frames, depthRatio.linearMs / frames,
+                depthRatio.literalMs / std::max(depthRatio.linearMs, 1e-9));
 
-    // Whole runs of the program (reports and log, no bitmaps). Until -threads is understood it
-    // is an unknown word that the run ignores.
-    const std::string pattern = (dir / "f_%d.png").string();
-    const std::string program = (exe.parent_path() / "vanto").string();
-    const double oneThread = wholeRunMs(program, pattern, params, frames, threshold, smallCellArea,
-                                        (dir / "run1").string(), "1");
-    const double defaultThreads = wholeRunMs(program, pattern, params, frames, threshold, smallCellArea,
-                                             (dir / "rund").string(), nullptr);
-    std::printf("whole run: 1 thread %.3f ms/frame, default threads %.3f ms/frame (%.2f x)\n", oneThread,
-                defaultThreads, defaultThreads / oneThread);
+    printWholeRuns(exe, dir, params, frames, threshold, smallCellArea);
     fs::remove_all(dir);
-
-    rusage usage{};
-    getrusage(RUSAGE_CHILDREN, &usage);
-    std::printf("peak memory of a whole run %.1f MiB (largest resident set)\n", usage.ru_maxrss / 1024.0);
-    getrusage(RUSAGE_SELF, &usage);
-    std::printf("peak memory of this benchmark %.1f MiB\n", usage.ru_maxrss / 1024.0);
     return 0;
 }

@@ -72,12 +72,12 @@ struct AddTwoResults {
     Plane hostA, hostB, deviceA, deviceB;
 };
 
-AddTwoResults runAddTwoBoth(const Frame& f, const Plane& prev, const Plane& cur) {
+AddTwoResults nearestLabelsBoth(const Frame& f, const Plane& prev, const Plane& cur) {
     AddTwoResults r{f.plane(7), f.plane(7), f.plane(7), f.plane(7)};
     addTwoHost(prev.data(), cur.data(), sortedTables(), f.width, f.height, r.hostA.data(), r.hostB.data());
     ComputeDevice* device = DeviceCache::get(f.width, f.height);
     if (device) {
-        EXPECT_TRUE(device->runAddTwo(prev.data(), cur.data(), sortedTables(), r.deviceA.data(), r.deviceB.data()))
+        EXPECT_TRUE(device->nearestLabelsAcrossFrames(prev.data(), cur.data(), sortedTables(), r.deviceA.data(), r.deviceB.data()))
             << device->error();
     }
     return r;
@@ -99,12 +99,12 @@ void setCell(std::vector<int32_t>& table, int32_t k, int32_t cx, int32_t cy, int
 void setEndMarker(std::vector<int32_t>& table, int32_t k) { cellRecord(table.data(), k)[CellWord::smallFlag] = -1; }
 
 // Nearest-cell maps from the host version and from the device.
-std::pair<Plane, Plane> runAddOneBoth(const Frame& f, const std::vector<int32_t>& table) {
+std::pair<Plane, Plane> nearestCellMapBoth(const Frame& f, const std::vector<int32_t>& table) {
     Plane host = f.plane(7);
     Plane device = f.plane(7);
     addOneHost(table.data(), f.width, f.height, host.data());
     if (ComputeDevice* d = DeviceCache::get(f.width, f.height)) {
-        EXPECT_TRUE(d->runAddOne(table.data(), device.data())) << d->error();
+        EXPECT_TRUE(d->nearestCellMap(table.data(), device.data())) << d->error();
     }
     return {host, device};
 }
@@ -137,7 +137,7 @@ TEST(ComputeAddTwo, CellPixelOfBothFramesGetsTheOtherFramesLabel) {
     kHand.at(prev, 4, 4) = 3;
     kHand.at(cur, 4, 4) = 8;
     kHand.at(cur, 4, 3) = 9;  // a nearer-looking neighbour must not win over the same place
-    const AddTwoResults r = runAddTwoBoth(kHand, prev, cur);
+    const AddTwoResults r = nearestLabelsBoth(kHand, prev, cur);
     for (const Plane* a : {&r.hostA, &r.deviceA}) EXPECT_EQ(kHand.get(*a, 4, 4), 8);
     for (const Plane* b : {&r.hostB, &r.deviceB}) {
         EXPECT_EQ(kHand.get(*b, 4, 4), 3);
@@ -160,7 +160,7 @@ TEST(ComputeAddTwo, EquallyNearLabelsAreTakenInSortedOffsetOrder) {
     for (int first = 0; first < n; ++first) {
         Plane cur = kHand.plane();
         for (int s = first; s < n; ++s) kHand.at(cur, 5 + sites[s].dx, 5 + sites[s].dy) = sites[s].label;
-        const AddTwoResults r = runAddTwoBoth(kHand, prev, cur);
+        const AddTwoResults r = nearestLabelsBoth(kHand, prev, cur);
         for (Plane a : {r.hostA, r.deviceA}) {
             EXPECT_EQ(kHand.at(a, 5, 5), sites[first].label) << "from site " << first;
             kHand.at(a, 5, 5) = -1;
@@ -180,7 +180,7 @@ TEST(ComputeAddTwo, SearchReachesTenPixelsAndNeverWraps) {
     kHand.at(cur, 32, 6) = 6;
     kHand.at(prev, 0, 16) = 7;  // (11, 16) is 11 pixels off: outside the window
     kHand.at(cur, 11, 16) = 8;
-    const AddTwoResults r = runAddTwoBoth(kHand, prev, cur);
+    const AddTwoResults r = nearestLabelsBoth(kHand, prev, cur);
     for (const Plane* a : {&r.hostA, &r.deviceA}) {
         EXPECT_EQ(kHand.get(*a, 0, 1), -1);
         EXPECT_EQ(kHand.get(*a, 22, 16), 6);
@@ -198,7 +198,7 @@ TEST(ComputeAddTwo, EveryNegativeValueIsNoCell) {
     kHand.at(prev, 10, 10) = 2;
     kHand.at(cur, 11, 10) = -1;
     kHand.at(cur, 12, 10) = 5;
-    const AddTwoResults r = runAddTwoBoth(kHand, prev, cur);
+    const AddTwoResults r = nearestLabelsBoth(kHand, prev, cur);
     for (Plane a : {r.hostA, r.deviceA}) {
         EXPECT_EQ(kHand.at(a, 10, 10), 5);
         kHand.at(a, 10, 10) = -1;
@@ -229,7 +229,7 @@ TEST(ComputeAddTwo, DeviceMatchesHostOnRandomPlanesOfOddSizes) {
         for (const double density : {0.0, 0.002, 0.05, 0.5, 1.0}) {
             const Plane prev = randomLabels(f, density, 4, rng);
             const Plane cur = randomLabels(f, 1.0 - density, 4, rng);
-            const AddTwoResults r = runAddTwoBoth(f, prev, cur);
+            const AddTwoResults r = nearestLabelsBoth(f, prev, cur);
             EXPECT_EQ(r.deviceA, r.hostA) << f.width << " x " << f.height << " density " << density;
             EXPECT_EQ(r.deviceB, r.hostB) << f.width << " x " << f.height << " density " << density;
             if (density == 0.0) {
@@ -247,14 +247,14 @@ TEST(ComputeAddTwo, DeviceMatchesHostOnRandomPlanesOfOddSizes) {
 TEST(ComputeAddOne, FrameWithoutCellsIsMinusOneEverywhere) {
     std::vector<int32_t> table = emptyTable();
     setCell(table, 1, 5, 5);  // stale record behind the end marker
-    expectMap(kHand, runAddOneBoth(kHand, table), [](int32_t, int32_t) { return -1; });
+    expectMap(kHand, nearestCellMapBoth(kHand, table), [](int32_t, int32_t) { return -1; });
 }
 
 TEST(ComputeAddOne, OneCellIsNearestEverywhere) {
     std::vector<int32_t> table = emptyTable();
     setCell(table, 0, 30, 2, 1);  // a small cell is a site like any other
     setEndMarker(table, 1);
-    expectMap(kHand, runAddOneBoth(kHand, table), [](int32_t, int32_t) { return 0; });
+    expectMap(kHand, nearestCellMapBoth(kHand, table), [](int32_t, int32_t) { return 0; });
 }
 
 TEST(ComputeAddOne, TwoCellsSplitAlongTheBisectorLowestIndexOnIt) {
@@ -262,17 +262,17 @@ TEST(ComputeAddOne, TwoCellsSplitAlongTheBisectorLowestIndexOnIt) {
     setCell(table, 0, 2, 4);
     setCell(table, 1, 9, 4);
     setEndMarker(table, 2);
-    expectMap(kHand, runAddOneBoth(kHand, table), [](int32_t x, int32_t) { return x <= 5 ? 0 : 1; });
+    expectMap(kHand, nearestCellMapBoth(kHand, table), [](int32_t x, int32_t) { return x <= 5 ? 0 : 1; });
 
     // Centres 6 apart: column 5 is equally near both and goes to record 0.
     setCell(table, 0, 8, 4);
     setCell(table, 1, 2, 4);
-    expectMap(kHand, runAddOneBoth(kHand, table), [](int32_t x, int32_t) { return x < 5 ? 1 : 0; });
+    expectMap(kHand, nearestCellMapBoth(kHand, table), [](int32_t x, int32_t) { return x < 5 ? 1 : 0; });
 
     // (0, 0) and (4, 4): d0 - d1 = 8 (x + y - 4), so x + y <= 4 goes to record 0.
     setCell(table, 0, 0, 0);
     setCell(table, 1, 4, 4);
-    expectMap(kHand, runAddOneBoth(kHand, table), [](int32_t x, int32_t y) { return x + y <= 4 ? 0 : 1; });
+    expectMap(kHand, nearestCellMapBoth(kHand, table), [](int32_t x, int32_t y) { return x + y <= 4 ? 0 : 1; });
 }
 
 TEST(ComputeAddOne, ScanStopsAtTheEndMarker) {
@@ -282,7 +282,7 @@ TEST(ComputeAddOne, ScanStopsAtTheEndMarker) {
     setEndMarker(table, 2);
     setCell(table, 3, 16, 8);  // stale: would win around the middle
     setCell(table, 4, 16, 9);
-    const auto maps = runAddOneBoth(kHand, table);
+    const auto maps = nearestCellMapBoth(kHand, table);
     // d0 - d1 = 64 x + 32 y - 1280, so 2 x + y <= 40 goes to record 0.
     expectMap(kHand, maps, [](int32_t x, int32_t y) { return 2 * x + y <= 40 ? 0 : 1; });
 }
@@ -295,7 +295,7 @@ TEST(ComputeAddOne, RecordsBeyondThousandAreSites) {
     setCell(table, 1200, 32, 16);
     setCell(table, 1499, 32, 0);
     setEndMarker(table, 1500);
-    const auto maps = runAddOneBoth(kHand, table);
+    const auto maps = nearestCellMapBoth(kHand, table);
     for (const Plane* m : {&maps.first, &maps.second}) {
         EXPECT_EQ(kHand.get(*m, 0, 0), 0);
         EXPECT_EQ(kHand.get(*m, 12, 12), 0);
@@ -308,7 +308,7 @@ TEST(ComputeAddOne, RecordsBeyondThousandAreSites) {
 
     for (int32_t k = 0; k < kTableRecords; ++k) setCell(table, k, 0, 0);
     setCell(table, kTableRecords - 1, 20, 8);
-    const auto full = runAddOneBoth(kHand, table);
+    const auto full = nearestCellMapBoth(kHand, table);
     for (const Plane* m : {&full.first, &full.second}) {
         EXPECT_EQ(kHand.get(*m, 20, 8), kTableRecords - 1);
         EXPECT_EQ(kHand.get(*m, 32, 16), kTableRecords - 1);
@@ -323,7 +323,7 @@ TEST(ComputeAddOne, OnePixelFrameTakesTheLowestOfEquallyNearCentres) {
     setCell(table, 1, 0, 1);
     setCell(table, 2, 1, 0);
     setEndMarker(table, 3);
-    expectMap(f, runAddOneBoth(f, table), [](int32_t, int32_t) { return 1; });
+    expectMap(f, nearestCellMapBoth(f, table), [](int32_t, int32_t) { return 1; });
 }
 
 TEST(ComputeAddOne, DistancesStayExactForCentresFarOutside) {
@@ -333,7 +333,7 @@ TEST(ComputeAddOne, DistancesStayExactForCentresFarOutside) {
     setCell(table, 0, INT32_MAX, INT32_MIN);
     setCell(table, 1, INT32_MIN, INT32_MAX);
     setEndMarker(table, 2);
-    expectMap(kHand, runAddOneBoth(kHand, table), [](int32_t x, int32_t y) { return y <= x ? 0 : 1; });
+    expectMap(kHand, nearestCellMapBoth(kHand, table), [](int32_t x, int32_t y) { return y <= x ? 0 : 1; });
 }
 
 // --- addone, device against host on random tables ----------------------------------------
@@ -365,7 +365,7 @@ TEST(ComputeAddOne, DeviceMatchesHostOnRandomTablesOfOddSizes) {
                           {{211, 190}, 2, false},  {{211, 190}, 300, false}, {{211, 190}, 300, true},
                           {{211, 190}, 700, false}};
     for (const Case& c : cases) {
-        const auto maps = runAddOneBoth(c.frame, randomTable(c.frame, c.cells, c.crowded, rng));
+        const auto maps = nearestCellMapBoth(c.frame, randomTable(c.frame, c.cells, c.crowded, rng));
         EXPECT_EQ(maps.second, maps.first)
             << c.frame.width << " x " << c.frame.height << ", " << c.cells << (c.crowded ? " crowded" : "") << " cells";
         for (int32_t v : maps.first) {
@@ -397,7 +397,7 @@ TEST(ComputeAddOne, LatticeCentresTieOnEveryBisectorAcrossGroupEdges) {
                 }
             }
             setEndMarker(table, k);
-            const auto maps = runAddOneBoth(f, table);
+            const auto maps = nearestCellMapBoth(f, table);
             EXPECT_EQ(maps.second, maps.first) << f.width << " x " << f.height << ", spacing " << spacing;
         }
     }
@@ -408,9 +408,9 @@ TEST(ComputeAddOne, RepeatedRunsKeepNothingBetweenRuns) {
     std::vector<int32_t> table = emptyTable();
     setCell(table, 0, 3, 3);
     setEndMarker(table, 1);
-    runAddOneBoth(f, table);
+    nearestCellMapBoth(f, table);
     setEndMarker(table, 0);
-    expectMap(f, runAddOneBoth(f, table), [](int32_t, int32_t) { return -1; });
+    expectMap(f, nearestCellMapBoth(f, table), [](int32_t, int32_t) { return -1; });
 }
 
 // --- device set-up -----------------------------------------------------------------------
@@ -441,7 +441,7 @@ TEST(ComputeDeviceOpen, MissingSourceFileFails) {
     EXPECT_NE(console.str().find("\nkernel3.cl load failed\n"), std::string::npos) << console.str();
     EXPECT_FALSE(device.error().empty());
     Plane out(35);
-    EXPECT_FALSE(device.runAddOne(emptyTable().data(), out.data()));
+    EXPECT_FALSE(device.nearestCellMap(emptyTable().data(), out.data()));
 }
 
 TEST(ComputeDeviceOpen, SyntaxErrorPrintsBuildLogAndFails) {
@@ -487,7 +487,7 @@ TEST(ComputeDeviceOpen, EmptyFrameIsRefused) {
         EXPECT_FALSE(device.open(kernelPath(), w, h, console)) << w << " x " << h;
         EXPECT_FALSE(device.error().empty());
         Plane a(1), b(1);
-        EXPECT_FALSE(device.runAddTwo(a.data(), b.data(), sortedTables(), a.data(), b.data()));
+        EXPECT_FALSE(device.nearestLabelsAcrossFrames(a.data(), b.data(), sortedTables(), a.data(), b.data()));
     }
 }
 

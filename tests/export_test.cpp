@@ -400,19 +400,19 @@ TEST(TrackExports, AFailedWriteIsOneErrorAndFailsTheRun) {
 TEST(CtcMasks, LabelsUpTo65535AreWrittenAndLargerOnesEndTheMasks) {
     TempDir dir;
     auto ws = testing::makeWorkspace(4, 3);
-    std::fill_n(ws->frameLabels, 12, -1);
-    std::fill_n(ws->frameLabels + 4, 3, 0);
-    ws->finalCount = 1;
+    std::fill_n(ws->cells.frameLabels, 12, -1);
+    std::fill_n(ws->cells.frameLabels + 4, 3, 0);
+    ws->cells.finalCount = 1;
     CtcExport ctc;
     ctc.open(dir.path(), 1001, 4, 3);
     std::string error;
-    cellRecord(ws->cellTable, 0)[CellWord::cellId] = 65534;
-    ASSERT_EQ(ctc.writeMask(*ws, 1, error), CtcExport::MaskResult::written) << error;
+    cellRecord(ws->cells.cellTable, 0)[CellWord::cellId] = 65534;
+    ASSERT_EQ(ctc.writeMask(ws->cells, 1, error), CtcExport::MaskResult::written) << error;
     uint32_t w = 0, h = 0;
     const auto mask = readMask(dir.file("mask0000.tif"), w, h);
     EXPECT_EQ(mask, std::vector<uint16_t>({0, 0, 0, 0, 65535, 65535, 65535, 0, 0, 0, 0, 0}));
-    cellRecord(ws->cellTable, 0)[CellWord::cellId] = 65535;
-    EXPECT_EQ(ctc.writeMask(*ws, 2, error), CtcExport::MaskResult::labelsFull);
+    cellRecord(ws->cells.cellTable, 0)[CellWord::cellId] = 65535;
+    EXPECT_EQ(ctc.writeMask(ws->cells, 2, error), CtcExport::MaskResult::labelsFull);
     EXPECT_FALSE(std::filesystem::exists(dir.file("mask0001.tif")));
     EXPECT_EQ(ctc.lastMaskFrame(), 1);
 }

@@ -17,14 +17,14 @@ protected:
         ws_ = nullptr;
     }
     void SetUp() override {
-        std::fill_n(ws_->linkHistory, int64_t{kSlotCount} * kSlotWords, -1);
+        std::fill_n(ws_->history.linkHistory, int64_t{kSlotCount} * kSlotWords, -1);
         std::fill_n(used_, kSlotCount, 0);
     }
 
     // Appends an entry to the slot of frame number f.
     void add(int32_t f, int32_t px, int32_t py, int32_t cx, int32_t cy, int32_t state, int32_t carried,
              int32_t small) {
-        int32_t* e = linkEntry(ws_->slotOfFrame(f), used_[f % kSlotCount]++);
+        int32_t* e = linkEntry(ws_->history.slotOfFrame(f), used_[f % kSlotCount]++);
         e[LinkWord::prevX] = px;
         e[LinkWord::prevY] = py;
         e[LinkWord::curX] = cx;

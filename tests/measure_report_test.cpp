@@ -165,13 +165,13 @@ class MeasureFrameReport : public testing::LinkHistoryTest {
 protected:
     void SetUp() override {
         LinkHistoryTest::SetUp();
-        ws_->finalCount = 0;
-        cellRecord(ws_->cellTable, 0)[CellWord::smallFlag] = -1;
+        ws_->cells.finalCount = 0;
+        cellRecord(ws_->cells.cellTable, 0)[CellWord::smallFlag] = -1;
     }
 
     int32_t* addCell(int32_t smallFlag, int32_t size, int32_t circumference, int32_t life, int32_t id,
                      int32_t minWidth, int32_t maxWidth) {
-        int32_t* r = cellRecord(ws_->cellTable, ws_->finalCount++);
+        int32_t* r = cellRecord(ws_->cells.cellTable, ws_->cells.finalCount++);
         std::fill_n(r, kCellWords, 0);
         r[CellWord::smallFlag] = smallFlag;
         r[CellWord::size] = size;
@@ -181,14 +181,14 @@ protected:
         r[CellWord::minWidth] = minWidth;
         r[CellWord::maxWidth] = maxWidth;
         r[CellWord::centerX] = r[CellWord::centerY] = 20;
-        cellRecord(ws_->cellTable, ws_->finalCount)[CellWord::smallFlag] = -1;
+        cellRecord(ws_->cells.cellTable, ws_->cells.finalCount)[CellWord::smallFlag] = -1;
         return r;
     }
 };
 
 TEST_F(MeasureFrameReport, FrameWithoutCells) {
     std::ostringstream cells, averages;
-    reportFrame(*ws_, 1, monotonicMs(), cells, averages);
+    reportFrame(ws_->cells, ws_->history, ws_->scratch, 1, monotonicMs(), cells, averages);
     EXPECT_EQ(cells.str(), "");
     EXPECT_EQ(withoutTime(averages.str().substr(0, averages.str().size() - 1)),
               "1,T,,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,,1,0,0,0,0,0,,0,0,0,0,0,0,");
@@ -197,7 +197,7 @@ TEST_F(MeasureFrameReport, FrameWithoutCells) {
 
 TEST_F(MeasureFrameReport, TimeIsTheElapsedTimeSinceTheStartMark) {
     std::ostringstream cells, averages;
-    reportFrame(*ws_, 1, monotonicMs() - 1000, cells, averages);
+    reportFrame(ws_->cells, ws_->history, ws_->scratch, 1, monotonicMs() - 1000, cells, averages);
     const int64_t t = std::stoll(fields(lines(averages.str())[0])[1]);
     EXPECT_GE(t, 1000);
     EXPECT_LT(t, 60000);
@@ -216,7 +216,7 @@ TEST_F(MeasureFrameReport, GroupsMeansAndHistograms) {
     add(j - 29, 1, 1, 2, 1, kLinkVanished, -1, 0);
     add(j - 30, 4, 4, 3, 4, kLinkAccepted, -1, 0);  // W, one frame too old
     std::ostringstream cells, averages;
-    reportFrame(*ws_, j, monotonicMs(), cells, averages);
+    reportFrame(ws_->cells, ws_->history, ws_->scratch, j, monotonicMs(), cells, averages);
 
     // Mutch: sizes 100, 50; circumferences 40, 30; circularities 0.886227, 0.835543; lives 1, 0;
     // one step of 5; widths 6 / 2 and 1 / 1. Small: one cell, step 10. All: three cells, steps 5 and 10.
@@ -252,7 +252,7 @@ TEST_F(MeasureFrameReport, DiffuseMeansCountPresentValuesOnly) {
     }
     add(j, 5, 5, 6, 6, kLinkAccepted, 2, 0);
     std::ostringstream cells, averages;
-    reportFrame(*ws_, j, monotonicMs(), cells, averages);
+    reportFrame(ws_->cells, ws_->history, ws_->scratch, j, monotonicMs(), cells, averages);
     const std::vector<std::string> f = fields(lines(averages.str())[0]);
     EXPECT_EQ(f[9], "1.67324");
     EXPECT_EQ(f[10], "1.76668");
@@ -266,7 +266,7 @@ TEST_F(MeasureFrameReport, DiffuseMeansCountPresentValuesOnly) {
 TEST_F(MeasureFrameReport, SmallCountIsOneWithoutSmallCells) {
     addCell(0, 30, 20, 0, 0, 100, 300);
     std::ostringstream cells, averages;
-    reportFrame(*ws_, 2, monotonicMs(), cells, averages);
+    reportFrame(ws_->cells, ws_->history, ws_->scratch, 2, monotonicMs(), cells, averages);
     const std::vector<std::string> f = fields(lines(averages.str())[0]);
     ASSERT_EQ(f.size(), 45u);
     EXPECT_EQ(std::vector<std::string>(f.begin() + 32, f.begin() + 38),

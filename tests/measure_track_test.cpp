@@ -29,6 +29,15 @@ protected:
         for (int32_t f = first; f <= last; ++f, x += dx, y += dy) add(f, x, y, x + dx, y + dy, id);
     }
 
+    // The measures of identity id from a scan of the history's slots, as a report does when
+    // the frame's track lists do not fit.
+    static MotionMeasures motion(int32_t frame, int32_t id) {
+        return measureMotionOver(SlotScanSteps{ws_->history, frame, id});
+    }
+    static DiffusionExponents diffusion(int32_t frame, int32_t id, int32_t life) {
+        return measureDiffusionOver(SlotScanSteps{ws_->history, frame, id}, life);
+    }
+
 };
 
 std::string text(double v) {
@@ -58,7 +67,7 @@ double straightSlope(int m) {
 TEST_F(MeasureTrack, CellLinkedOnlyInTheCurrentFrame) {
     add(7, 1, 1, 2, 2, 4);
     add(7, 10, 10, 13, 14, 5);
-    const MotionMeasures m = measureMotion(*ws_, 7, 5);
+    const MotionMeasures m = motion(7, 5);
     EXPECT_EQ(m.count15, 1);
     EXPECT_EQ(m.count30, 1);
     EXPECT_EQ(m.count45, 1);
@@ -74,7 +83,7 @@ TEST_F(MeasureTrack, CellLinkedOnlyInTheCurrentFrame) {
 
 TEST_F(MeasureTrack, NewIdentityHasNoMeasures) {
     add(1, 1, 1, 2, 2, 4);
-    const MotionMeasures m = measureMotion(*ws_, 1, 9);
+    const MotionMeasures m = motion(1, 9);
     EXPECT_EQ(m.count45, 0);
     EXPECT_EQ(m.lastCount, 0);
 }
@@ -88,7 +97,7 @@ TEST_F(MeasureTrack, WindowsOfALongLife) {
         add(f, x, 20, x + len, 20, 3);
         x += len;
     }
-    const MotionMeasures m = measureMotion(*ws_, 60, 3);
+    const MotionMeasures m = motion(60, 3);
     EXPECT_EQ(m.count15, 15);
     EXPECT_EQ(m.count30, 30);
     EXPECT_EQ(m.count45, 45);
@@ -103,8 +112,8 @@ TEST_F(MeasureTrack, WindowsOfALongLife) {
 TEST_F(MeasureTrack, UpAndLeftAsTheStreamWritesThem) {
     add(5, 5, 5, 5, 2, 1);
     add(6, 5, 2, 2, 2, 2);
-    const MotionMeasures up = measureMotion(*ws_, 5, 1);
-    const MotionMeasures left = measureMotion(*ws_, 6, 2);
+    const MotionMeasures up = motion(5, 1);
+    const MotionMeasures left = motion(6, 2);
     EXPECT_NEAR(up.angle1, -89.9999987, 1e-7);  // pi taken as 3.1415927
     EXPECT_NEAR(left.angle1, 179.9999973, 1e-7);
     EXPECT_EQ(text(up.angle1), "-90");
@@ -117,10 +126,10 @@ TEST_F(MeasureTrack, OnlyAcceptedEntriesCarryingTheIdentityCount) {
     add(9, 0, 0, 3, 0, -1);
     add(9, 0, 0, 4, 0, 6);
     add(8, 0, 0, 4, 0, 5, kLinkUnexamined);
-    MotionMeasures m = measureMotion(*ws_, 9, 5);
+    MotionMeasures m = motion(9, 5);
     EXPECT_EQ(m.count45, 0);
     EXPECT_EQ(m.lastCount, 0);
-    m = measureMotion(*ws_, 9, -1);
+    m = motion(9, -1);
     EXPECT_EQ(m.count45, 0);
     EXPECT_EQ(m.lastCount, 0);
 }
@@ -130,15 +139,15 @@ TEST_F(MeasureTrack, SlotEndsAtTheFirstEmptyEntryOrAtItsRoom) {
     add(9, 0, 0, 3, 4, 7);
     used_[9]++;  // leaves an entry with prevX -1
     add(9, 0, 0, 6, 8, 7);
-    EXPECT_EQ(measureMotion(*ws_, 9, 7).count45, 1);
-    EXPECT_DOUBLE_EQ(measureMotion(*ws_, 9, 7).distance1, 5.0);
+    EXPECT_EQ(motion(9, 7).count45, 1);
+    EXPECT_DOUBLE_EQ(motion(9, 7).distance1, 5.0);
 
     // Frame 57 (slot 7) full to its last entry, which counts; the first entry of the next
     // slot (frame 8, 49 frames back: outside the walk) must not be taken for slot 7's.
     for (int k = 0; k < kSlotEntries - 1; ++k) add(57, 1, 1, 2, 2, 100 + k);
     add(57, 10, 10, 13, 14, 8);
     add(8, 0, 0, 30, 40, 8);
-    const MotionMeasures m = measureMotion(*ws_, 57, 8);
+    const MotionMeasures m = motion(57, 8);
     EXPECT_EQ(m.lastCount, 1);
     EXPECT_EQ(m.count45, 1);
     EXPECT_DOUBLE_EQ(m.distance1, 5.0);
@@ -146,7 +155,7 @@ TEST_F(MeasureTrack, SlotEndsAtTheFirstEmptyEntryOrAtItsRoom) {
 
 TEST_F(MeasureTrack, StraightMotionAtConstantSpeed) {
     straightTrack(2, 11, 60, 0, 0, 3, 4);
-    const DiffusionExponents d = measureDiffusion(*ws_, 60, 2, 50);
+    const DiffusionExponents d = diffusion(60, 2, 50);
     EXPECT_NEAR(d.d15, 1.673, 5e-4);
     EXPECT_NEAR(d.d30, 1.767, 5e-4);
     EXPECT_NEAR(d.d45, 1.811, 5e-4);
@@ -165,7 +174,7 @@ TEST_F(MeasureTrack, EachWindowStartsAtItsOwnOldestStep) {
         y += dy;
     }
     straightTrack(2, 46, 60, x, y, 2, 0);
-    const DiffusionExponents d = measureDiffusion(*ws_, 60, 2, 41);
+    const DiffusionExponents d = diffusion(60, 2, 41);
     EXPECT_NEAR(d.d15, straightSlope(15), 1e-9);
     EXPECT_TRUE(exponentPresent(d.d30));
     EXPECT_GT(std::abs(d.d30 - straightSlope(30)), 1e-3);
@@ -173,7 +182,7 @@ TEST_F(MeasureTrack, EachWindowStartsAtItsOwnOldestStep) {
 
 TEST_F(MeasureTrack, YoungCellsHaveNoExponents) {
     straightTrack(2, 11, 60, 0, 0, 1, 1);
-    const DiffusionExponents d = measureDiffusion(*ws_, 60, 2, 4);
+    const DiffusionExponents d = diffusion(60, 2, 4);
     EXPECT_EQ(d.d15, kAbsentExponent);
     EXPECT_EQ(d.d30, kAbsentExponent);
     EXPECT_EQ(d.d45, kAbsentExponent);
@@ -182,7 +191,7 @@ TEST_F(MeasureTrack, YoungCellsHaveNoExponents) {
 TEST_F(MeasureTrack, OneStepWindowsAndMissingWindows) {
     // One step 20 frames back: the 15 window has none, the 30 and 45 windows one each.
     add(40, 0, 0, 1, 1, 2);
-    const DiffusionExponents d = measureDiffusion(*ws_, 60, 2, 5);
+    const DiffusionExponents d = diffusion(60, 2, 5);
     EXPECT_EQ(d.d15, kAbsentExponent);
     EXPECT_TRUE(std::isnan(d.d30));
     EXPECT_TRUE(std::isnan(d.d45));
@@ -190,14 +199,14 @@ TEST_F(MeasureTrack, OneStepWindowsAndMissingWindows) {
     // Steps 45 to 49 frames back belong to no window.
     SetUp();
     straightTrack(2, 11, 15, 0, 0, 1, 0);
-    const DiffusionExponents old = measureDiffusion(*ws_, 60, 2, 50);
+    const DiffusionExponents old = diffusion(60, 2, 50);
     EXPECT_EQ(old.d45, kAbsentExponent);
 }
 
 TEST_F(MeasureTrack, ZeroFirstStepGivesNoExponent) {
     add(46, 4, 4, 4, 4, 2);
     straightTrack(2, 47, 60, 4, 4, 1, 0);
-    const DiffusionExponents d = measureDiffusion(*ws_, 60, 2, 20);
+    const DiffusionExponents d = diffusion(60, 2, 20);
     EXPECT_FALSE(exponentPresent(d.d15));
     EXPECT_FALSE(exponentPresent(d.d30));
     EXPECT_FALSE(exponentPresent(d.d45));
@@ -218,16 +227,16 @@ TEST_F(MeasureTrack, FrameListsGiveTheValuesOfTheScanPerCell) {
         }
     }
     for (int32_t i = 0; i < n; ++i) {
-        int32_t* r = cellRecord(ws_->cellTable, i);
+        int32_t* r = cellRecord(ws_->cells.cellTable, i);
         r[CellWord::cellId] = i == 7 ? 3 : i == 9 ? -1 : 2 * i;  // a repeated identity and none
     }
-    ws_->finalCount = n;
+    ws_->cells.finalCount = n;
     FrameTracks tracks;
-    ASSERT_TRUE(tracks.build(*ws_, frame, ws_->scratchInts, ws_->scratchCapacity));
+    ASSERT_TRUE(tracks.build(ws_->cells, ws_->history, frame, ws_->scratch.scratchInts, ws_->scratch.scratchCapacity));
     for (int32_t i = 0; i < n; ++i) {
-        const int32_t id = cellRecord(ws_->cellTable, i)[CellWord::cellId];
+        const int32_t id = cellRecord(ws_->cells.cellTable, i)[CellWord::cellId];
         const MotionMeasures a = measureMotionOver(tracks.stepsOf(i));
-        const MotionMeasures b = measureMotion(*ws_, frame, id);
+        const MotionMeasures b = motion(frame, id);
         EXPECT_TRUE(a.count15 == b.count15 && a.count30 == b.count30 && a.count45 == b.count45 &&
                     a.lastCount == b.lastCount)
             << "cell " << i;
@@ -236,11 +245,11 @@ TEST_F(MeasureTrack, FrameListsGiveTheValuesOfTheScanPerCell) {
                     same(a.distance45, b.distance45))
             << "cell " << i;
         const DiffusionExponents da = measureDiffusionOver(tracks.stepsOf(i), 45);
-        const DiffusionExponents db = measureDiffusion(*ws_, frame, id, 45);
+        const DiffusionExponents db = diffusion(frame, id, 45);
         EXPECT_TRUE(same(da.d15, db.d15) && same(da.d30, db.d30) && same(da.d45, db.d45)) << "cell " << i;
     }
-    EXPECT_GT(measureMotion(*ws_, frame, 2).count45, 20);
-    EXPECT_FALSE(tracks.build(*ws_, frame, ws_->scratchInts, 3 * n + 10));
+    EXPECT_GT(motion(frame, 2).count45, 20);
+    EXPECT_FALSE(tracks.build(ws_->cells, ws_->history, frame, ws_->scratch.scratchInts, 3 * n + 10));
 }
 
 }  // namespace

@@ -20,30 +20,30 @@ namespace {
 void setCells(Workspace& ws, const std::vector<std::pair<int, int>>& centres, const std::vector<int>& small = {}) {
     const auto n = static_cast<int32_t>(centres.size());
     for (int32_t i = 0; i < n; ++i) {
-        int32_t* r = cellRecord(ws.cellTable, i);
+        int32_t* r = cellRecord(ws.cells.cellTable, i);
         std::fill_n(r, kCellWords, 0);
         r[CellWord::centerX] = centres[i].first;
         r[CellWord::centerY] = centres[i].second;
         r[CellWord::smallFlag] = i < static_cast<int32_t>(small.size()) ? small[i] : 0;
         r[CellWord::cellId] = i;
     }
-    cellRecord(ws.cellTable, n)[CellWord::smallFlag] = -1;
-    ws.finalCount = n;
+    cellRecord(ws.cells.cellTable, n)[CellWord::smallFlag] = -1;
+    ws.cells.finalCount = n;
 }
 
-int32_t area(const Workspace& ws, int32_t i) { return cellRecord(ws.cellTable, i)[CellWord::voronoiArea]; }
+int32_t area(const Workspace& ws, int32_t i) { return cellRecord(ws.cells.cellTable, i)[CellWord::voronoiArea]; }
 
 std::vector<int32_t> pairs(const Workspace& ws) {
-    return {ws.voronoiPairs, ws.voronoiPairs + ws.voronoiPairCount};
+    return {ws.cells.voronoiPairs, ws.cells.voronoiPairs + ws.cells.voronoiPairCount};
 }
 
 TEST(MeasureVoronoiNeighbours, OneCellOwnsTheWholeFrame) {
     auto ws = testing::makeWorkspace(6, 5);
     setCells(*ws, {{2, 3}});
-    addOneHost(ws->cellTable, 6, 5, ws->nearestCellMap);
-    countVoronoiNeighbours(*ws);
+    addOneHost(ws->cells.cellTable, 6, 5, ws->cells.nearestCellMap);
+    countVoronoiNeighbours(ws->cells, ws->tables);
     EXPECT_EQ(area(*ws, 0), 30);
-    EXPECT_EQ(ws->voronoiPairCount, 0);
+    EXPECT_EQ(ws->cells.voronoiPairCount, 0);
 }
 
 TEST(MeasureVoronoiNeighbours, CornerContactIsNoPairAndPairsFollowFirstDiscovery) {
@@ -52,8 +52,8 @@ TEST(MeasureVoronoiNeighbours, CornerContactIsNoPairAndPairsFollowFirstDiscovery
     auto ws = testing::makeWorkspace(2, 2);
     setCells(*ws, {{0, 0}, {1, 0}, {0, 1}, {1, 1}});
     const int32_t map[4] = {0, 1, 2, 3};
-    std::copy_n(map, 4, ws->nearestCellMap);
-    countVoronoiNeighbours(*ws);
+    std::copy_n(map, 4, ws->cells.nearestCellMap);
+    countVoronoiNeighbours(ws->cells, ws->tables);
     for (int i = 0; i < 4; ++i) EXPECT_EQ(area(*ws, i), 1);
     // Pixel 0 meets 2 below before 1 to its right (neighbour order up, down, left, right);
     // pixel 1 then finds 3 below, pixel 2 finds 3 to its right.
@@ -63,8 +63,8 @@ TEST(MeasureVoronoiNeighbours, CornerContactIsNoPairAndPairsFollowFirstDiscovery
 TEST(MeasureVoronoiNeighbours, ThreeCellsInARowGiveTwoPairs) {
     auto ws = testing::makeWorkspace(12, 4);
     setCells(*ws, {{1, 1}, {5, 1}, {10, 1}});
-    addOneHost(ws->cellTable, 12, 4, ws->nearestCellMap);
-    countVoronoiNeighbours(*ws);
+    addOneHost(ws->cells.cellTable, 12, 4, ws->cells.nearestCellMap);
+    countVoronoiNeighbours(ws->cells, ws->tables);
     // Columns 0..3 go to A (column 3 ties A and B; the lower index wins), 4..7 to B, 8..11 to C.
     EXPECT_EQ(area(*ws, 0), 16);
     EXPECT_EQ(area(*ws, 1), 16);
@@ -81,13 +81,13 @@ TEST(MeasureVoronoiNeighbours, MatchesASimpleModelOnRandomCentres) {
         const int n = 3 + round * 4;
         for (int i = 0; i < n; ++i) centres.push_back({int(rng() % w), int(rng() % h)});
         setCells(*ws, centres);
-        std::fill_n(ws->pairMatrix, kMatrixEntries, 1);  // stale flags from earlier stages
-        addOneHost(ws->cellTable, w, h, ws->nearestCellMap);
-        countVoronoiNeighbours(*ws);
+        std::fill_n(ws->cells.pairMatrix, kMatrixEntries, 1);  // stale flags from earlier stages
+        addOneHost(ws->cells.cellTable, w, h, ws->cells.nearestCellMap);
+        countVoronoiNeighbours(ws->cells, ws->tables);
 
         std::vector<int> areas(n, 0);
         std::set<int32_t> touching;
-        const int32_t* m = ws->nearestCellMap;
+        const int32_t* m = ws->cells.nearestCellMap;
         for (int y = 0; y < h; ++y) {
             for (int x = 0; x < w; ++x) {
                 const int a = m[y * w + x];
@@ -111,27 +111,28 @@ TEST(MeasureVoronoiNeighbours, MatchesASimpleModelOnRandomCentres) {
 TEST(MeasureVoronoiNeighbours, CellWithoutPixelsAndValuesOutsideTheTableAreLeftAlone) {
     auto ws = testing::makeWorkspace(4, 1);
     setCells(*ws, {{0, 0}, {1, 0}, {3, 0}});
-    cellRecord(ws->cellTable, 5)[CellWord::voronoiArea] = 0;
+    cellRecord(ws->cells.cellTable, 5)[CellWord::voronoiArea] = 0;
     const int32_t map[4] = {0, 5, 2, -1};
-    std::copy_n(map, 4, ws->nearestCellMap);
-    countVoronoiNeighbours(*ws);
+    std::copy_n(map, 4, ws->cells.nearestCellMap);
+    countVoronoiNeighbours(ws->cells, ws->tables);
     EXPECT_EQ(area(*ws, 0), 1);
     EXPECT_EQ(area(*ws, 1), 0);
     EXPECT_EQ(area(*ws, 2), 1);
-    EXPECT_EQ(cellRecord(ws->cellTable, 5)[CellWord::voronoiArea], 0);
-    EXPECT_EQ(ws->voronoiPairCount, 0);
+    EXPECT_EQ(cellRecord(ws->cells.cellTable, 5)[CellWord::voronoiArea], 0);
+    EXPECT_EQ(ws->cells.voronoiPairCount, 0);
 }
 
 TEST(MeasureVoronoiNeighbours, FrameWithoutCellsTouchesNothing) {
     auto ws = testing::makeWorkspace(6, 5);
     setCells(*ws, {});
-    const std::vector<int32_t> marker(cellRecord(ws->cellTable, 0), cellRecord(ws->cellTable, 0) + kCellWords);
-    std::fill_n(ws->pairMatrix, 64, 7);
-    addOneHost(ws->cellTable, 6, 5, ws->nearestCellMap);
-    countVoronoiNeighbours(*ws);
-    EXPECT_EQ(ws->voronoiPairCount, 0);
-    EXPECT_EQ(std::vector<int32_t>(cellRecord(ws->cellTable, 0), cellRecord(ws->cellTable, 0) + kCellWords), marker);
-    EXPECT_TRUE(std::all_of(ws->pairMatrix, ws->pairMatrix + 64, [](int32_t v) { return v == 7; }));
+    const int32_t* first = cellRecord(ws->cells.cellTable, 0);
+    const std::vector<int32_t> marker(first, first + kCellWords);
+    std::fill_n(ws->cells.pairMatrix, 64, 7);
+    addOneHost(ws->cells.cellTable, 6, 5, ws->cells.nearestCellMap);
+    countVoronoiNeighbours(ws->cells, ws->tables);
+    EXPECT_EQ(ws->cells.voronoiPairCount, 0);
+    EXPECT_EQ(std::vector<int32_t>(first, first + kCellWords), marker);
+    EXPECT_TRUE(std::all_of(ws->cells.pairMatrix, ws->cells.pairMatrix + 64, [](int32_t v) { return v == 7; }));
 }
 
 // Colour of pixel (x, y) as r, g, b.
@@ -146,18 +147,18 @@ TEST(MeasureVoronoiImage, OutlinesBordersAndLinesInDrawingOrder) {
     const int w = 8, h = 6;
     auto ws = testing::makeWorkspace(w, h);
     setCells(*ws, {{1, 1}, {6, 4}}, {0, 1});
-    std::fill_n(ws->frameLabels, w * h, -1);
+    std::fill_n(ws->cells.frameLabels, w * h, -1);
     for (int y = 0; y <= 2; ++y)
-        for (int x = 0; x <= 2; ++x) ws->frameLabels[y * w + x] = 0;
-    ws->frameLabels[4 * w + 6] = ws->frameLabels[4 * w + 7] = 1;
-    for (int p = 0; p < w * h; ++p) ws->nearestCellMap[p] = p % w < 4 ? 0 : 1;
-    ws->voronoiPairCount = 1;
-    ws->voronoiPairs[0] = 1 * 2 + 0;
+        for (int x = 0; x <= 2; ++x) ws->cells.frameLabels[y * w + x] = 0;
+    ws->cells.frameLabels[4 * w + 6] = ws->cells.frameLabels[4 * w + 7] = 1;
+    for (int p = 0; p < w * h; ++p) ws->cells.nearestCellMap[p] = p % w < 4 ? 0 : 1;
+    ws->cells.voronoiPairCount = 1;
+    ws->cells.voronoiPairs[0] = 1 * 2 + 0;
 
     Canvas canvas;
     canvas.createCanvas(w, h);
     std::fill(canvas.gray.begin(), canvas.gray.end(), 100);
-    drawVoronoiImage(canvas, *ws);
+    drawVoronoiImage(canvas, ws->cells);
 
     // Pixels of the line (1, 1) -> (6, 4), sampled as the canvas does.
     std::set<std::pair<int, int>> line;
@@ -189,11 +190,11 @@ TEST(MeasureVoronoiImage, OneCellHasNoBordersAndNoLines) {
     std::fill(canvas.gray.begin(), canvas.gray.end(), 40);
     for (int smallFlag = 0; smallFlag <= 1; ++smallFlag) {
         setCells(*ws, {{2, 2}}, {smallFlag});
-        std::fill_n(ws->frameLabels, w * h, -1);
-        ws->frameLabels[2 * w + 2] = 0;
-        addOneHost(ws->cellTable, w, h, ws->nearestCellMap);
-        countVoronoiNeighbours(*ws);
-        drawVoronoiImage(canvas, *ws);
+        std::fill_n(ws->cells.frameLabels, w * h, -1);
+        ws->cells.frameLabels[2 * w + 2] = 0;
+        addOneHost(ws->cells.cellTable, w, h, ws->cells.nearestCellMap);
+        countVoronoiNeighbours(ws->cells, ws->tables);
+        drawVoronoiImage(canvas, ws->cells);
         for (int y = 0; y < h; ++y) {
             for (int x = 0; x < w; ++x) {
                 const bool red = smallFlag == 0 && x == 2 && y == 2;

@@ -135,14 +135,14 @@ TEST(IndexSort, SortsAndKeepsAPermutation) {
                 bytes[i] = static_cast<uint8_t>(rng() % distinct);
             }
             std::iota(index.begin(), index.end(), 0);
-            sortIndicesByIntKey(index.data(), key.data(), n - 1, ws->sortStack, ws->sortStackRanges);
+            sortIndicesByIntKey(index.data(), key.data(), n - 1, ws->scratch.sortStack, ws->scratch.sortStackRanges);
             for (int i = 1; i < n; ++i) EXPECT_LE(key[index[i - 1]], key[index[i]]);
             auto sorted = index;
             std::sort(sorted.begin(), sorted.end());
             for (int i = 0; i < n; ++i) ASSERT_EQ(sorted[i], i);
 
             std::iota(index.begin(), index.end(), 0);
-            sortIndicesByByteKey(index.data(), bytes.data(), n - 1, ws->sortStack, ws->sortStackRanges);
+            sortIndicesByByteKey(index.data(), bytes.data(), n - 1, ws->scratch.sortStack, ws->scratch.sortStackRanges);
             for (int i = 1; i < n; ++i) EXPECT_LE(bytes[index[i - 1]], bytes[index[i]]);
         }
     }
@@ -153,7 +153,7 @@ TEST(IndexSort, EqualKeysFollowThePartitionOrder) {
     // place; each two-element side is then swapped once more.
     auto ws = testing::makeWorkspace(4, 4);
     std::vector<int32_t> key(5, 7), index = {0, 1, 2, 3, 4};
-    sortIndicesByIntKey(index.data(), key.data(), 4, ws->sortStack, ws->sortStackRanges);
+    sortIndicesByIntKey(index.data(), key.data(), 4, ws->scratch.sortStack, ws->scratch.sortStackRanges);
     EXPECT_EQ(index, (std::vector<int32_t>{3, 4, 2, 0, 1}));
 }
 
@@ -164,7 +164,7 @@ TEST(IndexSort, AscendingInputOfAFullFrameStaysWithinTheStack) {
     std::vector<int32_t> key(n), index(n);
     for (int i = 0; i < n; ++i) key[i] = (i * 7) / n;
     std::iota(index.begin(), index.end(), 0);
-    sortIndicesByIntKey(index.data(), key.data(), n - 1, ws->sortStack, ws->sortStackRanges);
+    sortIndicesByIntKey(index.data(), key.data(), n - 1, ws->scratch.sortStack, ws->scratch.sortStackRanges);
     for (int i = 1; i < n; ++i) ASSERT_LE(key[index[i - 1]], key[index[i]]);
 }
 

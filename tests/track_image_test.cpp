@@ -34,31 +34,31 @@ void buildFrame(Workspace& ws, Canvas& canvas) {
     canvas.createCanvas(kW, kH);
     for (int32_t y = 0; y < kH; ++y)
         for (int32_t x = 0; x < kW; ++x) canvas.gray[y * kW + x] = grayAt(x, y);
-    std::fill_n(ws.frameLabels, ws.pixelCount, -1);
-    testing::fillRect(ws.frameLabels, kW, 6, 5, 8, 7, 0);
-    testing::fillRect(ws.frameLabels, kW, 1, 8, 1, 8, 1);
-    testing::fillRect(ws.frameLabels, kW, 10, 0, 11, 2, 2);
+    std::fill_n(ws.cells.frameLabels, ws.cells.pixelCount, -1);
+    testing::fillRect(ws.cells.frameLabels, kW, 6, 5, 8, 7, 0);
+    testing::fillRect(ws.cells.frameLabels, kW, 1, 8, 1, 8, 1);
+    testing::fillRect(ws.cells.frameLabels, kW, 10, 0, 11, 2, 2);
     const int32_t small[3] = {0, 1, 0};
     const int32_t ids[3] = {12, 0, 5};
     for (int i = 0; i < 3; ++i) {
-        int32_t* r = cellRecord(ws.cellTable, i);
+        int32_t* r = cellRecord(ws.cells.cellTable, i);
         r[CellWord::smallFlag] = small[i];
         r[CellWord::cellId] = ids[i];
         r[CellWord::idDrawn] = 0;
     }
-    cellRecord(ws.cellTable, 3)[CellWord::smallFlag] = -1;
-    ws.finalCount = 3;
+    cellRecord(ws.cells.cellTable, 3)[CellWord::smallFlag] = -1;
+    ws.cells.finalCount = 3;
 
-    int32_t* current = ws.slotOfFrame(kFrame);
+    int32_t* current = ws.history.slotOfFrame(kFrame);
     putLink(current, 0, 1, 0, 3, 0, kLinkAccepted);
     putLink(current, 1, 5, 3, 8, 3, kLinkVanished);
     putLink(current, 2, 5, 4, 8, 4, kLinkRejected);
     endSlotAt(current, 3);
-    putLink(ws.slotOfFrame(kFrame - 4), 0, 0, 1, 0, 3, kLinkAccepted);
-    endSlotAt(ws.slotOfFrame(kFrame - 4), 1);
-    putLink(ws.slotOfFrame(kFrame - 2), 1, 4, 9, 9, 9, kLinkAccepted);  // after the slot's end
-    putLink(ws.slotOfFrame(kFrame - 5), 0, 4, 0, 5, 0, kLinkAccepted);  // too old
-    endSlotAt(ws.slotOfFrame(kFrame - 5), 1);
+    putLink(ws.history.slotOfFrame(kFrame - 4), 0, 0, 1, 0, 3, kLinkAccepted);
+    endSlotAt(ws.history.slotOfFrame(kFrame - 4), 1);
+    putLink(ws.history.slotOfFrame(kFrame - 2), 1, 4, 9, 9, 9, kLinkAccepted);  // after the slot's end
+    putLink(ws.history.slotOfFrame(kFrame - 5), 0, 4, 0, 5, 0, kLinkAccepted);  // too old
+    endSlotAt(ws.history.slotOfFrame(kFrame - 5), 1);
 }
 
 std::vector<Rgb> expectedImage(bool ids) {
@@ -112,18 +112,18 @@ TEST(TrackCalculationImage, OutlinesTrailsAndIdentities) {
     auto ws = testing::makeWorkspace(kW, kH);
     Canvas canvas;
     buildFrame(*ws, canvas);
-    drawCalculationImage(canvas, *ws, kFrame, true);
+    drawCalculationImage(canvas, ws->cells, ws->history, kFrame, true);
     expectImage(canvas, expectedImage(true));
-    for (int i = 0; i < 3; ++i) EXPECT_EQ(cellRecord(ws->cellTable, i)[CellWord::idDrawn], 1) << i;
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(cellRecord(ws->cells.cellTable, i)[CellWord::idDrawn], 1) << i;
 }
 
 TEST(TrackCalculationImage, WithoutIdentities) {
     auto ws = testing::makeWorkspace(kW, kH);
     Canvas canvas;
     buildFrame(*ws, canvas);
-    drawCalculationImage(canvas, *ws, kFrame, false);
+    drawCalculationImage(canvas, ws->cells, ws->history, kFrame, false);
     expectImage(canvas, expectedImage(false));
-    for (int i = 0; i < 3; ++i) EXPECT_EQ(cellRecord(ws->cellTable, i)[CellWord::idDrawn], 0) << i;
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(cellRecord(ws->cells.cellTable, i)[CellWord::idDrawn], 0) << i;
 }
 
 }  // namespace

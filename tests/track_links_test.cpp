@@ -26,7 +26,7 @@ TEST(TrackCandidates, EntriesInMatrixOrderWithOverlapAndCentres) {
     // A slot used 50 frames before holds stale entries: the listed ones and their end replace them.
     std::fill_n(s.slot(), 10 * kLinkWords, 7);
     ASSERT_EQ(s.listCandidates(), 4);
-    EXPECT_EQ(s.ws->linkCount, 4);
+    EXPECT_EQ(s.ws->cells.linkCount, 4);
     // prev, cur, overlap, prevX, curX
     const int32_t expected[4][5] = {{0, 0, 4, 0, 3}, {1, 0, 6, 6, 3}, {1, 1, 6, 6, 10}, {2, 1, 4, 12, 10}};
     for (int k = 0; k < 4; ++k) {
@@ -46,14 +46,15 @@ TEST(TrackCandidates, EntriesInMatrixOrderWithOverlapAndCentres) {
 
     // Adjacency: cells of two or more pixels touch themselves; the cells here touch no other.
     for (int a = 0; a < 3; ++a)
-        for (int b = 0; b < 3; ++b) EXPECT_EQ(s.ws->prevAdjacency[a * 3 + b], a == b ? 1 : 0) << a << b;
+        for (int b = 0; b < 3; ++b) EXPECT_EQ(s.ws->history.prevAdjacency[a * 3 + b], a == b ? 1 : 0) << a << b;
     for (int a = 0; a < 2; ++a)
-        for (int b = 0; b < 2; ++b) EXPECT_EQ(s.ws->pairMatrix[a * 2 + b], a == b ? 1 : 0) << a << b;
+        for (int b = 0; b < 2; ++b) EXPECT_EQ(s.ws->cells.pairMatrix[a * 2 + b], a == b ? 1 : 0) << a << b;
 }
 
 TEST(TrackCandidates, EverySlotOfANewWorkspaceIsEmpty) {
     TrackScene s(4, 4);
-    for (int32_t slot = 0; slot < kSlotCount; ++slot) EXPECT_EQ(s.ws->slotAt(slot)[LinkWord::prevX], -1) << slot;
+    for (int32_t slot = 0; slot < kSlotCount; ++slot)
+        EXPECT_EQ(s.ws->history.slotAt(slot)[LinkWord::prevX], -1) << slot;
 }
 
 TEST(TrackCandidates, AdjacencyOfTouchingCellsAndSinglePixels) {
@@ -61,12 +62,12 @@ TEST(TrackCandidates, AdjacencyOfTouchingCellsAndSinglePixels) {
     s.setPrev({"..........", ".0.111....", ".0........"}, 2, 1);
     s.setCur({"..........", ".0011.2...", ".........."}, 3, 1);
     s.listCandidates();
-    EXPECT_EQ(s.ws->prevAdjacency[0 * 2 + 0], 1);
-    EXPECT_EQ(s.ws->prevAdjacency[0 * 2 + 1], 0);
-    EXPECT_EQ(s.ws->prevAdjacency[1 * 2 + 0], 0);
+    EXPECT_EQ(s.ws->history.prevAdjacency[0 * 2 + 0], 1);
+    EXPECT_EQ(s.ws->history.prevAdjacency[0 * 2 + 1], 0);
+    EXPECT_EQ(s.ws->history.prevAdjacency[1 * 2 + 0], 0);
     const int32_t cur[3][3] = {{1, 1, 0}, {1, 1, 0}, {0, 0, 0}};
     for (int a = 0; a < 3; ++a)
-        for (int b = 0; b < 3; ++b) EXPECT_EQ(s.ws->pairMatrix[a * 3 + b], cur[a][b]) << a << b;
+        for (int b = 0; b < 3; ++b) EXPECT_EQ(s.ws->cells.pairMatrix[a * 3 + b], cur[a][b]) << a << b;
 }
 
 TEST(TrackCandidates, EmptyFramesGiveNoLinks) {
@@ -85,20 +86,20 @@ void buildGrid(TrackScene& s, bool complete) {
     Workspace& ws = *s.ws;
     const int32_t w = s.width;
     const int32_t h = s.height;
-    std::fill_n(ws.prevFrameLabels, ws.pixelCount, -1);
-    std::fill_n(ws.segLabels, ws.pixelCount, -1);
+    std::fill_n(ws.history.prevFrameLabels, ws.cells.pixelCount, -1);
+    std::fill_n(ws.cells.segLabels, ws.cells.pixelCount, -1);
     for (int32_t r = 0; r < 100; ++r) {
         const int32_t lastX = complete || r < 99 ? w - 1 : w - 3;
-        for (int32_t x = 0; x <= lastX; ++x) ws.prevFrameLabels[2 * r * w + x] = r;
+        for (int32_t x = 0; x <= lastX; ++x) ws.history.prevFrameLabels[2 * r * w + x] = r;
     }
     for (int32_t c = 0; c < 200; ++c) {
         const int32_t lastY = complete || c < 199 ? h - 1 : h - 3;
-        for (int32_t y = 0; y <= lastY; ++y) ws.segLabels[y * w + 2 * c] = c;
+        for (int32_t y = 0; y <= lastY; ++y) ws.cells.segLabels[y * w + 2 * c] = c;
     }
-    testing::writeRecords(ws.prevCellTable, ws.prevFrameLabels, w, h, 100, 1);
-    testing::writeRecords(ws.cellTable, ws.segLabels, w, h, 200, 1);
-    ws.prevCount = 100;
-    ws.curCount = 200;
+    testing::writeRecords(ws.history.prevCellTable, ws.history.prevFrameLabels, w, h, 100, 1);
+    testing::writeRecords(ws.cells.cellTable, ws.cells.segLabels, w, h, 200, 1);
+    ws.history.prevCount = 100;
+    ws.cells.curCount = 200;
 }
 
 TEST(TrackCandidates, LinkLimit) {
@@ -117,7 +118,7 @@ TEST(TrackCandidates, LinkLimit) {
 
     // One component of 19,999 links: every cell that is not small ends matched, every link
     // is decided.
-    resolveLinks(*s.ws, s.slot());
+    resolveLinks(s.ws->cells, s.ws->history, s.ws->scratch, s.slot());
     for (int i = 0; i < 100; ++i) EXPECT_EQ(s.prev(i)[CellWord::linkMark], kMarkMatched) << i;
     for (int i = 0; i < 200; ++i) EXPECT_EQ(s.cur(i)[CellWord::linkMark], kMarkMatched) << i;
     int accepted = 0;
@@ -130,13 +131,15 @@ TEST(TrackCandidates, LinkLimit) {
     TrackScene full(399, 199);
     buildGrid(full, true);
     EXPECT_EQ(full.listCandidates(), kLinkLimit);
-    EXPECT_EQ(full.ws->linkCount, kLinkLimit);
+    EXPECT_EQ(full.ws->cells.linkCount, kLinkLimit);
     EXPECT_EQ(full.entry(0)[LinkWord::prevX], -1);  // nothing written
 
     buildGrid(full, true);
-    addTwoHost(full.ws->prevFrameLabels, full.ws->segLabels, full.ws->tables, 399, 199, full.ws->maskPlane,
-               full.ws->workPlane);
-    EXPECT_EQ(trackFrame(*full.ws, 2, 1), TrackStatus::tooManyLinks);
+    Workspace& ws = *full.ws;
+    const CrossFrameNearest nearest = ws.scratch.crossFrameNearest();
+    addTwoHost(ws.history.prevFrameLabels, ws.cells.segLabels, ws.tables, 399, 199, nearest.curNearPrev,
+               nearest.prevNearCur);
+    EXPECT_EQ(trackFrame(ws.cells, ws.history, ws.scratch, ws.tables, 2, 1), TrackStatus::tooManyLinks);
 }
 
 // Resolution rules, each on a hand-drawn pair of frames.
@@ -151,7 +154,7 @@ TEST(TrackResolution, OneLinkComponentIsAcceptedEvenWhenBothCellsAreSmall) {
              2, 5);
     ASSERT_EQ(s.listCandidates(), 1);
     EXPECT_EQ(s.entry(0)[LinkWord::overlap], 2);
-    resolveLinks(*s.ws, s.slot());
+    resolveLinks(s.ws->cells, s.ws->history, s.ws->scratch, s.slot());
     EXPECT_EQ(s.state(0), kLinkAccepted);
     EXPECT_EQ(s.prev(0)[CellWord::linkMark], kMarkMatched);
     EXPECT_EQ(s.cur(0)[CellWord::linkMark], kMarkMatched);
@@ -165,7 +168,7 @@ TEST(TrackResolution, SplitIntoTouchingFragmentsIsAcceptedAndMerged) {
     ASSERT_EQ(s.listCandidates(), 2);
     EXPECT_EQ(s.entry(0)[LinkWord::overlap], 6);
     EXPECT_EQ(s.entry(1)[LinkWord::overlap], 6);
-    resolveLinks(*s.ws, s.slot());
+    resolveLinks(s.ws->cells, s.ws->history, s.ws->scratch, s.slot());
     EXPECT_EQ(s.state(0), kLinkAccepted);
     EXPECT_EQ(s.state(1), kLinkAccepted);
     EXPECT_EQ(s.cur(0)[CellWord::relabelTo], 1);  // the first fragment takes the second's label
@@ -179,7 +182,7 @@ TEST(TrackResolution, SplitIntoSeparateFragmentsKeepsThemApart) {
     ASSERT_EQ(s.listCandidates(), 2);
     EXPECT_EQ(s.entry(0)[LinkWord::overlap], 5);
     EXPECT_EQ(s.entry(1)[LinkWord::overlap], 5);
-    resolveLinks(*s.ws, s.slot());
+    resolveLinks(s.ws->cells, s.ws->history, s.ws->scratch, s.slot());
     EXPECT_EQ(s.state(0), kLinkAccepted);
     EXPECT_EQ(s.state(1), kLinkAccepted);
     EXPECT_EQ(s.cur(0)[CellWord::relabelTo], 0);
@@ -193,7 +196,7 @@ TEST(TrackResolution, MergeAcceptsBothPreviousCells) {
     ASSERT_EQ(s.listCandidates(), 2);
     EXPECT_EQ(s.entry(0)[LinkWord::overlap], 5);
     EXPECT_EQ(s.entry(1)[LinkWord::overlap], 4);
-    resolveLinks(*s.ws, s.slot());
+    resolveLinks(s.ws->cells, s.ws->history, s.ws->scratch, s.slot());
     EXPECT_EQ(s.state(0), kLinkAccepted);
     EXPECT_EQ(s.state(1), kLinkAccepted);
     EXPECT_EQ(s.prev(0)[CellWord::linkMark], kMarkMatched);
@@ -206,7 +209,7 @@ TEST(TrackResolution, EqualOverlapsGoByTheSortsOrder) {
     TrackScene s(14, 3);
     buildTieScene(s);
     ASSERT_EQ(s.listCandidates(), 4);
-    resolveLinks(*s.ws, s.slot());
+    resolveLinks(s.ws->cells, s.ws->history, s.ws->scratch, s.slot());
     EXPECT_EQ(s.state(0), kLinkRejected);
     EXPECT_EQ(s.state(1), kLinkAccepted);
     EXPECT_EQ(s.state(2), kLinkRejected);
@@ -216,8 +219,8 @@ TEST(TrackResolution, EqualOverlapsGoByTheSortsOrder) {
     EXPECT_EQ(s.prev(2)[CellWord::linkMark], kMarkMatched);
     EXPECT_EQ(s.cur(0)[CellWord::linkMark], kMarkMatched);
     EXPECT_EQ(s.cur(1)[CellWord::linkMark], kMarkMatched);
-    EXPECT_EQ(s.ws->rankOrder[3], 1);
-    EXPECT_EQ(s.ws->rankOrder[2], 2);
+    EXPECT_EQ(s.ws->scratch.rankOrder[3], 1);
+    EXPECT_EQ(s.ws->scratch.rankOrder[2], 2);
 }
 
 TEST(TrackResolution, SmallCurrentCellIsReachedOnlyFromThePreviousSide) {
@@ -228,7 +231,7 @@ TEST(TrackResolution, SmallCurrentCellIsReachedOnlyFromThePreviousSide) {
     EXPECT_EQ(s.entry(0)[LinkWord::overlap], 8);
     EXPECT_EQ(s.entry(1)[LinkWord::overlap], 7);
     EXPECT_EQ(s.entry(2)[LinkWord::overlap], 1);
-    resolveLinks(*s.ws, s.slot());
+    resolveLinks(s.ws->cells, s.ws->history, s.ws->scratch, s.slot());
     EXPECT_EQ(s.state(0), kLinkAccepted);
     EXPECT_EQ(s.state(1), kLinkRejected);
     EXPECT_EQ(s.state(2), kLinkAccepted);
@@ -240,8 +243,8 @@ TEST(TrackResolution, AllSmallComponentAcceptsNothing) {
     s.setPrev({"........", "...0....", "........"}, 1, 5);
     s.setCur({"........", "..0..1..", "........"}, 2, 5);
     ASSERT_EQ(s.listCandidates(), 2);
-    EXPECT_EQ(s.ws->prevAdjacency[0], 0);  // a single pixel does not touch itself
-    resolveLinks(*s.ws, s.slot());
+    EXPECT_EQ(s.ws->history.prevAdjacency[0], 0);  // a single pixel does not touch itself
+    resolveLinks(s.ws->cells, s.ws->history, s.ws->scratch, s.slot());
     EXPECT_EQ(s.state(0), kLinkRejected);
     EXPECT_EQ(s.state(1), kLinkRejected);
     EXPECT_EQ(s.prev(0)[CellWord::linkMark], kMarkInComponent);
@@ -256,7 +259,7 @@ TEST(TrackResolution, UnmatchedPreviousCellJoinsAMergeOnlyThroughATouchingNeighb
         s.setCur({"................", ".00000000..1....", "................"}, 2, 2);
         ASSERT_EQ(s.listCandidates(), 3);
         EXPECT_EQ(s.entry(2)[LinkWord::overlap], 1);
-        resolveLinks(*s.ws, s.slot());
+        resolveLinks(s.ws->cells, s.ws->history, s.ws->scratch, s.slot());
         EXPECT_EQ(s.state(0), kLinkAccepted);
         EXPECT_EQ(s.state(1), kLinkAccepted);  // joins the merge of cell 0
         EXPECT_EQ(s.state(2), kLinkRejected);
@@ -267,7 +270,7 @@ TEST(TrackResolution, UnmatchedPreviousCellJoinsAMergeOnlyThroughATouchingNeighb
         s.setPrev({"................", ".000.1111.......", "................"}, 2, 2);
         s.setCur({"................", ".00000000..1....", "................"}, 2, 2);
         ASSERT_EQ(s.listCandidates(), 3);
-        resolveLinks(*s.ws, s.slot());
+        resolveLinks(s.ws->cells, s.ws->history, s.ws->scratch, s.slot());
         EXPECT_EQ(s.state(0), kLinkAccepted);
         EXPECT_EQ(s.state(1), kLinkRejected);
         EXPECT_EQ(s.state(2), kLinkAccepted);  // no touching neighbour: the unmatched partner
@@ -284,7 +287,7 @@ TEST(TrackResolution, UnmatchedCurrentCellJoinsASplitThroughItsNeighbour) {
     ASSERT_EQ(s.listCandidates(), 4);
     const int32_t overlaps[4] = {4, 5, 9, 4};
     for (int k = 0; k < 4; ++k) EXPECT_EQ(s.entry(k)[LinkWord::overlap], overlaps[k]) << k;
-    resolveLinks(*s.ws, s.slot());
+    resolveLinks(s.ws->cells, s.ws->history, s.ws->scratch, s.slot());
     EXPECT_EQ(s.state(0), kLinkRejected);
     EXPECT_EQ(s.state(1), kLinkAccepted);
     EXPECT_EQ(s.state(2), kLinkAccepted);

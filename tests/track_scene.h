@@ -74,16 +74,19 @@ inline void fillRect(int32_t* plane, int32_t w, int32_t x0, int32_t y0, int32_t 
 // labels 0 .. curCount - 1: the previous frame's results become the previous ones first.
 inline TrackStatus trackSegmented(Workspace& ws, int32_t frame, int32_t curCount, int32_t smallCellArea) {
     if (frame > 1) ws.exchangeFrames();
-    writeRecords(ws.cellTable, ws.segLabels, ws.width, ws.height, curCount, smallCellArea);
-    ws.curCount = curCount;
-    if (frame > 1)
-        addTwoHost(ws.prevFrameLabels, ws.segLabels, ws.tables, ws.width, ws.height, ws.maskPlane, ws.workPlane);
-    return trackFrame(ws, frame, smallCellArea);
+    writeRecords(ws.cells.cellTable, ws.cells.segLabels, ws.cells.width, ws.cells.height, curCount, smallCellArea);
+    ws.cells.curCount = curCount;
+    if (frame > 1) {
+        const CrossFrameNearest nearest = ws.scratch.crossFrameNearest();
+        addTwoHost(ws.history.prevFrameLabels, ws.cells.segLabels, ws.tables, ws.cells.width, ws.cells.height,
+                   nearest.curNearPrev, nearest.prevNearCur);
+    }
+    return trackFrame(ws.cells, ws.history, ws.scratch, ws.tables, frame, smallCellArea);
 }
 
 inline TrackStatus trackRows(Workspace& ws, int32_t frame, std::initializer_list<const char*> rows, int32_t curCount,
                              int32_t smallCellArea) {
-    paintPlane(ws.segLabels, ws.width, ws.height, rows);
+    paintPlane(ws.cells.segLabels, ws.cells.width, ws.cells.height, rows);
     return trackSegmented(ws, frame, curCount, smallCellArea);
 }
 
@@ -93,27 +96,29 @@ struct TrackScene {
 
     // Previous final cells: records like the final labelling's, identities 10 + index.
     void setPrev(std::initializer_list<const char*> rows, int32_t count, int32_t smallCellArea) {
-        paintPlane(ws->prevFrameLabels, width, height, rows);
-        writeRecords(ws->prevCellTable, ws->prevFrameLabels, width, height, count, smallCellArea);
-        for (int32_t i = 0; i < count; ++i) cellRecord(ws->prevCellTable, i)[CellWord::cellId] = 10 + i;
-        ws->prevCount = count;
+        paintPlane(ws->history.prevFrameLabels, width, height, rows);
+        writeRecords(ws->history.prevCellTable, ws->history.prevFrameLabels, width, height, count, smallCellArea);
+        for (int32_t i = 0; i < count; ++i) cellRecord(ws->history.prevCellTable, i)[CellWord::cellId] = 10 + i;
+        ws->history.prevCount = count;
     }
     void setCur(std::initializer_list<const char*> rows, int32_t count, int32_t smallCellArea) {
-        paintPlane(ws->segLabels, width, height, rows);
-        writeRecords(ws->cellTable, ws->segLabels, width, height, count, smallCellArea);
-        ws->curCount = count;
+        paintPlane(ws->cells.segLabels, width, height, rows);
+        writeRecords(ws->cells.cellTable, ws->cells.segLabels, width, height, count, smallCellArea);
+        ws->cells.curCount = count;
     }
     // addtwo on the host, then the candidate list.
     int32_t listCandidates() {
-        addTwoHost(ws->prevFrameLabels, ws->segLabels, ws->tables, width, height, ws->maskPlane, ws->workPlane);
-        return listLinkCandidates(*ws, slot());
+        const CrossFrameNearest nearest = ws->scratch.crossFrameNearest();
+        addTwoHost(ws->history.prevFrameLabels, ws->cells.segLabels, ws->tables, width, height, nearest.curNearPrev,
+                   nearest.prevNearCur);
+        return listLinkCandidates(ws->cells, ws->history, nearest, ws->scratch.scratchInts, slot());
     }
 
-    int32_t* slot() { return ws->slotOfFrame(2); }
+    int32_t* slot() { return ws->history.slotOfFrame(2); }
     int32_t* entry(int32_t k) { return linkEntry(slot(), k); }
     int32_t state(int32_t k) { return entry(k)[LinkWord::linkState]; }
-    int32_t* prev(int32_t i) { return cellRecord(ws->prevCellTable, i); }
-    int32_t* cur(int32_t i) { return cellRecord(ws->cellTable, i); }
+    int32_t* prev(int32_t i) { return cellRecord(ws->history.prevCellTable, i); }
+    int32_t* cur(int32_t i) { return cellRecord(ws->cells.cellTable, i); }
 
     std::unique_ptr<Workspace> ws;
     int32_t width;

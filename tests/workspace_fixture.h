@@ -17,8 +17,8 @@ namespace vanto::testing {
 inline std::unique_ptr<Workspace> makeWorkspace(int32_t w, int32_t h) {
     auto ws = std::make_unique<Workspace>();
     EXPECT_TRUE(ws->reserve(w, h));
-    buildNeighbourhoodTables(ws->tables, ws->scratchInts, ws->scratchInts + kWindowOffsets, ws->sortStack,
-                             ws->sortStackRanges);
+    TrackScratch& s = ws->scratch;
+    buildNeighbourhoodTables(ws->tables, s.scratchInts, s.scratchInts + kWindowOffsets, s.sortStack, s.sortStackRanges);
     return ws;
 }
 

@@ -329,8 +329,9 @@ bool ComputeDevice::open(const std::string& kernelPath, int32_t width, int32_t h
     return true;
 }
 
-bool ComputeDevice::runAddTwo(const int32_t* prevLabels, const int32_t* curLabels, const NeighbourhoodTables& tables,
-                              int32_t* outA, int32_t* outB) {
+bool ComputeDevice::nearestLabelsAcrossFrames(const int32_t* prevLabels, const int32_t* curLabels,
+                                              const NeighbourhoodTables& tables, int32_t* curNearPrev,
+                                              int32_t* prevNearCur) {
     if (!h_) {
         error_ = "addtwo run on a compute device that is not open";
         return false;
@@ -339,13 +340,13 @@ bool ComputeDevice::runAddTwo(const int32_t* prevLabels, const int32_t* curLabel
                                 {devLabelsCur, curLabels, nullptr},
                                 {devOffsetDx, tables.offsetDx, nullptr},
                                 {devOffsetDy, tables.offsetDy, nullptr}};
-    const Transfer readBacks[] = {{devOutA, nullptr, outA}, {devOutB, nullptr, outB}};
+    const Transfer readBacks[] = {{devOutA, nullptr, curNearPrev}, {devOutB, nullptr, prevNearCur}};
     error_ = h_->run(h_->kernelAddTwo, h_->globalSize, nullptr, uploads, 4, readBacks, 2);
     if (!error_.empty()) error_ = "addtwo: " + error_;
     return error_.empty();
 }
 
-bool ComputeDevice::runAddOne(const int32_t* cellTable, int32_t* outNearest) {
+bool ComputeDevice::nearestCellMap(const int32_t* cellTable, int32_t* outNearest) {
     if (!h_) {
         error_ = "addone run on a compute device that is not open";
         return false;

@@ -10,6 +10,7 @@ namespace vanto {
 
 // The OpenCL side of a run: first device of the first platform, the program built from
 // kernel3.cl, nine buffers and the kernels addone and addtwo with their fixed arguments.
+// Each wrapper is named for what it computes; the kernel it runs is named in its comment.
 // Every run is synchronous. Any failed OpenCL call is reported through error() and the
 // run's results must then not be used.
 class ComputeDevice {
@@ -26,13 +27,16 @@ public:
     // 65,535 is refused before the platform is touched.
     bool open(const std::string& kernelPath, int32_t width, int32_t height, std::ostream& console);
 
-    // addtwo: uploads prevLabels, curLabels and the two offset tables, reads result A into
-    // outA and result B into outB.
-    bool runAddTwo(const int32_t* prevLabels, const int32_t* curLabels, const NeighbourhoodTables& tables,
-                   int32_t* outA, int32_t* outB);
-    // addone: lists the candidate records of each group of pixels (NearestCandidates), uploads
-    // the whole cell table (kTableRecords records) and the lists, reads the nearest-cell map.
-    bool runAddOne(const int32_t* cellTable, int32_t* outNearest);
+    // Kernel addtwo: uploads prevLabels, curLabels and the two offset tables; reads into
+    // curNearPrev, for each pixel of a previous cell, the current label nearest to it (result
+    // A), and into prevNearCur the previous label nearest to each pixel of a current cell
+    // (result B); -1 where there is none (see addTwoHost).
+    bool nearestLabelsAcrossFrames(const int32_t* prevLabels, const int32_t* curLabels,
+                                   const NeighbourhoodTables& tables, int32_t* curNearPrev, int32_t* prevNearCur);
+    // Kernel addone: lists the candidate records of each group of pixels (NearestCandidates),
+    // uploads the whole cell table (kTableRecords records) and the lists, reads the index of
+    // the nearest cell of each pixel into outNearest (see addOneHost).
+    bool nearestCellMap(const int32_t* cellTable, int32_t* outNearest);
 
     const std::string& error() const { return error_; }
 

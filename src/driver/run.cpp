@@ -149,8 +149,9 @@ private:
             return Ending::refused;
         }
         canvas_.createCanvas(config_.frameWidth, config_.frameHeight);
-        buildNeighbourhoodTables(ws_->tables, ws_->scratchInts, ws_->scratchInts + kWindowOffsets, ws_->sortStack,
-                                 ws_->sortStackRanges);
+        TrackScratch& scratch = ws_->scratch;
+        buildNeighbourhoodTables(ws_->tables, scratch.scratchInts, scratch.scratchInts + kWindowOffsets,
+                                 scratch.sortStack, scratch.sortStackRanges);
         // Workers begin loading while the compute device is being prepared.
         if (config_.frameCount >= 1) pipeline_->start();
 
@@ -182,7 +183,7 @@ private:
 
         progress_.line("--- Memory Prepared ---");
         progress_.line("");
-        ws_->nextCellId = 0;
+        ws_->history.nextCellId = 0;
         return textOutputsFailed() ? writeFailed(firstTextFault()) : Ending::finished;
     }
 
@@ -260,14 +261,15 @@ private:
 
     Ending frameLoop() {
         Workspace& ws = *ws_;
+        FrameCells& cells = ws.cells;
+        FrameHistory& history = ws.history;
+        TrackScratch& scratch = ws.scratch;
         const char* dir = config_.outputDir.c_str();
         meter_.start(progressWanted(config_.showProgress, errors_), config_.frameCount, monotonicMs());
         for (int32_t j = 1; j <= config_.frameCount; ++j) {
             if (interrupts_.pendingSignal()) return interrupted(j);
             const int64_t startMark = monotonicMs();
-            ws.linkCount = 0;
-            ws.voronoiPairCount = 0;
-            endSlotAt(ws.slotOfFrame(j), 0);  // tracking lists the frame's links before a new end
+            ws.beginFrame(j);
 
             progress_.line("--- " + series_.label(j) + " ---");
             framesRead_ = j;
@@ -286,9 +288,11 @@ private:
             ws.takeSegmentation(frame);
             pipeline_->release(frame);
 
-            if (j > 1 && !device_->runAddTwo(ws.prevFrameLabels, ws.segLabels, ws.tables, ws.maskPlane, ws.workPlane))
+            const CrossFrameNearest nearest = scratch.crossFrameNearest();
+            if (j > 1 && !device_->nearestLabelsAcrossFrames(history.prevFrameLabels, cells.segLabels, ws.tables,
+                                                             nearest.curNearPrev, nearest.prevNearCur))
                 return computeFailed();
-            const TrackStatus track = trackFrame(ws, j, config_.smallCellArea);
+            const TrackStatus track = trackFrame(cells, history, scratch, ws.tables, j, config_.smallCellArea);
             if (track == TrackStatus::tooManyLinks) return overflow("Link Number Too Much ", RunEnding::linkLimit);
             if (track == TrackStatus::tooManyCells) return overflow("Cell Number Too Much ", RunEnding::cellLimit);
             // From here on the frame's outputs are written: once begun, the frame is finished.
@@ -296,24 +300,24 @@ private:
 
             OutputFault fault;
             if (config_.drawCalculation) {
-                drawCalculationImage(canvas_, ws, j, config_.drawIds);
+                drawCalculationImage(canvas_, cells, history, j, config_.drawIds);
                 formatPath("%s/10_Calculation_%04d.bmp", dir, j);
                 if (!canvas_.writeBmp(pathBuffer_, &fault)) return frameWriteFailed(fault.describe(), j);
             }
 
-            if (!device_->runAddOne(ws.cellTable, ws.nearestCellMap)) return computeFailed();
-            countVoronoiNeighbours(ws);
+            if (!device_->nearestCellMap(cells.cellTable, cells.nearestCellMap)) return computeFailed();
+            countVoronoiNeighbours(cells, ws.tables);
             if (config_.drawVoronoi) {
-                drawVoronoiImage(canvas_, ws);
+                drawVoronoiImage(canvas_, cells);
                 formatPath("%s/12_Voronoi_%04d.bmp", dir, j);
                 if (!canvas_.writeBmp(pathBuffer_, &fault)) return frameWriteFailed(fault.describe(), j);
             }
 
-            reportFrame(ws, j, startMark, cellReport_, averageReport_);
+            reportFrame(cells, history, scratch, j, startMark, cellReport_, averageReport_);
             averageReport_.flush();
             cellReport_.flush();
             if (textOutputsFailed()) return frameWriteFailed(firstTextFault().describe(), j);
-            if (std::string why; !exports_.frame(ws, j, why)) return frameWriteFailed(why, j);
+            if (std::string why; !exports_.frame(cells, history, j, why)) return frameWriteFailed(why, j);
             // Both reports hold the whole frame: a later failure cuts them back to here.
             averageReport_.markWhole();
             cellReport_.markWhole();

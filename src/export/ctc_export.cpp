@@ -70,9 +70,9 @@ void CtcExport::open(const std::string& dir, int32_t frameCount, int32_t width, 
     TIFFOpenOptionsSetWarningHandlerExtR(options_, ignoreTiffWarning, nullptr);
 }
 
-CtcExport::MaskResult CtcExport::writeMask(const Workspace& ws, int32_t frame, std::string& error) {
-    for (int32_t i = 0; i < ws.finalCount; ++i) {
-        if (cellRecord(ws.cellTable, i)[CellWord::cellId] >= std::numeric_limits<uint16_t>::max())
+CtcExport::MaskResult CtcExport::writeMask(const FrameCells& cells, int32_t frame, std::string& error) {
+    for (int32_t i = 0; i < cells.finalCount; ++i) {
+        if (cellRecord(cells.cellTable, i)[CellWord::cellId] >= std::numeric_limits<uint16_t>::max())
             return MaskResult::labelsFull;
     }
     std::snprintf(path_.data(), path_.size(), fourDigits_ ? "%s/mask%04d.tif" : "%s/mask%03d.tif", dir_.c_str(),
@@ -95,8 +95,8 @@ CtcExport::MaskResult CtcExport::writeMask(const Workspace& ws, int32_t frame, s
               TIFFSetField(tif, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL) &&
               TIFFSetField(tif, TIFFTAG_ZIPQUALITY, 1) &&
               TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(tif, 0));
-    const int32_t* labels = ws.frameLabels;
-    const int32_t* table = ws.cellTable;
+    const int32_t* labels = cells.frameLabels;
+    const int32_t* table = cells.cellTable;
     for (int32_t y = 0; ok && y < height_; ++y) {
         const int32_t* src = labels + static_cast<int64_t>(y) * width_;
         for (int32_t x = 0; x < width_; ++x) {

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "export/track_table.h"
-#include "model/workspace.h"
+#include "model/frame_cells.h"
 
 struct tiff;
 struct TIFFOpenOptions;
@@ -30,11 +30,11 @@ public:
     // frameCount exceeds 1,000.
     void open(const std::string& dir, int32_t frameCount, int32_t width, int32_t height);
 
-    // Writes the mask of frame from ws.frameLabels and the cellIds of ws.cellTable
+    // Writes the mask of frame from cells.frameLabels and the cellIds of cells.cellTable
     // (deflate-compressed rows). labelsFull, writing nothing, when a label would not fit in
     // 16 bits: the masks then end with the previous frame. failed, with error set, when the
     // file could not be written whole.
-    MaskResult writeMask(const Workspace& ws, int32_t frame, std::string& error);
+    MaskResult writeMask(const FrameCells& cells, int32_t frame, std::string& error);
 
     // Writes res_track.txt, one "L B E P" line per track that begins by the last mask written,
     // its end cut to that mask; P is the label of the track's only parent, else 0.

@@ -31,12 +31,12 @@ bool TrackExports::open(const RunConfig& config, RunRecord& record, std::ostream
     return true;
 }
 
-bool TrackExports::frame(const Workspace& ws, int32_t frame, std::string& error) {
+bool TrackExports::frame(const FrameCells& cells, const FrameHistory& history, int32_t frame, std::string& error) {
     if (!active_) return true;
-    const FrameEvents& events = table_.recordFrame(ws, frame, ws.slotAt(frame % kSlotCount));
+    const FrameEvents& events = table_.recordFrame(cells, history, frame, history.slotAt(frame % kSlotCount));
     if (tracks_ && !events_.writeRow(events, error)) return false;
     if (ctc_ && !masksFull_) {
-        const auto result = ctcExport_.writeMask(ws, frame, error);
+        const auto result = ctcExport_.writeMask(cells, frame, error);
         if (result == CtcExport::MaskResult::failed) return false;
         if (result == CtcExport::MaskResult::labelsFull) {
             masksFull_ = true;

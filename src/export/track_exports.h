@@ -8,7 +8,8 @@
 #include "export/run_record.h"
 #include "export/track_table.h"
 #include "model/run_config.h"
-#include "model/workspace.h"
+#include "model/frame_cells.h"
+#include "model/frame_history.h"
 
 namespace vanto {
 
@@ -25,8 +26,9 @@ public:
     bool open(const RunConfig& config, RunRecord& record, std::ostream& warnings, std::string& error);
 
     // After tracking of frame (in order, before the frames are exchanged): the frame's mask
-    // and event row, and the track table. False with error set when a write failed.
-    bool frame(const Workspace& ws, int32_t frame, std::string& error);
+    // and event row, and the track table, from the final cells and the history (whose previous
+    // cells are still the frame before). False with error set when a write failed.
+    bool frame(const FrameCells& cells, const FrameHistory& history, int32_t frame, std::string& error);
 
     // Closes the event table and writes "_tracks.csv" and res_track.txt for the frames
     // recorded. Tracks present in the last of them end "stopped" when stoppedEarly, else

@@ -23,9 +23,10 @@ TrackTable::TrackTable() {
     onlyChild_.resize(kTableRecords);
 }
 
-const FrameEvents& TrackTable::recordFrame(const Workspace& ws, int32_t frame, const int32_t* slot) {
-    const int32_t count = ws.finalCount;
-    const int32_t prevCount = frame > 1 ? ws.prevCount : 0;
+const FrameEvents& TrackTable::recordFrame(const FrameCells& cells, const FrameHistory& history, int32_t frame,
+                                           const int32_t* slot) {
+    const int32_t count = cells.finalCount;
+    const int32_t prevCount = frame > 1 ? history.prevCount : 0;
     events_ = FrameEvents{};
     events_.frame = frame;
     events_.cells = count;
@@ -33,7 +34,7 @@ const FrameEvents& TrackTable::recordFrame(const Workspace& ws, int32_t frame, c
     // Distinct accepted pairs, by current cell, then previous cell.
     pairs_.clear();
     if (frame > 1) {
-        for (int32_t k = 0; k < ws.linkCount; ++k) {
+        for (int32_t k = 0; k < cells.linkCount; ++k) {
             const int32_t* e = linkEntry(slot, k);
             if (e[LinkWord::linkState] == kLinkAccepted)
                 pairs_.emplace_back(e[LinkWord::curIndex], e[LinkWord::prevIndex]);
@@ -50,7 +51,7 @@ const FrameEvents& TrackTable::recordFrame(const Workspace& ws, int32_t frame, c
     }
 
     for (int32_t i = 0; i < count; ++i) {
-        const int32_t* rec = cellRecord(ws.cellTable, i);
+        const int32_t* rec = cellRecord(cells.cellTable, i);
         const int32_t id = rec[CellWord::cellId];
         const int32_t size = rec[CellWord::size];
         events_.smallCells += rec[CellWord::smallFlag] != 0;
@@ -71,8 +72,8 @@ const FrameEvents& TrackTable::recordFrame(const Workspace& ws, int32_t frame, c
 
     const size_t lineageStart = lineage_.size();
     for (const auto& [c, p] : pairs_) {
-        const int32_t child = cellRecord(ws.cellTable, c)[CellWord::cellId];
-        if (child >= idsBefore_) lineage_.emplace_back(cellRecord(ws.prevCellTable, p)[CellWord::cellId], child);
+        const int32_t child = cellRecord(cells.cellTable, c)[CellWord::cellId];
+        if (child >= idsBefore_) lineage_.emplace_back(cellRecord(history.prevCellTable, p)[CellWord::cellId], child);
     }
     std::sort(lineage_.begin() + static_cast<std::ptrdiff_t>(lineageStart), lineage_.end(),
               [](const auto& a, const auto& b) {
@@ -80,9 +81,9 @@ const FrameEvents& TrackTable::recordFrame(const Workspace& ws, int32_t frame, c
               });
 
     for (int32_t p = 0; p < prevCount; ++p) {
-        const int32_t id = cellRecord(ws.prevCellTable, p)[CellWord::cellId];
+        const int32_t id = cellRecord(history.prevCellTable, p)[CellWord::cellId];
         const int32_t children = childCount_[p];
-        if (children == 1 && cellRecord(ws.cellTable, onlyChild_[p])[CellWord::cellId] == id) continue;
+        if (children == 1 && cellRecord(cells.cellTable, onlyChild_[p])[CellWord::cellId] == id) continue;
         TrackFate fate = TrackFate::lost;
         if (children >= 2) fate = TrackFate::split;
         if (children == 1) fate = parentCount_[onlyChild_[p]] >= 2 ? TrackFate::merged : TrackFate::split;
@@ -92,7 +93,7 @@ const FrameEvents& TrackTable::recordFrame(const Workspace& ws, int32_t frame, c
 
     events_.continuing = count - events_.fresh;
     events_.lost = prevCount - events_.continuing;
-    idsBefore_ = ws.nextCellId;
+    idsBefore_ = history.nextCellId;
     lastFrame_ = frame;
     return events_;
 }

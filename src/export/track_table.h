@@ -1,9 +1,11 @@
 #pragma once
+#include <cstddef>
 #include <cstdint>
 #include <utility>
 #include <vector>
 
-#include "model/workspace.h"
+#include "model/frame_cells.h"
+#include "model/frame_history.h"
 
 namespace vanto {
 
@@ -49,14 +51,15 @@ public:
     TrackTable();
 
     // Reads the frame's final cellTable records 0 .. finalCount - 1 (cellId, size, smallFlag,
-    // totalWay), prevCellTable's cellIds, and the accepted (linkState 2) entries of slot, which
+    // totalWay), history's prevCellTable cellIds and nextCellId, and the accepted (linkState 2) entries of slot, which
     // carryIdentities has brought to the final numbering. Must be called for every frame in
     // order, after tracking and before the frames are exchanged. A cell is fresh when its
     // cellId was given in this frame; its parents are the distinct previous cells its accepted
     // links lead back to. A previous cell whose identity did not continue ends with fate
     // lost (no accepted link), merged (one linked cell, which has several parents) or split.
     // Returns the frame's counts.
-    const FrameEvents& recordFrame(const Workspace& ws, int32_t frame, const int32_t* slot);
+    const FrameEvents& recordFrame(const FrameCells& cells, const FrameHistory& history, int32_t frame,
+                                   const int32_t* slot);
 
     // Gives the tracks present in the last recorded frame their final fate (endOfSeries, or
     // stopped when the run stopped early). Call once, after the last frame.

@@ -57,10 +57,10 @@ int32_t directionBin(const int32_t* e) {
     return t % 360 / 45;
 }
 
-DirectionCounts countDirections(const Workspace& ws, int32_t frame) {
+DirectionCounts countDirections(const FrameHistory& history, int32_t frame) {
     DirectionCounts d;
-    countSlot(ws.slotAt(frame % kSlotCount), d.last1);
-    for (int32_t i = 0; i < 30; ++i) countSlot(ws.slotAt((frame % kSlotCount + 21 + i) % kSlotCount), d.last30);
+    countSlot(history.slotAt(frame % kSlotCount), d.last1);
+    for (int32_t i = 0; i < 30; ++i) countSlot(history.slotAt((frame % kSlotCount + 21 + i) % kSlotCount), d.last30);
     return d;
 }
 

@@ -4,7 +4,7 @@
 
 #include "measure/diffusion.h"
 #include "measure/motion_measures.h"
-#include "model/workspace.h"
+#include "model/frame_history.h"
 
 namespace vanto {
 
@@ -36,7 +36,7 @@ struct DirectionCounts {
     int32_t last1[8] = {};
     int32_t last30[8] = {};
 };
-DirectionCounts countDirections(const Workspace& ws, int32_t frame);
+DirectionCounts countDirections(const FrameHistory& history, int32_t frame);
 
 // The frame's 45-field row; ends the line and flushes.
 void writeAverageRow(std::ostream& out, int32_t frame, int64_t elapsedMs, const AverageSums& sums,

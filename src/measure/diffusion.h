@@ -5,7 +5,6 @@
 #include "measure/motion_measures.h"
 #include "measure/track_steps.h"
 #include "model/records.h"
-#include "model/workspace.h"
 
 namespace vanto {
 
@@ -16,8 +15,6 @@ inline constexpr double kAbsentExponent = -100.0;
 struct DiffusionExponents {
     double d15 = kAbsentExponent, d30 = kAbsentExponent, d45 = kAbsentExponent;
 };
-
-DiffusionExponents measureDiffusion(const Workspace& ws, int32_t frame, int32_t cellId, int32_t life);
 
 // A value is written and averaged only when it is greater than kAbsentExponent (NaN fails).
 inline bool exponentPresent(double v) { return v > kAbsentExponent; }

@@ -10,15 +10,15 @@
 
 namespace vanto {
 
-void reportFrame(const Workspace& ws, int32_t frame, int64_t startMarkMs, std::ostream& cellReport,
-                 std::ostream& averageReport) {
+void reportFrame(const FrameCells& cells, const FrameHistory& history, TrackScratch& scratch, int32_t frame,
+                 int64_t startMarkMs, std::ostream& cellReport, std::ostream& averageReport) {
     // scratchInts is free while the frame is reported: it holds the frame's track lists.
     FrameTracks tracks;
-    const bool listed = tracks.build(ws, frame, ws.scratchInts, ws.scratchCapacity);
+    const bool listed = tracks.build(cells, history, frame, scratch.scratchInts, scratch.scratchCapacity);
 
     AverageSums sums;
-    for (int32_t i = 0; i < ws.finalCount; ++i) {
-        const int32_t* r = cellRecord(ws.cellTable, i);
+    for (int32_t i = 0; i < cells.finalCount; ++i) {
+        const int32_t* r = cellRecord(cells.cellTable, i);
         MotionMeasures motion;
         DiffusionExponents diffusion;
         const auto measure = [&](const auto& steps) {
@@ -28,13 +28,13 @@ void reportFrame(const Workspace& ws, int32_t frame, int64_t startMarkMs, std::o
         if (listed) {
             measure(tracks.stepsOf(i));
         } else {
-            measure(SlotScanSteps{ws, frame, r[CellWord::cellId]});
+            measure(SlotScanSteps{history, frame, r[CellWord::cellId]});
         }
         if (r[CellWord::smallFlag] == 0) writeCellRow(cellReport, frame, i, r, motion, diffusion);
         sums.addCell(r, motion, diffusion);
     }
 
-    const DirectionCounts directions = countDirections(ws, frame);
+    const DirectionCounts directions = countDirections(history, frame);
     writeAverageRow(averageReport, frame, monotonicMs() - startMarkMs, sums, directions);
 }
 

@@ -2,7 +2,8 @@
 #include <cstdint>
 
 #include "measure/track_steps.h"
-#include "model/workspace.h"
+#include "model/frame_cells.h"
+#include "model/frame_history.h"
 
 namespace vanto {
 
@@ -13,7 +14,9 @@ namespace vanto {
 class FrameTracks {
 public:
     // False when the block cannot hold the lists; the caller then scans per cell.
-    bool build(const Workspace& ws, int32_t frame, int32_t* scratch, int64_t capacity);
+    // The frame's cells' identities and the steps in history's slots.
+    bool build(const FrameCells& cells, const FrameHistory& history, int32_t frame, int32_t* scratch,
+               int64_t capacity);
     ListedSteps stepsOf(int32_t cellIndex) const;
 
 private:

@@ -4,7 +4,6 @@
 
 #include "measure/track_steps.h"
 #include "model/records.h"
-#include "model/workspace.h"
 
 namespace vanto {
 
@@ -31,8 +30,6 @@ struct MotionMeasures {
     double angle1 = 0, distance1 = 0;
     double angle45 = 0, distance45 = 0;
 };
-
-MotionMeasures measureMotion(const Workspace& ws, int32_t frame, int32_t cellId);
 
 // The measures over the given track steps (see track_steps.h), visited oldest first.
 template <class Steps>

@@ -2,7 +2,7 @@
 #include <cstdint>
 
 #include "model/records.h"
-#include "model/workspace.h"
+#include "model/frame_history.h"
 
 namespace vanto {
 
@@ -35,7 +35,7 @@ inline bool carriesIdentity(const int32_t* e) {
 
 // Track steps found by scanning the 45 slots for one identity. An identity below 0 has none.
 struct SlotScanSteps {
-    const Workspace& ws;
+    const FrameHistory& history;
     int32_t frame;
     int32_t cellId;
 
@@ -43,7 +43,7 @@ struct SlotScanSteps {
     void operator()(Visit&& visit) const {
         if (cellId < 0) return;
         for (int32_t back = kTrackFrames - 1; back >= 0; --back) {
-            forEachSlotEntry(ws.slotAt(slotBack(frame, back)), [&](const int32_t* e) {
+            forEachSlotEntry(history.slotAt(slotBack(frame, back)), [&](const int32_t* e) {
                 if (carriesIdentity(e) && e[LinkWord::carriedId] == cellId) visit(back, e);
             });
         }

@@ -1,14 +1,16 @@
 #pragma once
 #include <cstdint>
 
-#include "model/workspace.h"
+#include "model/frame_cells.h"
+#include "model/neighbourhood_tables.h"
 
 namespace vanto {
 
-// After addone has filled nearestCellMap: counts voronoiArea into word 2 of every final
-// record and lists the touching region pairs (keys max * n + min, n = finalCount) in
-// ws.voronoiPairs in order of first discovery, ws.voronoiPairCount counted from 0. Map values
-// outside 0 .. n - 1 are neither counted nor paired, so a frame without cells touches nothing.
-void countVoronoiNeighbours(Workspace& ws);
+// After nearestCellMap is filled: counts voronoiArea into word 2 of every final record and
+// lists the touching region pairs (keys max * n + min, n = finalCount) in cells.voronoiPairs
+// in order of first discovery, cells.voronoiPairCount counted from 0; cells.pairMatrix holds
+// the pair flags. Map values outside 0 .. n - 1 are neither counted nor paired, so a frame
+// without cells touches nothing.
+void countVoronoiNeighbours(FrameCells& cells, const NeighbourhoodTables& tables);
 
 }  // namespace vanto

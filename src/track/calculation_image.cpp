@@ -8,10 +8,11 @@ constexpr int kTrailFrames = 5;
 
 }  // namespace
 
-void drawCalculationImage(Canvas& canvas, Workspace& ws, int32_t frame, bool drawIds) {
-    const int32_t width = ws.width;
-    const int32_t height = ws.height;
-    const int32_t* labels = ws.frameLabels;
+void drawCalculationImage(Canvas& canvas, FrameCells& cells, const FrameHistory& history, int32_t frame,
+                          bool drawIds) {
+    const int32_t width = cells.width;
+    const int32_t height = cells.height;
+    const int32_t* labels = cells.frameLabels;
     canvas.renderGray();
 
     // Outlines: a pixel with a direct neighbour of another value inside the frame.
@@ -26,14 +27,14 @@ void drawCalculationImage(Canvas& canvas, Workspace& ws, int32_t frame, bool dra
             if (x < width - 1 && row[x + 1] != label) ++count;
             if (y < height - 1 && row[x + width] != label) ++count;
             if (count == 0) continue;
-            const bool small = cellRecord(ws.cellTable, label)[CellWord::smallFlag] == 1;
+            const bool small = cellRecord(cells.cellTable, label)[CellWord::smallFlag] == 1;
             canvas.setPixel(x, y, 255, small ? 255 : 0, 0);
         }
     }
 
     // Accepted links of frames frame - 4 .. frame, oldest first, fading in with age.
     for (int s = 0; s < kTrailFrames; ++s) {
-        const int32_t* slot = ws.slotAt((frame % kSlotCount + kSlotCount - kTrailFrames + 1 + s) % kSlotCount);
+        const int32_t* slot = history.slotAt((frame % kSlotCount + kSlotCount - kTrailFrames + 1 + s) % kSlotCount);
         for (int32_t k = 0; k < kSlotEntries; ++k) {
             const int32_t* e = linkEntry(slot, k);
             if (e[LinkWord::prevX] == -1) break;
@@ -48,7 +49,7 @@ void drawCalculationImage(Canvas& canvas, Workspace& ws, int32_t frame, bool dra
         const int32_t* row = labels + static_cast<int64_t>(y) * width;
         for (int32_t x = 0; x < width; ++x) {
             if (row[x] < 0) continue;
-            int32_t* rec = cellRecord(ws.cellTable, row[x]);
+            int32_t* rec = cellRecord(cells.cellTable, row[x]);
             if (rec[CellWord::idDrawn] != 0) continue;
             rec[CellWord::idDrawn] = 1;
             canvas.drawNumber(x, y, rec[CellWord::cellId]);

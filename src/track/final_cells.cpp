@@ -116,16 +116,45 @@ Widths measureWidths(EachBoundary eachBoundary, EachRunEnd eachRunEnd, int32_t m
     return w;
 }
 
+// What a final cell's record is written from.
+struct PieceMeasures {
+    int64_t size;
+    int32_t circumference;
+    Widths widths;
+    int32_t minX, minY, maxX, maxY;
+};
+
+void writeFinalRecord(int32_t* rec, const PieceMeasures& m, int32_t smallCellArea) {
+    rec[CellWord::smallFlag] = m.size < smallCellArea ? 1 : 0;
+    rec[CellWord::size] = static_cast<int32_t>(m.size);
+    rec[CellWord::relabelTo] = 0;
+    rec[CellWord::circumference] = m.circumference;
+    rec[CellWord::minWidthAngle] = m.widths.minAngle;
+    rec[CellWord::maxWidthAngle] = m.widths.maxAngle;
+    rec[CellWord::centerX] = (m.minX + m.maxX) / 2;
+    rec[CellWord::centerY] = (m.minY + m.maxY) / 2;
+    rec[CellWord::minWidth] = m.widths.minWidth;
+    rec[CellWord::maxWidth] = m.widths.maxWidth;
+    rec[CellWord::minX] = m.minX;
+    rec[CellWord::minY] = m.minY;
+    rec[CellWord::maxX] = m.maxX;
+    rec[CellWord::maxY] = m.maxY;
+    rec[CellWord::cellId] = -1;
+    rec[CellWord::life] = 0;
+    rec[CellWord::totalWay] = 0;
+    rec[CellWord::linkMark] = kMarkUntouched;
+    rec[CellWord::idDrawn] = 0;
+}
+
 }  // namespace
 
-int32_t labelFinalCells(Workspace& ws, int32_t smallCellArea) {
-    const int32_t width = ws.width;
-    const int32_t height = ws.height;
-    const int64_t pixels = ws.pixelCount;
-    const int32_t* labels = ws.segLabels;
-    int32_t* frameLabels = ws.frameLabels;
-    int32_t* labelMap = ws.pairMatrix;
-    int32_t* queue = ws.scratchInts;
+int32_t labelFinalCells(FrameCells& cells, int32_t* queue, int32_t smallCellArea) {
+    const int32_t width = cells.width;
+    const int32_t height = cells.height;
+    const int64_t pixels = cells.pixelCount;
+    const int32_t* labels = cells.segLabels;
+    int32_t* frameLabels = cells.frameLabels;
+    int32_t* labelMap = cells.pairMatrix;
     std::fill_n(frameLabels, pixels, -1);
     std::fill_n(labelMap, kTableRecords, -1);
 
@@ -136,8 +165,8 @@ int32_t labelFinalCells(Workspace& ws, int32_t smallCellArea) {
         if (label < 0 || frameLabels[s] != -1) continue;
         // The end marker needs a record of its own after the last cell.
         if (finalCount == kCellLimit - 1) {
-            ws.finalCount = finalCount;
-            cellRecord(ws.cellTable, finalCount)[CellWord::smallFlag] = kEndMarker;
+            cells.finalCount = finalCount;
+            cellRecord(cells.cellTable, finalCount)[CellWord::smallFlag] = kEndMarker;
             return kCellLimit;
         }
         const int32_t index = finalCount;
@@ -192,30 +221,12 @@ int32_t labelFinalCells(Workspace& ws, int32_t smallCellArea) {
             },
             minX, minY, maxX, maxY);
 
-        int32_t* rec = cellRecord(ws.cellTable, index);
-        rec[CellWord::smallFlag] = size < smallCellArea ? 1 : 0;
-        rec[CellWord::size] = static_cast<int32_t>(size);
-        rec[CellWord::relabelTo] = 0;
-        rec[CellWord::circumference] = circumference;
-        rec[CellWord::minWidthAngle] = w.minAngle;
-        rec[CellWord::maxWidthAngle] = w.maxAngle;
-        rec[CellWord::centerX] = (minX + maxX) / 2;
-        rec[CellWord::centerY] = (minY + maxY) / 2;
-        rec[CellWord::minWidth] = w.minWidth;
-        rec[CellWord::maxWidth] = w.maxWidth;
-        rec[CellWord::minX] = minX;
-        rec[CellWord::minY] = minY;
-        rec[CellWord::maxX] = maxX;
-        rec[CellWord::maxY] = maxY;
-        rec[CellWord::cellId] = -1;
-        rec[CellWord::life] = 0;
-        rec[CellWord::totalWay] = 0;
-        rec[CellWord::linkMark] = kMarkUntouched;
-        rec[CellWord::idDrawn] = 0;
+        writeFinalRecord(cellRecord(cells.cellTable, index),
+                         PieceMeasures{size, circumference, w, minX, minY, maxX, maxY}, smallCellArea);
         ++finalCount;
     }
-    cellRecord(ws.cellTable, finalCount)[CellWord::smallFlag] = kEndMarker;
-    ws.finalCount = finalCount;
+    cellRecord(cells.cellTable, finalCount)[CellWord::smallFlag] = kEndMarker;
+    cells.finalCount = finalCount;
     return finalCount;
 }
 

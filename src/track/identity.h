@@ -1,13 +1,17 @@
 #pragma once
 #include <cstdint>
 
-#include "model/workspace.h"
+#include "model/frame_cells.h"
+#include "model/frame_history.h"
+#include "model/track_scratch.h"
 
 namespace vanto {
 
-// Brings the accepted entries of slot up to the final numbering, carries cellId, life and
-// totalWay over exclusive accepted links, and gives every other final cell a fresh identity
-// from ws.nextCellId in final-index order.
-void carryIdentities(Workspace& ws, int32_t* slot);
+// Brings the accepted entries of slot up to the final numbering through labelMap (relabelled
+// label -> final index, or -1), carries cellId, life and totalWay from history's previous
+// cells over exclusive accepted links, and gives every other final cell a fresh identity from
+// history.nextCellId in final-index order.
+void carryIdentities(FrameCells& cells, FrameHistory& history, const int32_t* labelMap, TrackScratch& scratch,
+                     int32_t* slot);
 
 }  // namespace vanto

@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include "model/plane_scan.h"
-#include "track/track_scratch.h"
 
 namespace vanto {
 
@@ -33,43 +32,46 @@ void buildAdjacency(const int32_t* labels, int32_t width, int32_t height, int32_
 
 }  // namespace
 
-int32_t listLinkCandidates(Workspace& ws, int32_t* slot) {
-    const int32_t curCount = ws.curCount;
-    const int32_t prevCount = ws.prevCount;
+int32_t listLinkCandidates(FrameCells& cells, FrameHistory& history, CrossFrameNearest nearest, int32_t* linkList,
+                           int32_t* slot) {
+    const int32_t curCount = cells.curCount;
+    const int32_t prevCount = history.prevCount;
     const int64_t pairs = static_cast<int64_t>(prevCount) * curCount;
-    int32_t* overlap = ws.pairMatrix;
+    int32_t* overlap = cells.pairMatrix;
     std::fill_n(overlap, pairs, 0);
 
     // Neighbouring pixels mostly add to the same pair: one run of equal pairs per result.
-    const int32_t* a = ws.maskPlane;
-    const int32_t* b = ws.workPlane;
+    const int32_t* a = nearest.curNearPrev;
+    const int32_t* b = nearest.prevNearCur;
+    const int32_t* prevLabels = history.prevFrameLabels;
+    const int32_t* curLabels = cells.segLabels;
     const auto addTo = [overlap](int64_t m, int32_t n) { overlap[m] += n; };
     RunCounter fromA(addTo), fromB(addTo);
-    for (int64_t p = 0; p < ws.pixelCount; ++p) {
-        if (a[p] >= 0) fromA.count(static_cast<int64_t>(ws.prevFrameLabels[p]) * curCount + a[p]);
-        if (b[p] >= 0) fromB.count(static_cast<int64_t>(b[p]) * curCount + ws.segLabels[p]);
+    for (int64_t p = 0; p < cells.pixelCount; ++p) {
+        if (a[p] >= 0) fromA.count(static_cast<int64_t>(prevLabels[p]) * curCount + a[p]);
+        if (b[p] >= 0) fromB.count(static_cast<int64_t>(b[p]) * curCount + curLabels[p]);
     }
     fromA.finish();
     fromB.finish();
 
     // The link list: matrix indices of the non-zero entries, ascending. Only the first
     // kLinkLimit are kept; more end the run anyway.
-    int32_t* list = ws.scratchInts + TrackScratch::queue;
+    int32_t* list = linkList;
     int32_t linkCount = 0;
     for (int64_t m = 0; m < pairs; ++m) {
         if (overlap[m] == 0) continue;
         if (linkCount < kLinkLimit) list[linkCount] = static_cast<int32_t>(m);
         ++linkCount;
     }
-    ws.linkCount = linkCount;
+    cells.linkCount = linkCount;
     if (linkCount >= kLinkLimit) return linkCount;
 
     for (int32_t k = 0; k < linkCount; ++k) {
         const int32_t m = list[k];
         const int32_t prev = m / curCount;
         const int32_t cur = m % curCount;
-        const int32_t* pr = cellRecord(ws.prevCellTable, prev);
-        const int32_t* cr = cellRecord(ws.cellTable, cur);
+        const int32_t* pr = cellRecord(history.prevCellTable, prev);
+        const int32_t* cr = cellRecord(cells.cellTable, cur);
         int32_t* e = linkEntry(slot, k);
         e[LinkWord::prevX] = pr[CellWord::centerX];
         e[LinkWord::prevY] = pr[CellWord::centerY];
@@ -84,8 +86,8 @@ int32_t listLinkCandidates(Workspace& ws, int32_t* slot) {
     }
     endSlotAt(slot, linkCount);  // linkCount < kLinkLimit = kSlotEntries
 
-    buildAdjacency(ws.prevFrameLabels, ws.width, ws.height, prevCount, ws.prevAdjacency);
-    buildAdjacency(ws.segLabels, ws.width, ws.height, curCount, ws.pairMatrix);
+    buildAdjacency(prevLabels, cells.width, cells.height, prevCount, history.prevAdjacency);
+    buildAdjacency(curLabels, cells.width, cells.height, curCount, cells.pairMatrix);
     return linkCount;
 }
 

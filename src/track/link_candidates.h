@@ -1,16 +1,20 @@
 #pragma once
 #include <cstdint>
 
-#include "model/workspace.h"
+#include "model/frame_cells.h"
+#include "model/frame_history.h"
+#include "model/track_scratch.h"
 
 namespace vanto {
 
-// Frame 2 on, after addtwo has left result A in maskPlane and result B in workPlane: counts
-// the pixel support of every (previous, current) pair, writes the candidate links into slot
-// in ascending matrix index and an end entry after them, builds prevAdjacency and the
-// current adjacency in pairMatrix.
-// Returns linkCount (also in ws.linkCount); at kLinkLimit or more nothing is written and the
-// run must stop with "Link Number Too Much ".
-int32_t listLinkCandidates(Workspace& ws, int32_t* slot);
+// Frame 2 on, given the nearest labels across frames: counts the pixel support of every
+// (previous, current) pair in cells.pairMatrix, lists their matrix indices in ascending order
+// in linkList (kLinkLimit entries), writes the candidate links into slot in that order and an
+// end entry after them, builds history.prevAdjacency and the current adjacency in
+// cells.pairMatrix.
+// Returns linkCount (also in cells.linkCount); at kLinkLimit or more nothing is written to
+// slot and the run must stop with "Link Number Too Much ".
+int32_t listLinkCandidates(FrameCells& cells, FrameHistory& history, CrossFrameNearest nearest, int32_t* linkList,
+                           int32_t* slot);
 
 }  // namespace vanto

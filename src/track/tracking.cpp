@@ -5,21 +5,25 @@
 #include "track/identity.h"
 #include "track/link_candidates.h"
 #include "track/link_resolution.h"
+#include "track/scratch_regions.h"
 
 namespace vanto {
 
-TrackStatus trackFrame(Workspace& ws, int32_t frame, int32_t smallCellArea) {
-    int32_t* slot = ws.slotOfFrame(frame);
+TrackStatus trackFrame(FrameCells& cells, FrameHistory& history, TrackScratch& scratch,
+                       const NeighbourhoodTables& tables, int32_t frame, int32_t smallCellArea) {
+    int32_t* slot = history.slotOfFrame(frame);
     if (frame > 1) {
-        if (listLinkCandidates(ws, slot) >= kLinkLimit) return TrackStatus::tooManyLinks;
-        resolveLinks(ws, slot);
-        absorbUnlinkedFragments(ws);
+        int32_t* linkList = scratch.scratchInts + ScratchRegion::queue;
+        if (listLinkCandidates(cells, history, scratch.crossFrameNearest(), linkList, slot) >= kLinkLimit)
+            return TrackStatus::tooManyLinks;
+        resolveLinks(cells, history, scratch, slot);
+        absorbUnlinkedFragments(cells);
     } else {
-        ws.linkCount = 0;
+        cells.linkCount = 0;
     }
-    relabelAndFillHoles(ws);
-    if (labelFinalCells(ws, smallCellArea) == kCellLimit) return TrackStatus::tooManyCells;
-    carryIdentities(ws, slot);
+    relabelAndFillHoles(cells, scratch.holeFill(), tables);
+    if (labelFinalCells(cells, scratch.scratchInts, smallCellArea) == kCellLimit) return TrackStatus::tooManyCells;
+    carryIdentities(cells, history, finalLabelMap(cells), scratch, slot);
     return TrackStatus::ok;
 }
 

@@ -1,15 +1,20 @@
 #pragma once
 #include <cstdint>
 
-#include "model/workspace.h"
+#include "model/frame_cells.h"
+#include "model/frame_history.h"
+#include "model/neighbourhood_tables.h"
+#include "model/track_scratch.h"
 
 namespace vanto {
 
 enum class TrackStatus { ok, tooManyLinks, tooManyCells };
 
-// Tracking of frame number frame after segmentation. From frame 2 on, addtwo's results must
-// already be in maskPlane (A) and workPlane (B). Leaves the final frameLabels and cellTable,
-// the frame's completed link slot and the identities.
-TrackStatus trackFrame(Workspace& ws, int32_t frame, int32_t smallCellArea);
+// Tracking of frame number frame after segmentation. From frame 2 on, the results of
+// nearestLabelsAcrossFrames must already be in scratch.crossFrameNearest(). Leaves the final
+// frameLabels, cellTable and finalCount in cells; in history the frame's completed link slot,
+// the previous cells' adjacency and link marks, and the identity counter.
+TrackStatus trackFrame(FrameCells& cells, FrameHistory& history, TrackScratch& scratch,
+                       const NeighbourhoodTables& tables, int32_t frame, int32_t smallCellArea);
 
 }  // namespace vanto

@@ -6,9 +6,10 @@
 
 namespace vanto {
 
-// Regions of scratchInts used by the tracking stages (nothing survives a frame). The link
-// list of the candidate search and the link queue of a component share the first region.
-struct TrackScratch {
+// Regions of TrackScratch::scratchInts used by the tracking stages (nothing survives a
+// frame). The link list of the candidate search and the link queue of a component share the
+// first region.
+struct ScratchRegion {
     static constexpr int64_t queue = 0;                                  // kLinkLimit
     static constexpr int64_t prevLocal = queue + kLinkLimit;             // kTableRecords
     static constexpr int64_t curLocal = prevLocal + kTableRecords;       // kTableRecords

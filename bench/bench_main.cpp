@@ -207,8 +207,8 @@ int main(int argc, char** argv) {
     TrackExports exports;
     RunRecord record;
     std::string exportError;
-    if (!TrackExports::checkOptions(exportConfig, exportError) ||
-        !exports.open(exportConfig, record, std::cerr, exportError)) {
+    if (!CtcExport::prepareFolder(exportConfig.ctcDir, exportError) ||
+        !exports.open(exportConfig, frames, record, std::cerr, exportError)) {
         std::cerr << exportError << "\n";
         return 1;
     }

@@ -248,7 +248,7 @@ bool openExports(TrackExports& exports, RunRecord& record, const SeriesParams& p
     config.frameCount = frames;
     config.frameWidth = params.width;
     config.frameHeight = params.height;
-    return TrackExports::checkOptions(config, error) && exports.open(config, record, std::cerr, error);
+    return CtcExport::prepareFolder(config.ctcDir, error) && exports.open(config, frames, record, std::cerr, error);
 }
 
 // Times whole runs of the vanto beside exe on the series in dir, then prints peak memory.

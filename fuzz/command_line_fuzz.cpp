@@ -13,7 +13,6 @@
 
 #include "driver/command_line.h"
 #include "driver/run_limits.h"
-#include "driver/run_limits.h"
 
 namespace {
 
@@ -40,7 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<char*> argv;
     for (std::string& w : words) argv.push_back(w.data());
     argv.push_back(nullptr);
-    const vanto::RunConfig config = vanto::parseCommandLine(static_cast<int>(words.size()), argv.data());
+    const vanto::RunConfig config = vanto::parseCommandLine(static_cast<int>(words.size()), argv.data()).config;
 
     const std::string& pattern = config.sourcePattern;
     if (!vanto::isFramePattern(pattern)) return 0;

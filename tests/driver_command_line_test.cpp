@@ -11,7 +11,7 @@ namespace {
 RunConfig parse(std::vector<std::string> words) {
     std::vector<char*> argv;
     for (auto& w : words) argv.push_back(w.data());
-    return parseCommandLine(static_cast<int>(argv.size()), argv.data());
+    return parseCommandLine(static_cast<int>(argv.size()), argv.data()).config;
 }
 
 TEST(CommandLine, DefaultsComeFromTheProgramPath) {

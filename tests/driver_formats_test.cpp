@@ -276,16 +276,17 @@ TEST(CommandLineLimits, OutOfRangeNumbersAreErrorsOddWordsWarnings) {
                                       "--threshold", "9", "-size", "12abc", "-Size", "-x", "abc"};
     std::vector<char*> argv;
     for (auto& w : words) argv.push_back(w.data());
-    const RunConfig c = parseCommandLine(static_cast<int>(argv.size()), argv.data());
-    ASSERT_EQ(c.errors.size(), 2u);
-    EXPECT_EQ(c.errors[0].rfind("-count", 0), 0u);
-    EXPECT_EQ(c.errors[1].rfind("-w", 0), 0u);
+    const ParsedCommandLine parsed = parseCommandLine(static_cast<int>(argv.size()), argv.data());
+    const RunConfig& c = parsed.config;
+    ASSERT_EQ(parsed.errors.size(), 2u);
+    EXPECT_EQ(parsed.errors[0].rfind("-count", 0), 0u);
+    EXPECT_EQ(parsed.errors[1].rfind("-w", 0), 0u);
     EXPECT_EQ(c.frameHeight, 2147483647);
     EXPECT_EQ(c.smallCellArea, 12);  // atoi reading kept
     EXPECT_EQ(c.originX, 0);
-    ASSERT_EQ(c.warnings.size(), 4u);
+    ASSERT_EQ(parsed.warnings.size(), 4u);
     for (const char* named : {"--threshold", "12abc", "-Size", "abc"}) {
-        EXPECT_TRUE(std::any_of(c.warnings.begin(), c.warnings.end(),
+        EXPECT_TRUE(std::any_of(parsed.warnings.begin(), parsed.warnings.end(),
                                 [&](const std::string& w) { return w.find(named) != std::string::npos; }))
             << named;
     }

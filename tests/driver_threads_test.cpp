@@ -184,7 +184,7 @@ TEST(FramePipeline, StopsCleanlyWhereverTheMainThreadLeaves) {
     config.frameCount = 10;
     config.threshold = suggestedThreshold(params);
     FrameSeries series;
-    ASSERT_EQ(series.resolve(config), "");
+    ASSERT_EQ(series.resolve(config).refusal, "");
     std::vector<uint8_t> lastGray(64 * 48, 0);
     for (int32_t threads : {1, 2, 3, 8}) {
         for (int32_t taken : {0, 1, 2, 5, 10}) {
@@ -216,7 +216,7 @@ TEST(FrameSeries, TheCheckedFirstFrameIsKept) {
     config.frameHeight = 8;
     config.frameCount = 2;
     FrameSeries series;
-    ASSERT_EQ(series.resolve(config), "");
+    ASSERT_EQ(series.resolve(config).refusal, "");
     ASSERT_EQ(series.checkFirstFrame(config), "");
     std::filesystem::remove(frameName(frames, 1));
     FrameReader reader;
@@ -225,7 +225,7 @@ TEST(FrameSeries, TheCheckedFirstFrameIsKept) {
     EXPECT_EQ(gray, pixels);
 
     FrameSeries missing;
-    ASSERT_EQ(missing.resolve(config), "");
+    ASSERT_EQ(missing.resolve(config).refusal, "");
     ASSERT_EQ(missing.checkFirstFrame(config), "");  // unreadable: left to the frame loop
     ASSERT_TRUE(writeGrayPng(frameName(frames, 1).c_str(), 16, 8, pixels.data()));
     EXPECT_EQ(missing.load(reader, 1, gray.data()).code, StatusCode::ok);
@@ -235,19 +235,19 @@ TEST(FramePipeline, ThreadsFollowTheOptionTheCoresAndTheFrameCount) {
     RunConfig config;
     config.frameCount = 100;
     const int32_t cores = std::max<int32_t>(std::thread::hardware_concurrency(), 1);
-    EXPECT_EQ(effectiveThreads(config), std::min(cores, 100));
+    EXPECT_EQ(effectiveThreads(config, config.frameCount), std::min(cores, 100));
     config.threads = -4;
-    EXPECT_EQ(effectiveThreads(config), std::min(cores, 100));
+    EXPECT_EQ(effectiveThreads(config, config.frameCount), std::min(cores, 100));
     config.threads = 6;
-    EXPECT_EQ(effectiveThreads(config), 6);
+    EXPECT_EQ(effectiveThreads(config, config.frameCount), 6);
     config.threads = 100000;
-    EXPECT_EQ(effectiveThreads(config), 100);
+    EXPECT_EQ(effectiveThreads(config, config.frameCount), 100);
     config.frameCount = 1000;
-    EXPECT_EQ(effectiveThreads(config), kMaxThreads);
+    EXPECT_EQ(effectiveThreads(config, config.frameCount), kMaxThreads);
     config.frameCount = 3;
-    EXPECT_EQ(effectiveThreads(config), 3);
+    EXPECT_EQ(effectiveThreads(config, config.frameCount), 3);
     config.frameCount = 0;
-    EXPECT_EQ(effectiveThreads(config), 1);
+    EXPECT_EQ(effectiveThreads(config, config.frameCount), 1);
 }
 
 }  // namespace

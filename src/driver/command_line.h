@@ -1,27 +1,36 @@
 #pragma once
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "model/run_config.h"
 
 namespace vanto {
 
-// The two-state walk over every word, the program's path included: a switch sets its flag,
-// a value option takes the next word whatever it is (-range the next two), a word that
-// matches nothing is ignored, the last value wins and a trailing value option does nothing.
-// Numbers are read by atoi rules ("12abc" is 12, "abc" is 0, each with a warning); one that
-// does not fit 32 bits is an error naming the option. Option-like words after the path that
-// match nothing give a warning. In the -source word every "^" among its first 256 characters
-// becomes "%". sourcePattern and outputDir default to the first word. Never fails, prints
-// nothing: warnings and errors are collected in the config.
-RunConfig parseCommandLine(int argc, char** argv);
+// What the words say: the configuration, and the words the run goes on without (unknown,
+// not a number) or is refused for (a number that does not fit, a -range that is not LO < HI).
+struct ParsedCommandLine {
+    RunConfig config;
+    std::vector<std::string> warnings;
+    std::vector<std::string> errors;
+};
+
+// The two-state walk over every word, the program's path included, with the options of
+// optionTable(): a switch sets its flag, a value option takes the next word whatever it is
+// (-range the next two), a word that matches nothing is ignored, the last value wins and a
+// trailing value option does nothing. Numbers are read by atoi rules ("12abc" is 12, "abc" is
+// 0, each with a warning); one that does not fit 32 bits is an error naming the option.
+// Option-like words after the path that match nothing give a warning. In the -source word
+// every "^" among its first 256 characters becomes "%". sourcePattern and outputDir default
+// to the first word. Never fails, prints nothing, checks no value against another.
+ParsedCommandLine parseCommandLine(int argc, char** argv);
 
 // True when pattern holds exactly one integer conversion (%d, %i, %o, %u, %x or %X, with
 // flags, width and precision but no length modifier or "*"), any number of "%%", and no
 // other conversion: the only patterns that can be formatted with the one frame number.
 bool isFramePattern(const std::string& pattern);
 
-// One line per option, for -help.
+// One line per option of optionTable(), for -help.
 std::string usageText();
 
 // The program's name and version, for --version.
@@ -29,7 +38,8 @@ std::string versionText();
 
 // What the driver does with the words before anything else: the usage text (no words after
 // the path: on errors, status 1; -help: on out, status 0), the version (status 0), then one
-// line on errors per warning, then one per error (status 1). Returns -1 when the run goes on.
-int answerCommandLine(const RunConfig& config, int argc, std::ostream& out, std::ostream& errors);
+// line on errors per warning. Returns -1 when the run goes on to its checks, which report
+// parsed.errors with their own refusals.
+int answerCommandLine(const ParsedCommandLine& parsed, int argc, std::ostream& out, std::ostream& errors);
 
 }  // namespace vanto

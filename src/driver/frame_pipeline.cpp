@@ -12,10 +12,10 @@ void FrameSource::read(int32_t number, FrameInFlight& frame) {
     frame.load = series_.load(reader_, number, frame.gray());
 }
 
-int32_t effectiveThreads(const RunConfig& config) {
+int32_t effectiveThreads(const RunConfig& config, int32_t frameCount) {
     int64_t n = config.threads;
     if (n < 1) n = std::max<int64_t>(std::thread::hardware_concurrency(), 1);
-    return static_cast<int32_t>(std::clamp<int64_t>(std::min<int64_t>(n, config.frameCount), 1, kMaxThreads));
+    return static_cast<int32_t>(std::clamp<int64_t>(std::min<int64_t>(n, frameCount), 1, kMaxThreads));
 }
 
 bool FramePipeline::reserve(int32_t threads) {
@@ -55,7 +55,7 @@ void FramePipeline::work(SegmentScratch& scratch, FrameSource& source) {
     for (;;) {
         changed_.wait(lock, [&] {
             return stopping_ || regrayed_ != 0 ||
-                   (nextToBegin_ <= config_.frameCount && stateOf(nextToBegin_) == SlotState::free);
+                   (nextToBegin_ <= series_.plan().frameCount && stateOf(nextToBegin_) == SlotState::free);
         });
         if (stopping_) return;
         if (regrayed_ != 0) {

@@ -28,12 +28,12 @@ private:
     FrameReader reader_;
 };
 
-// Thread count of a run: -threads N when N >= 1, else one per core; never more than the
-// frames of the run or kMaxThreads.
-int32_t effectiveThreads(const RunConfig& config);
+// Thread count of a run of frameCount frames: -threads N when N >= 1, else one per core;
+// never more than the frames of the run or kMaxThreads.
+int32_t effectiveThreads(const RunConfig& config, int32_t frameCount);
 inline constexpr int32_t kMaxThreads = 256;
 
-// Frames 1 .. frameCount loaded and segmented ahead of the main thread. With N threads, N - 1
+// Frames 1 .. frameCount of the resolved series loaded and segmented ahead of the main thread. With N threads, N - 1
 // workers take frames in order, each into one of N + 1 reusable frames in flight, with a
 // segmentation scratch of its own; the main thread takes them back in frame order with
 // next(). With 1 thread there is no worker: next() loads and segments on the calling thread.

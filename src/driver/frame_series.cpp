@@ -45,7 +45,7 @@ std::string suggestion(const FrameFacts& f, const SampleStats& s) {
 
 }  // namespace
 
-std::string FrameSeries::resolve(RunConfig& config) {
+SeriesPlan FrameSeries::resolve(const RunConfig& config) {
     source_ = config.sourcePattern;
     first_ = config.firstFrame;
     originX_ = config.originX;
@@ -55,37 +55,39 @@ std::string FrameSeries::resolve(RunConfig& config) {
     invert_ = config.invert;
     mapping_ = makeGrayMapping(config.hasRange, config.rangeLow, config.rangeHigh);
     stack_ = !isFramePattern(source_) && isTiffFile(source_.c_str());
-    if (!stack_) {
-        if (config.channel > 0) return "-channel applies to a multi-page TIFF stack only";
-    } else {
-        StackLayout layout;
-        if (std::string why = describeTiffStack(source_.c_str(), layout); !why.empty())
-            return "cannot read the stack " + source_ + ": " + why;
-        if (layout.slices > 1)
-            return source_ + " holds " + std::to_string(layout.slices) +
-                   " z-slices per time point; choose one plane per time point before the analysis";
-        channels_ = layout.channels;
-        if (channels_ > 1 && config.channel == 0)
-            return source_ + " holds " + std::to_string(channels_) + " channels: give -channel 1 to " +
-                   std::to_string(channels_);
-        if (config.channel > channels_)
-            return "-channel " + std::to_string(config.channel) + ": " + source_ + " holds " +
-                   std::to_string(channels_) + (channels_ == 1 ? " channel" : " channels");
-        channel_ = config.channel > 0 ? config.channel : 1;
-        if (first_ < 1) return "-first counts the pages of a stack from 1";
-        const int32_t timePoints = layout.pages / channels_;
-        const int32_t available = timePoints >= first_ ? timePoints - first_ + 1 : 0;
-        const std::string pages = channels_ > 1 ? " time points" : " pages";
-        if (first_ > timePoints)
-            return "-first " + std::to_string(first_) + ": " + source_ + " holds " + std::to_string(timePoints) + pages;
-        if (!config.hasCount) config.frameCount = available;
-        if (config.frameCount > available)
-            return "-count " + std::to_string(config.frameCount) + ": " + source_ + " holds " +
-                   std::to_string(timePoints) + pages +
-                   (first_ > 1 ? " (" + std::to_string(available) + " from " + std::to_string(first_) + " on)" : "");
-    }
-    if (config.frameCount > 0) failed_.reserve(static_cast<size_t>(config.frameCount));
+    plan_ = {config.frameCount, stack_, {}};
+    plan_.refusal = stack_ ? resolveStack(config) : config.channel > 0 ? "-channel applies to a multi-page TIFF stack only" : "";
+    if (!plan_.refusal.empty()) return plan_;
+    if (plan_.frameCount > 0) failed_.reserve(static_cast<size_t>(plan_.frameCount));
     if (invert_ && width_ > 0 && height_ > 0) inverted_.resize(static_cast<size_t>(width_) * height_);
+    return plan_;
+}
+
+std::string FrameSeries::resolveStack(const RunConfig& config) {
+    StackLayout layout;
+    if (std::string why = describeTiffStack(source_.c_str(), layout); !why.empty())
+        return "cannot read the stack " + source_ + ": " + why;
+    if (layout.slices > 1)
+        return source_ + " holds " + std::to_string(layout.slices) +
+               " z-slices per time point; choose one plane per time point before the analysis";
+    channels_ = layout.channels;
+    if (channels_ > 1 && config.channel == 0)
+        return source_ + " holds " + std::to_string(channels_) + " channels: give -channel 1 to " +
+               std::to_string(channels_);
+    if (config.channel > channels_)
+        return "-channel " + std::to_string(config.channel) + ": " + source_ + " holds " + std::to_string(channels_) +
+               (channels_ == 1 ? " channel" : " channels");
+    channel_ = config.channel > 0 ? config.channel : 1;
+    if (first_ < 1) return "-first counts the pages of a stack from 1";
+    const int32_t timePoints = layout.pages / channels_;
+    const int32_t available = timePoints >= first_ ? timePoints - first_ + 1 : 0;
+    const std::string pages = channels_ > 1 ? " time points" : " pages";
+    if (first_ > timePoints)
+        return "-first " + std::to_string(first_) + ": " + source_ + " holds " + std::to_string(timePoints) + pages;
+    if (!config.hasCount) plan_.frameCount = available;
+    if (plan_.frameCount > available)
+        return "-count " + std::to_string(plan_.frameCount) + ": " + source_ + " holds " + std::to_string(timePoints) +
+               pages + (first_ > 1 ? " (" + std::to_string(available) + " from " + std::to_string(first_) + " on)" : "");
     return {};
 }
 

@@ -10,14 +10,23 @@
 
 namespace vanto {
 
+// What the source settles beyond the options, for those who need it: the number of frames the
+// run analyses (-count, or a stack read whole: its time points from -first on) and whether
+// they are the pages of a stack.
+struct SeriesPlan {
+    int32_t frameCount = 0;
+    bool stack = false;
+    std::string refusal;  // why the run must be refused; empty when the source can be read
+};
+
 // Where the run's frames come from: a numbered series of files (-source with one integer
 // conversion, file numbers from -first) or the pages of one TIFF stack, and how their samples
 // become the gray bytes that are analysed. Frame j counts from 1 in either case.
 class FrameSeries {
 public:
-    // Settles the source of config: a stack's frame count (all its time points when -count is
-    // absent) and its channel. Returns why the run must be refused, empty otherwise.
-    std::string resolve(RunConfig& config);
+    // Settles the source of config: files or a stack, a stack's frame count (all its time
+    // points when -count is absent) and its channel. The plan is also kept (plan()).
+    SeriesPlan resolve(const RunConfig& config);
 
     // Loads frame 1 as the run will and returns why the run must be refused (a kind of frame
     // that cannot be analysed, a range that is missing, a window outside the image); empty when
@@ -26,6 +35,7 @@ public:
     std::string checkFirstFrame(const RunConfig& config);
 
     bool isStack() const { return stack_; }
+    const SeriesPlan& plan() const { return plan_; }
     const GrayMapping& mapping() const { return mapping_; }
 
     // The file read for frame j, and the name the frame line gives it.
@@ -47,6 +57,9 @@ public:
     const std::vector<int32_t>& failedFrames() const { return failed_; }
 
 private:
+    // The stack's share of resolve: its layout against -channel, -first and -count.
+    std::string resolveStack(const RunConfig& config);
+
     std::string source_;
     bool stack_ = false;
     int32_t first_ = 1;
@@ -58,6 +71,7 @@ private:
     int32_t height_ = 0;
     bool invert_ = false;
     GrayMapping mapping_;
+    SeriesPlan plan_;
     std::vector<uint8_t> inverted_;
     std::vector<uint8_t> firstGray_;  // frame 1 as checkFirstFrame loaded it; empty when it did not
     std::vector<int32_t> failed_;

@@ -15,7 +15,10 @@
 #include "driver/frame_pipeline.h"
 #include "driver/progress_log.h"
 #include "driver/progress_meter.h"
+#include "driver/option_table.h"
+#include "driver/run_checks.h"
 #include "driver/run_limits.h"
+#include "driver/version.h"
 #include "export/run_record.h"
 #include "export/track_exports.h"
 #include "image/canvas.h"
@@ -34,9 +37,7 @@ namespace vanto {
 
 namespace {
 
-constexpr size_t kPathBufferBytes = 512;
 constexpr const char* kKernelFile = "kernel3.cl";
-constexpr const char* kVersion = "1.0.3.0";
 
 // kernel3.cl in the working directory, else beside the executable; empty when neither exists.
 std::string findKernelSource(const char* argv0) {
@@ -81,55 +82,43 @@ private:
         return false;
     }
 
-    // Everything that would make the run lose or corrupt results is refused before it starts.
-    bool checkConfig() {
-        const char* dir = config_.outputDir.c_str();
-        if (config_.outputDir.empty()) return refuse("-output is empty: give the folder for the log and the reports");
-        if (!formatPath("%s/_log.txt", dir) || !formatPath("%s/_average.csv", dir) || !formatPath("%s/_cell.csv", dir))
-            return refuse("output paths in \"" + config_.outputDir + "\" do not fit in 511 characters");
-        if (std::string why = windowRefusal(config_, memoryBound()); !why.empty()) return refuse(why);
-        if (std::string why = series_.resolve(config_); !why.empty()) return refuse(why);
-        if (std::string why; !TrackExports::checkOptions(config_, why)) return refuse(why);
-        if (config_.frameCount < 1) return true;
-        if (config_.frameWidth < 1 || config_.frameHeight < 1)
-            return refuse("the frame size " + std::to_string(config_.frameWidth) + " x " +
-                          std::to_string(config_.frameHeight) + " is empty: give -w and -h of at least 1");
-        if (!series_.isStack() && !isFramePattern(config_.sourcePattern))
-            return refuse("-source \"" + config_.sourcePattern +
-                          "\" must hold exactly one integer conversion such as %04d (or ^04d)");
-        const char* source = config_.sourcePattern.c_str();
-        const int last = config_.frameCount;
-        // A huge field width is caught before formatting, which would take seconds.
-        if (!series_.isStack() &&
-            (shortestFormattedLength(config_.sourcePattern, kPathBufferBytes) >= int64_t{kPathBufferBytes} ||
-             !formatPath(source, config_.firstFrame) || !formatPath(source, config_.firstFrame + last - 1)))
-            return refuse("frame paths of \"" + config_.sourcePattern + "\" do not fit in 511 characters");
-        if (config_.drawCalculation && !formatPath("%s/10_Calculation_%04d.bmp", dir, last))
-            return refuse("calculation bitmap paths do not fit in 511 characters");
-        if (config_.drawVoronoi && !formatPath("%s/12_Voronoi_%04d.bmp", dir, last))
-            return refuse("Voronoi bitmap paths do not fit in 511 characters");
-        if (std::string why = series_.checkFirstFrame(config_); !why.empty()) return refuse(why);
-        return true;
+    // Everything that would make the run lose or corrupt results is refused before it starts:
+    // the command line's errors and every refusal of the checks, one line each.
+    bool checkConfig(const std::vector<std::string>& commandLineErrors) {
+        RunCheck check = checkRun(config_, memoryBound(), series_, commandLineErrors);
+        plan_ = check.plan;
+        for (const std::string& why : check.refusals) errors_ << "vanto: " << why << '\n';
+        errors_ << std::flush;
+        return check.refusals.empty();
+    }
+
+    // The options the record lists, with the values the run uses: a stack read whole records
+    // the frames it holds as its -count.
+    nlohmann::ordered_json recordOptions() const {
+        nlohmann::ordered_json options = recordedOptions(config_);
+        options["-count"] = plan_.frameCount;
+        return options;
     }
 
     Ending startUp() {
-        config_ = parseCommandLine(argc_, argv_);
-        if (const int status = answerCommandLine(config_, argc_, console_, errors_); status >= 0)
+        const ParsedCommandLine parsed = parseCommandLine(argc_, argv_);
+        config_ = parsed.config;
+        if (const int status = answerCommandLine(parsed, argc_, console_, errors_); status >= 0)
             return status == 0 ? Ending::answered : Ending::refused;
-        if (!checkConfig()) return Ending::refused;
+        if (!checkConfig(parsed.errors)) return Ending::refused;
         formatPath("%s/_log.txt", config_.outputDir.c_str());
         if (!progress_.open(pathBuffer_)) {
             refuse(std::string("cannot create the run log \"") + pathBuffer_ +
                    "\": -output must name an existing, writable folder");
             return Ending::refused;
         }
-        progress_.line("--- Vanto version 1.0.3.0 (2020/02/22) ---");
+        progress_.line(std::string("--- Vanto version ") + kVersion + " (" + kVersionDate + ") ---");
         progress_.line("Size : " + std::to_string(config_.frameWidth) + " x " + std::to_string(config_.frameHeight) +
                        " (" + std::to_string(config_.originX) + ", " + std::to_string(config_.originY) + ")");
         progress_.line("Threshold : " + std::to_string(config_.threshold));
         if (config_.hasRange) progress_.line(mappingLine(series_.mapping()));
         if (progress_.failed()) return writeFailed(progress_.fault());
-        record_.start(kVersion, argc_, argv_, config_);
+        record_.start(kVersion, argc_, argv_, recordOptions());
         record_.setMapping(std::string(config_.hasRange ? mappingLine(series_.mapping()) : "8-bit gray as stored") +
                            (config_.invert ? ", inverted" : ""));
         record_.setInputKind(series_.isStack() ? "TIFF stack" : "frame files");
@@ -142,8 +131,8 @@ private:
         ws_ = std::make_unique<Workspace>();
         pipeline_ = std::make_unique<FramePipeline>(config_, series_, ws_->tables);
         const bool reserved = ws_->reserve(config_.frameWidth, config_.frameHeight);
-        record_.setThreads(effectiveThreads(config_));
-        if (!pipeline_->reserve(effectiveThreads(config_)) || !reserved) {
+        record_.setThreads(effectiveThreads(config_, plan_.frameCount));
+        if (!pipeline_->reserve(effectiveThreads(config_, plan_.frameCount)) || !reserved) {
             refuse("cannot reserve " + std::to_string(ws_->requestedBytes() + pipeline_->requestedBytes()) +
                    " bytes of working memory");
             return Ending::refused;
@@ -153,10 +142,10 @@ private:
         buildNeighbourhoodTables(ws_->tables, scratch.scratchInts, scratch.scratchInts + kWindowOffsets,
                                  scratch.sortStack, scratch.sortStackRanges);
         // Workers begin loading while the compute device is being prepared.
-        if (config_.frameCount >= 1) pipeline_->start();
+        if (plan_.frameCount >= 1) pipeline_->start();
 
         // The device is needed only when frames are analysed.
-        if (config_.frameCount >= 1) {
+        if (plan_.frameCount >= 1) {
             const std::string kernelPath = findKernelSource(argc_ > 0 ? argv_[0] : nullptr);
             if (kernelPath.empty()) {
                 refuse("kernel3.cl was found neither in the working directory nor beside the program");
@@ -179,7 +168,8 @@ private:
         writeCellReportHeader(cellReport_);
         averageReport_.markWhole();
         cellReport_.markWhole();
-        if (std::string why; !exports_.open(config_, record_, errors_, why)) return outputFailed(why);
+        if (std::string why; !exports_.open(config_, plan_.frameCount, record_, errors_, why))
+            return outputFailed(why);
 
         progress_.line("--- Memory Prepared ---");
         progress_.line("");
@@ -265,8 +255,8 @@ private:
         FrameHistory& history = ws.history;
         TrackScratch& scratch = ws.scratch;
         const char* dir = config_.outputDir.c_str();
-        meter_.start(progressWanted(config_.showProgress, errors_), config_.frameCount, monotonicMs());
-        for (int32_t j = 1; j <= config_.frameCount; ++j) {
+        meter_.start(progressWanted(config_.showProgress, errors_), plan_.frameCount, monotonicMs());
+        for (int32_t j = 1; j <= plan_.frameCount; ++j) {
             if (interrupts_.pendingSignal()) return interrupted(j);
             const int64_t startMark = monotonicMs();
             ws.beginFrame(j);
@@ -365,6 +355,7 @@ private:
     ProgressMeter meter_;
     RunConfig config_;
     FrameSeries series_;
+    SeriesPlan plan_;  // what the checks resolved: the frames of the run
     int32_t framesRead_ = 0;
     std::unique_ptr<Workspace> ws_;
     std::unique_ptr<FramePipeline> pipeline_;

@@ -26,35 +26,6 @@ std::string utcNow() {
     return text;
 }
 
-// Every option by its command-line word, with the value the run uses.
-nlohmann::ordered_json optionValues(const RunConfig& c) {
-    nlohmann::ordered_json o;
-    o["-source"] = c.sourcePattern;
-    o["-output"] = c.outputDir;
-    o["-x"] = c.originX;
-    o["-y"] = c.originY;
-    o["-w"] = c.frameWidth;
-    o["-h"] = c.frameHeight;
-    o["-count"] = c.frameCount;
-    o["-size"] = c.smallCellArea;
-    o["-threshold"] = c.threshold;
-    o["-id"] = c.drawIds;
-    o["-image"] = c.drawCalculation;
-    o["-voronoi"] = c.drawVoronoi;
-    o["-range"] = c.hasRange ? nlohmann::ordered_json::array({c.rangeLow, c.rangeHigh}) : nlohmann::ordered_json();
-    o["-invert"] = c.invert;
-    o["-first"] = c.firstFrame;
-    o["-channel"] = c.channel;
-    o["-strict"] = c.strict;
-    o["-threads"] = c.threads;
-    o["-progress"] = c.showProgress;
-    o["-ctc"] = c.ctcDir;
-    o["-tracks"] = c.writeTracks;
-    o["-pixel-size"] = c.pixelSize;
-    o["-frame-interval"] = c.frameInterval;
-    return o;
-}
-
 }  // namespace
 
 const char* runEndingName(RunEnding ending) {
@@ -70,10 +41,10 @@ const char* runEndingName(RunEnding ending) {
     return "";
 }
 
-void RunRecord::start(const std::string& version, int argc, char** argv, const RunConfig& config) {
+void RunRecord::start(const std::string& version, int argc, char** argv, nlohmann::ordered_json options) {
     version_ = version;
     commandLine_.assign(argv, argv + std::max(argc, 0));
-    config_ = config;
+    options_ = std::move(options);
     startTime_ = utcNow();
 }
 
@@ -92,7 +63,7 @@ std::string RunRecord::json() const {
     j["program"] = "vanto";
     j["version"] = version_;
     j["command_line"] = commandLine_;
-    j["options"] = optionValues(config_);
+    j["options"] = options_;
     j["mapping"] = mapping_;
     j["input_kind"] = inputKind_;
     j["threads"] = threads_;

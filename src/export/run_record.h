@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "model/run_config.h"
+#include <nlohmann/json.hpp>
 
 namespace vanto {
 
@@ -16,9 +16,9 @@ const char* runEndingName(RunEnding ending);
 // knows something sets it through the setters. Written whole at the start and at the end.
 class RunRecord {
 public:
-    // Copies the command-line words and the effective configuration, and marks the start time.
-    // Every RunConfig field is listed under its option word (optionValues in run_record.cpp).
-    void start(const std::string& version, int argc, char** argv, const RunConfig& config);
+    // Copies the command-line words and the options with the values the run uses (an object,
+    // one member per option word), and marks the start time.
+    void start(const std::string& version, int argc, char** argv, nlohmann::ordered_json options);
 
     void setMapping(const std::string& mapping) { mapping_ = mapping; }      // how gray values are mapped
     void setInputKind(const std::string& kind) { inputKind_ = kind; }       // frame files, stacks, ...
@@ -42,7 +42,7 @@ public:
 private:
     std::string version_;
     std::vector<std::string> commandLine_;
-    RunConfig config_;
+    nlohmann::ordered_json options_;
     std::string mapping_ = "none";
     std::string inputKind_ = "frame files";
     int32_t threads_ = 1;

@@ -1,24 +1,11 @@
 #include "export/track_exports.h"
 
-#include <cmath>
-
 #include "export/track_report.h"
 
 namespace vanto {
 
-bool TrackExports::checkOptions(const RunConfig& config, std::string& error) {
-    if (!std::isfinite(config.pixelSize) || config.pixelSize < 0) {
-        error = "-pixel-size must be a positive number of micrometres per pixel";
-        return false;
-    }
-    if (!std::isfinite(config.frameInterval) || config.frameInterval < 0) {
-        error = "-frame-interval must be a positive number of minutes";
-        return false;
-    }
-    return config.ctcDir.empty() || CtcExport::prepareFolder(config.ctcDir, error);
-}
-
-bool TrackExports::open(const RunConfig& config, RunRecord& record, std::ostream& warnings, std::string& error) {
+bool TrackExports::open(const RunConfig& config, int32_t frameCount, RunRecord& record, std::ostream& warnings,
+                        std::string& error) {
     config_ = config;
     record_ = &record;
     warnings_ = &warnings;
@@ -27,7 +14,7 @@ bool TrackExports::open(const RunConfig& config, RunRecord& record, std::ostream
     active_ = tracks_ || ctc_;
     outputDir_ = config.outputDir;
     if (tracks_ && !events_.open(outputDir_ + "/_events.csv", config, error)) return false;
-    if (ctc_) ctcExport_.open(config.ctcDir, config.frameCount, config.frameWidth, config.frameHeight);
+    if (ctc_) ctcExport_.open(config.ctcDir, frameCount, config.frameWidth, config.frameHeight);
     return true;
 }
 

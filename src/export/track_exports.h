@@ -17,13 +17,11 @@ namespace vanto {
 // neither option is given.
 class TrackExports {
 public:
-    // Checks the calibration values and prepares the -ctc folder; false with error set when
-    // the run must be refused. Call before the run starts.
-    static bool checkOptions(const RunConfig& config, std::string& error);
-
-    // Opens "_events.csv" (with -tracks) and readies the masks (with -ctc). Warnings go to
-    // warnings and into record. False with error set when a file cannot be created.
-    bool open(const RunConfig& config, RunRecord& record, std::ostream& warnings, std::string& error);
+    // Opens "_events.csv" (with -tracks) and readies the masks (with -ctc, in a folder the
+    // run's checks prepared) for a run of frameCount frames. Warnings go to warnings and into
+    // record. False with error set when a file cannot be created.
+    bool open(const RunConfig& config, int32_t frameCount, RunRecord& record, std::ostream& warnings,
+              std::string& error);
 
     // After tracking of frame (in order, before the frames are exchanged): the frame's mask
     // and event row, and the track table, from the final cells and the history (whose previous

@@ -1,15 +1,16 @@
 #pragma once
 #include <cstdint>
 #include <string>
-#include <vector>
 
 namespace vanto {
 
-// The run configuration, filled once from the command line and read-only afterwards.
+// The run configuration: the values of the options, filled once from the command line
+// (driver/option_table.h declares each option) and read-only afterwards. What the run derives
+// from them (a stack's frame count) is kept apart, in the series plan.
 struct RunConfig {
     std::string sourcePattern;  // printf pattern of the frame files, one integer conversion
     std::string outputDir;      // folder of the log, the reports and the bitmaps
-    int32_t frameCount = 0;
+    int32_t frameCount = 0;     // -count N as given; a stack without it is read whole
     int32_t frameWidth = 0;
     int32_t frameHeight = 0;
     int32_t originX = 0;
@@ -32,8 +33,6 @@ struct RunConfig {
     bool strict = false;         // -strict: the first unreadable frame ends the run
     bool showHelp = false;       // -help, --help
     bool showVersion = false;    // --version
-    std::vector<std::string> warnings;  // words the run goes on without (unknown, not a number)
-    std::vector<std::string> errors;    // readings the run is refused for
     // Track exports: CTC label images and lineage into ctcDir (empty = off), the track and
     // event tables, and the calibration of their physical columns (0 = not given).
     std::string ctcDir;

@@ -1,0 +1,243 @@
+#include "driver/option_table.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+namespace vanto {
+
+namespace {
+
+constexpr OptionSpec flag(const char* word, bool RunConfig::*member, const char* help) {
+    OptionSpec o{word, OptionKind::flag, help, word};
+    o.flag = member;
+    return o;
+}
+
+// A switch that asks for an answer instead of a run: not recorded.
+constexpr OptionSpec answer(const char* word, bool RunConfig::*member, const char* help) {
+    OptionSpec o = flag(word, member, help);
+    o.record = nullptr;
+    return o;
+}
+
+constexpr OptionSpec integer(const char* word, int32_t RunConfig::*member, const char* help,
+                             OptionRange range = {}) {
+    OptionSpec o{word, OptionKind::integer, help, word};
+    o.integer = member;
+    o.range = range;
+    return o;
+}
+
+constexpr OptionSpec real(const char* word, double RunConfig::*member, const char* help, OptionRange range) {
+    OptionSpec o{word, OptionKind::real, help, word};
+    o.real = member;
+    o.range = range;
+    return o;
+}
+
+constexpr OptionSpec text(const char* word, std::string RunConfig::*member, const char* help) {
+    OptionSpec o{word, OptionKind::text, help, word};
+    o.text = member;
+    return o;
+}
+
+constexpr OptionSpec given(OptionSpec o, bool RunConfig::*member) {
+    o.given = member;
+    return o;
+}
+
+constexpr OptionSpec withCarets(OptionSpec o) {
+    o.carets = true;
+    return o;
+}
+
+constexpr OptionSpec pair(const char* word, double RunConfig::*low, double RunConfig::*high,
+                          bool RunConfig::*set, const char* help) {
+    OptionSpec o{word, OptionKind::pair, help, word};
+    o.real = low;
+    o.high = high;
+    o.given = set;
+    return o;
+}
+
+constexpr double kMost = std::numeric_limits<double>::max();
+
+const OptionSpec kOptionTable[] = {
+    integer("-x", &RunConfig::originX, "X        left edge of the analysed window in the frame (default 0)"),
+    integer("-y", &RunConfig::originY, "Y        top edge of the analysed window (default 0)"),
+    integer("-w", &RunConfig::frameWidth, "W        width of the analysed window in pixels"),
+    integer("-h", &RunConfig::frameHeight, "H        height of the analysed window in pixels"),
+    given(integer("-count", &RunConfig::frameCount, "N        number of frames to analyse (a stack: all pages)"),
+          &RunConfig::hasCount),
+    integer("-size", &RunConfig::smallCellArea, "A        area below which a cell counts as small"),
+    integer("-threshold", &RunConfig::threshold, "T        depth threshold of the segmentation"),
+    withCarets(text("-source", &RunConfig::sourcePattern,
+                    "PATTERN  frame files, e.g. f_%04d.tif (or ^04d), or one multi-page TIFF")),
+    text("-output", &RunConfig::outputDir, "DIR      existing folder for the log, the reports and the bitmaps"),
+    flag("-id", &RunConfig::drawIds, "         draw cell numbers into the calculation bitmaps"),
+    flag("-image", &RunConfig::drawCalculation, "         write a calculation bitmap per frame"),
+    flag("-voronoi", &RunConfig::drawVoronoi, "         write a Voronoi bitmap per frame"),
+    pair("-range", &RunConfig::rangeLow, &RunConfig::rangeHigh, &RunConfig::hasRange,
+         "LO HI    map samples LO..HI onto gray 0..255 (16-bit and float frames)"),
+    flag("-invert", &RunConfig::invert, "         analyse 255 - gray: bright cells on a dark background"),
+    integer("-first", &RunConfig::firstFrame, "N        number of the first frame file or page read (default 1)",
+            {0, kMost, "-first must be 0 or more"}),
+    integer("-channel", &RunConfig::channel, "C        channel of a multi-channel stack, from 1",
+            {0, kMost, "-channel must be 1 or more"}),
+    flag("-strict", &RunConfig::strict, "         stop with status 1 at the first unreadable frame"),
+    answer("-help", &RunConfig::showHelp, "         print this text (also --help)"),
+    answer("--help", &RunConfig::showHelp, nullptr),
+    answer("--version", &RunConfig::showVersion, "         print the version"),
+    flag("-progress", &RunConfig::showProgress, "         frames done, rate and time left on standard error"),
+    text("-ctc", &RunConfig::ctcDir, "DIR      write Cell Tracking Challenge label images and res_track.txt into DIR"),
+    flag("-tracks", &RunConfig::writeTracks, "         write the track table _tracks.csv and the event table _events.csv"),
+    real("-pixel-size", &RunConfig::pixelSize, "UM       micrometres per pixel: physical columns in the track outputs",
+         {0, kMost, "-pixel-size must be a positive number of micrometres per pixel"}),
+    real("-frame-interval", &RunConfig::frameInterval,
+         "MIN      minutes between frames: time columns in the track outputs",
+         {0, kMost, "-frame-interval must be a positive number of minutes"}),
+    integer("-threads", &RunConfig::threads, "N        threads of the run (default: one per core)"),
+};
+
+// strtoll's reading of a word: leading blanks, a sign, digits up to the first other character.
+struct NumberReading {
+    long long value = 0;
+    bool digits = false;    // at least one digit was read
+    bool whole = false;     // nothing follows the digits
+    bool overflow = false;  // beyond long long
+};
+
+NumberReading readNumber(const char* word) {
+    NumberReading r;
+    char* end = nullptr;
+    errno = 0;
+    r.value = std::strtoll(word, &end, 10);
+    r.overflow = errno == ERANGE;
+    r.digits = end != word;
+    r.whole = r.digits && *end == '\0';
+    return r;
+}
+
+std::string quoted(const char* word) { return std::string("\"") + word + "\""; }
+
+// A decimal number as a whole, finite; false otherwise. The program never changes the C
+// locale: the point is '.'.
+bool realValue(const char* word, double& value) {
+    char* end = nullptr;
+    value = std::strtod(word, &end);
+    return end != word && *end == '\0' && std::isfinite(value);
+}
+
+void readInteger(const OptionSpec& option, const char* word, RunConfig& config, std::vector<std::string>& warnings,
+                 std::vector<std::string>& errors) {
+    const NumberReading r = readNumber(word);
+    if (r.overflow || r.value < INT32_MIN || r.value > INT32_MAX) {
+        errors.push_back(std::string(option.word) + " " + quoted(word) +
+                         " does not fit a 32-bit signed integer (-2147483648 to 2147483647)");
+        return;
+    }
+    if (!r.whole)
+        warnings.push_back(std::string(option.word) + " " + quoted(word) + " is not a number; read as " +
+                           std::to_string(r.value));
+    config.*option.integer = static_cast<int32_t>(r.value);
+}
+
+void readPair(const OptionSpec& option, const char* low, const char* high, RunConfig& config,
+              std::vector<std::string>& errors) {
+    double lo = 0;
+    double hi = 0;
+    const std::string words = std::string(option.word) + " " + quoted(low) + " " + quoted(high);
+    if (!realValue(low, lo) || !realValue(high, hi)) {
+        errors.push_back(words + " must be two finite numbers LO HI");
+        return;
+    }
+    if (!(lo < hi)) {
+        errors.push_back(words + " must have LO below HI");
+        return;
+    }
+    config.*option.real = lo;
+    config.*option.high = hi;
+}
+
+std::string rewriteCarets(const char* word) {
+    std::string pattern = word;
+    for (size_t i = 0; i < pattern.size() && i < 256; ++i) {
+        if (pattern[i] == '^') pattern[i] = '%';
+    }
+    return pattern;
+}
+
+// The value an option's range is checked on.
+double checkedValue(const OptionSpec& option, const RunConfig& config) {
+    return option.kind == OptionKind::integer ? config.*option.integer : config.*option.real;
+}
+
+}  // namespace
+
+std::span<const OptionSpec> optionTable() { return kOptionTable; }
+
+const OptionSpec* findOption(const char* word) {
+    for (const OptionSpec& option : kOptionTable) {
+        if (std::strcmp(word, option.word) == 0) return &option;
+    }
+    return nullptr;
+}
+
+int valueWords(const OptionSpec& option) {
+    return option.kind == OptionKind::flag ? 0 : option.kind == OptionKind::pair ? 2 : 1;
+}
+
+void readOptionValue(const OptionSpec& option, const char* const* values, RunConfig& config,
+                     std::vector<std::string>& warnings, std::vector<std::string>& errors) {
+    switch (option.kind) {
+        case OptionKind::flag: config.*option.flag = true; return;
+        case OptionKind::integer: readInteger(option, values[0], config, warnings, errors); break;
+        case OptionKind::real: {
+            double value = 0;
+            config.*option.real = realValue(values[0], value) ? value : std::numeric_limits<double>::quiet_NaN();
+            break;
+        }
+        case OptionKind::pair: {
+            const size_t before = errors.size();
+            readPair(option, values[0], values[1], config, errors);
+            if (errors.size() != before) return;
+            break;
+        }
+        case OptionKind::text: config.*option.text = option.carets ? rewriteCarets(values[0]) : values[0]; break;
+    }
+    if (option.given) config.*option.given = true;
+}
+
+std::vector<std::string> optionRefusals(const RunConfig& config) {
+    std::vector<std::string> refusals;
+    for (const OptionSpec& option : kOptionTable) {
+        if (!option.range.refusal) continue;
+        const double value = checkedValue(option, config);
+        if (!(value >= option.range.low && value <= option.range.high)) refusals.push_back(option.range.refusal);
+    }
+    if (config.frameCount > 0 && static_cast<int64_t>(config.firstFrame) + config.frameCount - 1 > INT32_MAX)
+        refusals.push_back("-first plus -count goes beyond frame number 2147483647");
+    return refusals;
+}
+
+nlohmann::ordered_json recordedOptions(const RunConfig& config) {
+    nlohmann::ordered_json options = nlohmann::ordered_json::object();
+    for (const OptionSpec& option : kOptionTable) {
+        if (!option.record) continue;
+        nlohmann::ordered_json& value = options[option.record];
+        switch (option.kind) {
+            case OptionKind::flag: value = config.*option.flag; break;
+            case OptionKind::integer: value = config.*option.integer; break;
+            case OptionKind::real: value = config.*option.real; break;
+            case OptionKind::pair:
+                if (config.*option.given) value = nlohmann::ordered_json::array({config.*option.real, config.*option.high});
+                break;
+            case OptionKind::text: value = config.*option.text; break;
+        }
+    }
+    return options;
+}
+
+}  // namespace vanto

@@ -1,0 +1,30 @@
+#pragma once
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "driver/frame_series.h"
+#include "driver/run_limits.h"
+#include "model/run_config.h"
+
+namespace vanto {
+
+// The size of the run's one path buffer: every path of a run fits in it, or the run is refused.
+inline constexpr size_t kPathBufferBytes = 512;
+
+// What the checks before a run found: every refusal, and the plan of its series.
+struct RunCheck {
+    std::vector<std::string> refusals;
+    SeriesPlan plan;
+};
+
+// The one pass of checks before a run starts, after the refusals already found (the errors of
+// the command line): the option values, the output folder and its paths, the window against
+// bound, the series (series is resolved whatever else is refused), then, when frames are to
+// be analysed, the frame size, the frame pattern and the frame and bitmap paths. A check that
+// would only repeat an earlier refusal is left out. Only when nothing is refused is the -ctc
+// folder prepared (created when missing) and frame 1 loaded as the run will load it.
+RunCheck checkRun(const RunConfig& config, const MemoryBound& bound, FrameSeries& series,
+                  std::vector<std::string> refusals);
+
+}  // namespace vanto

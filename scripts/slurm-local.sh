@@ -43,8 +43,7 @@ log_file() {
 running_pid() {
     local file pid
     file=$(pid_file "$1")
-    [ -r "$file" ] || return 0
-    pid=$(tr -dc 0-9 < "$file")
+    pid=$(tr -dc 0-9 < "$file" 2>/dev/null) || return 0
     [ -n "$pid" ] && [ -r "/proc/$pid/comm" ] && [ "$(cat "/proc/$pid/comm")" = "$1" ] && echo "$pid"
     return 0
 }
@@ -179,12 +178,15 @@ start() {
 }
 
 stop() {
-    local d pid i
+    local d pid i jobs
     if [ -s "$conf" ] && [ -n "$(running_pid slurmctld)" ]; then
         # The jobs of this cluster only: its own slurm.conf is in SLURM_CONF.
-        timeout 10 scancel --full --signal=KILL --state=RUNNING "$(timeout 5 squeue -h -o %i | tr '\n' ' ')" \
-            > /dev/null 2>&1 || true
-        timeout 10 squeue -h -o %i 2>/dev/null | xargs -r timeout 10 scancel > /dev/null 2>&1 || true
+        jobs=$(timeout 5 squeue -h -o %i 2>/dev/null | tr '\n' ' ') || true
+        if [ -n "${jobs// /}" ]; then
+            # shellcheck disable=SC2086
+            timeout 10 scancel $jobs > /dev/null 2>&1 || true
+            say "cancelled jobs $jobs"
+        fi
     fi
     for d in slurmd slurmctld munged; do
         pid=$(running_pid "$d")

@@ -246,6 +246,10 @@ def parse_nodes(text):
     return nodes
 
 
+def cpus_text(count):
+    return f"{count} CPU" + ("s" if count != 1 else "")
+
+
 def fit_to_nodes(row, resources, nodes):
     """A row's job sizes fitted to a cluster's nodes [(cpus, mem_mb), ...]. Sizes derived from
     the frame size are capped at the largest node's; sizes the sheet gives are kept. Returns
@@ -259,7 +263,7 @@ def fit_to_nodes(row, resources, nodes):
             fitted[key] = min(fitted[key], max(node[index] for node in nodes))
     if any(fitted["threads"] <= cpus and fitted["mem_mb"] <= mem_mb for cpus, mem_mb in nodes):
         return fitted, None
-    asked = [f"{fitted['threads']} CPUs" + (" (threads column)" if "threads" in row else ""),
+    asked = [cpus_text(fitted["threads"]) + (" (threads column)" if "threads" in row else ""),
              f"{fitted['mem_mb']} MiB" + (" (mem_mb column)" if "mem_mb" in row else "")]
-    offers = " or ".join(f"{cpus} CPUs and {mem_mb} MiB" for cpus, mem_mb in nodes)
+    offers = " or ".join(f"{cpus_text(cpus)} and {mem_mb} MiB" for cpus, mem_mb in nodes)
     return fitted, f"asks for {' and '.join(asked)}, more than any node of the cluster offers ({offers})"

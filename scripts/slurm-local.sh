@@ -15,8 +15,8 @@ usage() { echo "usage: $0 start|stop|status [DIR]" >&2; exit 2; }
 [ $# -ge 1 ] && [ $# -le 2 ] || usage
 action=$1
 dir=${2:-/tmp/vanto-slurm}
-mkdir -p "$dir" 2>/dev/null || true
-dir=$(cd "$dir" 2>/dev/null && pwd || echo "$dir")
+case $dir in /*) ;; *) dir=$PWD/$dir ;; esac
+dir=${dir%/}
 conf=$dir/slurm.conf
 export SLURM_CONF=$conf
 DAEMONS=(munged slurmctld slurmd)
@@ -43,7 +43,7 @@ log_file() {
 running_pid() {
     local file pid
     file=$(pid_file "$1")
-    pid=$(tr -dc 0-9 < "$file" 2>/dev/null) || return 0
+    pid=$( { tr -dc 0-9 < "$file"; } 2>/dev/null) || return 0
     [ -n "$pid" ] && [ -r "/proc/$pid/comm" ] && [ "$(cat "/proc/$pid/comm")" = "$1" ] && echo "$pid"
     return 0
 }

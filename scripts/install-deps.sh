@@ -2,14 +2,16 @@
 # Installs the Debian packages the project needs, only when one is missing.
 # Usage: scripts/install-deps.sh [--test] [--workflow]
 #   (none)      what building and running the program needs
-#   --test      also what the whole test suite needs (sanitizer and fuzz builds, the workflow)
+#   --test      also what the whole test suite needs (sanitizer and fuzz builds, the workflow,
+#               a one-node SLURM cluster for the workflow's cluster test)
 #   --workflow  also what the batch workflow and the plots need (Snakemake, pandas, matplotlib)
 set -euo pipefail
 
 packages=(g++ make cmake python3 libgtest-dev libtiff-dev libpng-dev ocl-icd-opencl-dev opencl-headers
           pocl-opencl-icd nlohmann-json3-dev)
 workflow=(snakemake python3-pandas python3-matplotlib)
-testing=(clang libfuzzer-14-dev libclang-rt-14-dev "${workflow[@]}")
+slurm=(slurmctld slurmd slurm-client munge)
+testing=(clang libfuzzer-14-dev libclang-rt-14-dev "${workflow[@]}" "${slurm[@]}")
 
 for arg in "$@"; do
     case "$arg" in

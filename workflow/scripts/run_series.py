@@ -34,7 +34,7 @@ if proc.returncode != 0:
           + (":" if messages else " (no message)"), file=sys.stderr)
     for line in messages:
         print(f"series {name}:   {line}", file=sys.stderr)
-    print(f"series {name}: console and standard error in {sm.log[0]}", file=sys.stderr)
+    print(f"series {name}: console and standard error in {os.path.abspath(sm.log[0])}", file=sys.stderr)
     sys.exit(1)
 
 record = {

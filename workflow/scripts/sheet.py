@@ -215,3 +215,55 @@ def job_resources(row):
         "mem_mb": row.get("mem_mb", mem_mb),
         "runtime": row.get("runtime", runtime),
     }
+
+
+# Node sizes of a cluster, as "CPUSxMEMORY_MB" words separated by commas (the form kept in the
+# environment for the jobs' own Snakemake), read from `sinfo -h -N -o "%c %m"`.
+def parse_sinfo_nodes(text):
+    """(cpus, mem_mb) of every distinct node size in sinfo's "%c %m" lines, largest first.
+    Memory such as "24105+" (nodes of one line differing) counts as its lower bound."""
+    sizes = set()
+    for line in text.splitlines():
+        parts = line.split()
+        if len(parts) < 2:
+            continue
+        try:
+            sizes.add((int(parts[0].rstrip("+")), int(parts[1].rstrip("+"))))
+        except ValueError:
+            continue
+    return sorted(sizes, reverse=True)
+
+
+def format_nodes(nodes):
+    return ",".join(f"{cpus}x{mem_mb}" for cpus, mem_mb in nodes)
+
+
+def parse_nodes(text):
+    nodes = []
+    for word in text.split(","):
+        cpus, _, mem_mb = word.strip().partition("x")
+        nodes.append((int(cpus), int(mem_mb)))
+    return nodes
+
+
+def cpus_text(count):
+    return f"{count} CPU" + ("s" if count != 1 else "")
+
+
+def fit_to_nodes(row, resources, nodes):
+    """A row's job sizes fitted to a cluster's nodes [(cpus, mem_mb), ...]. Sizes derived from
+    the frame size are capped at the largest node's; sizes the sheet gives are kept. Returns
+    (resources, None), or (resources, message) when no node holds the job, the message naming
+    what the row asks and what the largest nodes offer."""
+    if not nodes:
+        return resources, None
+    fitted = dict(resources)
+    for key, index in (("threads", 0), ("mem_mb", 1)):
+        if key not in row:
+            fitted[key] = min(fitted[key], max(node[index] for node in nodes))
+    if any(fitted["threads"] <= cpus and fitted["mem_mb"] <= mem_mb for cpus, mem_mb in nodes):
+        return fitted, None
+    asked = [cpus_text(fitted["threads"]) + (" (threads column)" if "threads" in row else ""),
+             f"{fitted['mem_mb']} MiB" + (" (mem_mb column)" if "mem_mb" in row else "")]
+    offers = " or ".join(f"{cpus_text(cpus)} and {mem_mb} MiB" for cpus, mem_mb in nodes)
+    return fitted, f"asks for {' and '.join(asked)}, more than any node of the cluster offers ({offers})"

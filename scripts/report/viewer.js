@@ -90,7 +90,7 @@
     function paintBase(frame) {
         base.width = shownWidth;
         base.height = shownHeight;
-        const g = base.getContext("2d");
+        const g = base.getContext("2d", { willReadFrequently: true });
         const image = g.createImageData(shownWidth, shownHeight);
         const out = image.data;
         const colours = new Map();

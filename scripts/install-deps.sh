@@ -3,15 +3,18 @@
 # Usage: scripts/install-deps.sh [--test] [--workflow]
 #   (none)      what building and running the program needs
 #   --test      also what the whole test suite needs (sanitizer and fuzz builds, the workflow,
-#               a one-node SLURM cluster for the workflow's cluster test)
-#   --workflow  also what the batch workflow and the plots need (Snakemake, pandas, matplotlib)
+#               a one-node SLURM cluster for the workflow's cluster test, headless chromium
+#               for the review pages)
+#   --workflow  also what the batch workflow, the plots and the review pages need (Snakemake,
+#               pandas, matplotlib, Pillow, tifffile)
 set -euo pipefail
 
 packages=(g++ make cmake python3 libgtest-dev libtiff-dev libpng-dev ocl-icd-opencl-dev opencl-headers
           pocl-opencl-icd nlohmann-json3-dev)
-workflow=(snakemake python3-pandas python3-matplotlib)
+workflow=(snakemake python3-pandas python3-matplotlib python3-pil python3-tifffile)
 slurm=(slurmctld slurmd slurm-client munge)
-testing=(clang libfuzzer-14-dev libclang-rt-14-dev "${workflow[@]}" "${slurm[@]}")
+# chromium and python3-websocket: the review pages are opened in a headless browser.
+testing=(clang libfuzzer-14-dev libclang-rt-14-dev chromium python3-websocket "${workflow[@]}" "${slurm[@]}")
 
 for arg in "$@"; do
     case "$arg" in

@@ -191,7 +191,7 @@ bool timeTrackingStages(StageClock& clock, Workspace& ws, ComputeDevice& device,
         clock.time("addtwo", [&] {
             const CrossFrameNearest nearest = scratch.crossFrameNearest();
             ok = device.nearestLabelsAcrossFrames(history.prevFrameLabels, cells.segLabels, ws.tables,
-                                                  nearest.curNearPrev, nearest.prevNearCur);
+                                                  nearest.curNearPrev, nearest.prevNearCur).ok();
         });
         clock.time("link candidates", [&] {
             int32_t* linkList = scratch.scratchInts + ScratchRegion::queue;
@@ -208,18 +208,23 @@ bool timeTrackingStages(StageClock& clock, Workspace& ws, ComputeDevice& device,
     clock.time("identities", [&] { carryIdentities(cells, history, finalLabelMap(cells), scratch, slot); });
     clock.time("calculation image", [&] {
         drawCalculationImage(out.canvas, cells, history, j, true);
-        out.canvas.writeBmp((out.dir / "calc.bmp").c_str());
+        (void)out.canvas.writeBmp((out.dir / "calc.bmp").c_str());
     });
-    clock.time("addone", [&] { ok = device.nearestCellMap(cells.cellTable, cells.nearestCellMap); });
+    clock.time("addone", [&] { ok = device.nearestCellMap(cells.cellTable, cells.nearestCellMap).ok(); });
     if (!ok) return false;
     clock.time("voronoi neighbours", [&] { countVoronoiNeighbours(cells, ws.tables); });
     clock.time("voronoi image", [&] {
         drawVoronoiImage(out.canvas, cells);
-        out.canvas.writeBmp((out.dir / "voronoi.bmp").c_str());
+        (void)out.canvas.writeBmp((out.dir / "voronoi.bmp").c_str());
     });
     clock.time("reports",
                [&] { reportFrame(cells, history, scratch, j, startMark, out.cellReport, out.averageReport); });
-    clock.time("track exports", [&] { ok = out.exports.frame(cells, history, j, out.exportError); });
+    clock.time("track exports", [&] {
+        const Status exported = out.exports.frame(cells, history, j);
+        ok = exported.ok();
+        if (ok) out.exports.commitFrame();
+        else out.exportError = exported.detail;
+    });
     return ok;
 }
 
@@ -248,7 +253,10 @@ bool openExports(TrackExports& exports, RunRecord& record, const SeriesParams& p
     config.frameCount = frames;
     config.frameWidth = params.width;
     config.frameHeight = params.height;
-    return CtcExport::prepareFolder(config.ctcDir, error) && exports.open(config, frames, record, std::cerr, error);
+    if (!CtcExport::prepareFolder(config.ctcDir, error)) return false;
+    const Status opened = exports.open(config, frames, record, std::cerr);
+    error = opened.detail;
+    return opened.ok();
 }
 
 // Times whole runs of the vanto beside exe on the series in dir, then prints peak memory.
@@ -322,7 +330,7 @@ int main(int argc, char** argv) {
     canvas.createCanvas(params.width, params.height);
     ComputeDevice device;
     const fs::path exe = fs::read_symlink("/proc/self/exe");
-    if (!device.open((exe.parent_path() / "kernel3.cl").string(), params.width, params.height, std::cout)) {
+    if (!device.open((exe.parent_path() / "kernel3.cl").string(), params.width, params.height, std::cout).ok()) {
         std::cerr << device.error() << "\n";
         return 1;
     }
@@ -375,7 +383,7 @@ int main(int argc, char** argv) {
         linkSum += cells.linkCount;
         ws.exchangeFrames();
     }
-    clock.time("track exports", [&] { ok = exports.finish(false, exportError) && ok; });
+    clock.time("track exports", [&] { ok = exports.finish(false).empty() && ok; });
     if (!ok) {
         fs::remove_all(dir);
         std::cerr << "the series stopped the run (limits or compute failure)\n";

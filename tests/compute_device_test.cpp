@@ -39,7 +39,7 @@ public:
         if (!slot) {
             auto device = std::make_unique<ComputeDevice>();
             std::ostringstream console;
-            if (!device->open(kernelPath(), width, height, console)) {
+            if (!device->open(kernelPath(), width, height, console).ok()) {
                 ADD_FAILURE() << device->error() << "\n" << console.str();
                 return nullptr;
             }
@@ -77,7 +77,7 @@ AddTwoResults nearestLabelsBoth(const Frame& f, const Plane& prev, const Plane& 
     addTwoHost(prev.data(), cur.data(), sortedTables(), f.width, f.height, r.hostA.data(), r.hostB.data());
     ComputeDevice* device = DeviceCache::get(f.width, f.height);
     if (device) {
-        EXPECT_TRUE(device->nearestLabelsAcrossFrames(prev.data(), cur.data(), sortedTables(), r.deviceA.data(), r.deviceB.data()))
+        EXPECT_TRUE(device->nearestLabelsAcrossFrames(prev.data(), cur.data(), sortedTables(), r.deviceA.data(), r.deviceB.data()).ok())
             << device->error();
     }
     return r;
@@ -104,7 +104,7 @@ std::pair<Plane, Plane> nearestCellMapBoth(const Frame& f, const std::vector<int
     Plane device = f.plane(7);
     addOneHost(table.data(), f.width, f.height, host.data());
     if (ComputeDevice* d = DeviceCache::get(f.width, f.height)) {
-        EXPECT_TRUE(d->nearestCellMap(table.data(), device.data())) << d->error();
+        EXPECT_TRUE(d->nearestCellMap(table.data(), device.data()).ok()) << d->error();
     }
     return {host, device};
 }
@@ -424,7 +424,7 @@ std::string writeSource(const std::string& name, const std::string& text) {
 TEST(ComputeDeviceOpen, PrintsPlatformThenDeviceName) {
     ComputeDevice device;
     std::ostringstream console;
-    ASSERT_TRUE(device.open(kernelPath(), 7, 5, console)) << device.error();
+    ASSERT_TRUE(device.open(kernelPath(), 7, 5, console).ok()) << device.error();
     const std::string out = console.str();
     EXPECT_EQ(out.rfind("Platform name : ", 0), 0u) << out;
     const size_t second = out.find("\nDevice name : ");
@@ -437,11 +437,11 @@ TEST(ComputeDeviceOpen, MissingSourceFileFails) {
     ComputeDevice device;
     std::ostringstream console;
     const std::string missing = ::testing::TempDir() + "no_such_folder/kernel3.cl";
-    EXPECT_FALSE(device.open(missing, 7, 5, console));
+    EXPECT_FALSE(device.open(missing, 7, 5, console).ok());
     EXPECT_NE(console.str().find("\nkernel3.cl load failed\n"), std::string::npos) << console.str();
     EXPECT_FALSE(device.error().empty());
     Plane out(35);
-    EXPECT_FALSE(device.nearestCellMap(emptyTable().data(), out.data()));
+    EXPECT_FALSE(device.nearestCellMap(emptyTable().data(), out.data()).ok());
 }
 
 TEST(ComputeDeviceOpen, SyntaxErrorPrintsBuildLogAndFails) {
@@ -449,7 +449,7 @@ TEST(ComputeDeviceOpen, SyntaxErrorPrintsBuildLogAndFails) {
         writeSource("vanto_broken_kernel.cl", "__kernel void addone(__global int* o) { o[0] = undeclared_name; }\n");
     ComputeDevice device;
     std::ostringstream console;
-    EXPECT_FALSE(device.open(path, 7, 5, console));
+    EXPECT_FALSE(device.open(path, 7, 5, console).ok());
     const std::string out = console.str();
     const size_t logStart = out.find('\n', out.find("Device name : "));
     ASSERT_NE(logStart, std::string::npos) << out;
@@ -464,10 +464,10 @@ TEST(ComputeDeviceOpen, AnEmptyOrMissingSourceIsNamedWithItsCause) {
     const std::string empty = writeSource("vanto_empty_kernel.cl", "");
     ComputeDevice device;
     std::ostringstream console;
-    EXPECT_FALSE(device.open(empty, 7, 5, console));
+    EXPECT_FALSE(device.open(empty, 7, 5, console).ok());
     EXPECT_EQ(device.error(), "the kernel source \"" + empty + "\" is empty");
     const std::string missing = ::testing::TempDir() + "no_such_folder/kernel3.cl";
-    EXPECT_FALSE(device.open(missing, 7, 5, console));
+    EXPECT_FALSE(device.open(missing, 7, 5, console).ok());
     EXPECT_EQ(device.error(), "cannot open the kernel source \"" + missing + "\": No such file or directory");
 }
 
@@ -475,7 +475,7 @@ TEST(ComputeDeviceOpen, FailedCallIsNamedInTheError) {
     const std::string path = writeSource("vanto_partial_kernel.cl", "__kernel void addtwo(__global int* o) { }\n");
     ComputeDevice device;
     std::ostringstream console;
-    EXPECT_FALSE(device.open(path, 7, 5, console));
+    EXPECT_FALSE(device.open(path, 7, 5, console).ok());
     EXPECT_NE(device.error().find("clCreateKernel(addone)"), std::string::npos) << device.error();
     EXPECT_NE(device.error().find("-46"), std::string::npos) << "CL_INVALID_KERNEL_NAME: " << device.error();
 }
@@ -484,10 +484,10 @@ TEST(ComputeDeviceOpen, EmptyFrameIsRefused) {
     for (const auto& [w, h] : {std::pair{0, 5}, std::pair{7, 0}, std::pair{-1, -1}}) {
         ComputeDevice device;
         std::ostringstream console;
-        EXPECT_FALSE(device.open(kernelPath(), w, h, console)) << w << " x " << h;
+        EXPECT_FALSE(device.open(kernelPath(), w, h, console).ok()) << w << " x " << h;
         EXPECT_FALSE(device.error().empty());
         Plane a(1), b(1);
-        EXPECT_FALSE(device.nearestLabelsAcrossFrames(a.data(), b.data(), sortedTables(), a.data(), b.data()));
+        EXPECT_FALSE(device.nearestLabelsAcrossFrames(a.data(), b.data(), sortedTables(), a.data(), b.data()).ok());
     }
 }
 

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "child_run.h"
 #include "run_fixture.h"
 #include "synthetic_series.h"
 
@@ -25,135 +26,13 @@ using testing::readFile;
 using testing::runProgram;
 using testing::splitLines;
 using testing::TempDir;
-
-// How a child run of the built program is set up.
-struct ChildSetup {
-    std::vector<std::string> environment;  // NAME=VALUE to set, or NAME alone to unset
-    rlim_t addressLimit = RLIM_INFINITY;
-    // Done to the running child once its console shows this many finished frames.
-    std::function<void(pid_t)> action;
-    int actionAfterFrames = 0;
-};
-
-struct ChildOutput {
-    int status = -1;  // exit status, or 128 + signal when killed
-    std::string console;
-    std::string errors;
-};
-
-// Runs the built program in a child with a CPU-time limit, so that a hang fails the test.
-ChildOutput runChild(std::vector<std::string> words, const ChildSetup& setup = {}) {
-    words.insert(words.begin(), VANTO_EXE);
-    std::vector<char*> argv;
-    for (auto& w : words) argv.push_back(w.data());
-    argv.push_back(nullptr);
-    int out[2], err[2];
-    if (pipe(out) != 0 || pipe(err) != 0) return {};
-    const pid_t pid = fork();
-    if (pid == 0) {
-        dup2(out[1], 1);
-        dup2(err[1], 2);
-        close(out[0]);
-        close(err[0]);
-        for (const std::string& e : setup.environment) {
-            const size_t eq = e.find('=');
-            if (eq == std::string::npos) {
-                unsetenv(e.c_str());
-            } else {
-                setenv(e.substr(0, eq).c_str(), e.substr(eq + 1).c_str(), 1);
-            }
-        }
-        // Sanitizer builds: the list of leak suppressions used would add lines to stderr.
-        if (const char* lsan = getenv("LSAN_OPTIONS"))
-            setenv("LSAN_OPTIONS", (std::string(lsan) + ":print_suppressions=0").c_str(), 1);
-        signal(SIGXFSZ, SIG_IGN);  // writes past a file-size limit fail with EFBIG instead
-        const rlimit cpu{60, 60}, address{setup.addressLimit, setup.addressLimit};
-        setrlimit(RLIMIT_CPU, &cpu);
-        setrlimit(RLIMIT_AS, &address);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    close(out[1]);
-    close(err[1]);
-    ChildOutput result;
-    bool acted = !setup.action;
-    pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
-    for (int open = 2; open > 0;) {
-        if (poll(fds, 2, -1) < 0) break;
-        for (int i = 0; i < 2; ++i) {
-            if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP))) continue;
-            char buffer[4096];
-            const ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
-            if (n <= 0) {
-                close(fds[i].fd);
-                fds[i].fd = -1;
-                --open;
-                continue;
-            }
-            (i == 0 ? result.console : result.errors).append(buffer, static_cast<size_t>(n));
-        }
-        if (!acted) {
-            int finished = 0;
-            for (size_t at = 0; (at = result.console.find("--- Analysis Finished in ", at)) != std::string::npos; ++at)
-                ++finished;
-            if (finished >= setup.actionAfterFrames) {
-                setup.action(pid);
-                acted = true;
-            }
-        }
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    return result;
-}
-
-// Three generated frames f_1.png .. f_3.png of 96 x 64 pixels in dir; later frame numbers
-// are missing and analysed with the last frame that loaded.
-std::vector<std::string> seriesWords(const TempDir& dir, int count) {
-    SeriesParams params;
-    params.width = 96;
-    params.height = 64;
-    params.cellCount = 5;
-    std::vector<uint8_t> frame(96 * 64);
-    for (int j = 1; j <= 3; ++j) {
-        const std::string path = dir.file("f_" + std::to_string(j) + ".png");
-        if (fs::exists(path)) continue;
-        renderSyntheticFrame(params, j, frame.data());
-        writeGrayPng(path.c_str(), 96, 64, frame.data());
-    }
-    return {"-source", dir.path() + "/f_%d.png", "-w", "96", "-h", "64", "-count", std::to_string(count),
-            "-threshold", "20", "-size", "5"};
-}
-
-std::vector<std::string> with(std::vector<std::string> words, const std::vector<std::string>& more) {
-    words.insert(words.end(), more.begin(), more.end());
-    return words;
-}
-
-// The frame numbers of a report's rows, after skipHeaderLines; every line must be whole.
-std::vector<int> reportFrames(const std::string& path, size_t skipHeaderLines) {
-    const std::string text = readFile(path);
-    EXPECT_TRUE(text.empty() || text.back() == '\n') << path << " ends inside a line";
-    std::vector<int> frames;
-    const auto lines = splitLines(text);
-    for (size_t i = skipHeaderLines; i < lines.size(); ++i) frames.push_back(std::stoi(lines[i]));
-    return frames;
-}
-
-// Both reports end with the same whole frame: the frames in the average report are 1 .. n
-// and the cell report has rows of those frames only. Returns n.
-int expectWholeFrames(const TempDir& out) {
-    const auto average = reportFrames(out.file("_average.csv"), 2);
-    for (size_t i = 0; i < average.size(); ++i) EXPECT_EQ(average[i], static_cast<int>(i) + 1);
-    const int last = static_cast<int>(average.size());
-    const auto cells = reportFrames(out.file("_cell.csv"), 1);
-    if (last > 0) {
-        EXPECT_FALSE(cells.empty());
-        EXPECT_EQ(cells.empty() ? 0 : cells.back(), last) << "the cell report ends with another frame";
-    }
-    return last;
-}
+using testing::ChildOutput;
+using testing::ChildSetup;
+using testing::expectWholeFrames;
+using testing::reportFrames;
+using testing::runChild;
+using testing::seriesWords;
+using testing::with;
 
 TEST(WriteFailures, AFullFileEndsTheRunWithItsNameAndCauseAndWholeFramesOnly) {
     TempDir dir;

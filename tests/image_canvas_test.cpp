@@ -255,40 +255,40 @@ protected:
 
 TEST_F(CanvasBmp, WidthFourHasNoPadding) {
     const Canvas c = colourful(4, 3);
-    ASSERT_TRUE(c.writeBmp((dir / "w4.bmp").c_str()));
+    ASSERT_TRUE(c.writeBmp((dir / "w4.bmp").c_str()).ok());
     expectBmp(dir / "w4.bmp", 4, 3, 12);
 }
 
 TEST_F(CanvasBmp, RowsArePaddedWithZerosToAMultipleOfFour) {
     const Canvas c = colourful(5, 3);
-    ASSERT_TRUE(c.writeBmp((dir / "w5.bmp").c_str()));
+    ASSERT_TRUE(c.writeBmp((dir / "w5.bmp").c_str()).ok());
     expectBmp(dir / "w5.bmp", 5, 3, 16);
     // Two and three padding bytes.
-    ASSERT_TRUE(colourful(6, 2).writeBmp((dir / "w6.bmp").c_str()));
+    ASSERT_TRUE(colourful(6, 2).writeBmp((dir / "w6.bmp").c_str()).ok());
     expectBmp(dir / "w6.bmp", 6, 2, 20);
-    ASSERT_TRUE(colourful(7, 2).writeBmp((dir / "w7.bmp").c_str()));
+    ASSERT_TRUE(colourful(7, 2).writeBmp((dir / "w7.bmp").c_str()).ok());
     expectBmp(dir / "w7.bmp", 7, 2, 24);
 }
 
 TEST_F(CanvasBmp, EmptyCanvasFailsWithoutAFile) {
     Canvas never;
-    EXPECT_FALSE(never.writeBmp((dir / "none.bmp").c_str()));
+    EXPECT_FALSE(never.writeBmp((dir / "none.bmp").c_str()).ok());
     Canvas flat;
     flat.createCanvas(4, 0);
-    EXPECT_FALSE(flat.writeBmp((dir / "flat.bmp").c_str()));
+    EXPECT_FALSE(flat.writeBmp((dir / "flat.bmp").c_str()).ok());
     EXPECT_FALSE(fs::exists(dir / "none.bmp"));
     EXPECT_FALSE(fs::exists(dir / "flat.bmp"));
 }
 
 TEST_F(CanvasBmp, MissingFolderFails) {
     const Canvas c = colourful(4, 3);
-    EXPECT_FALSE(c.writeBmp((dir / "no" / "such.bmp").c_str()));
+    EXPECT_FALSE(c.writeBmp((dir / "no" / "such.bmp").c_str()).ok());
 }
 
 TEST_F(CanvasBmp, WritingTwiceReplacesTheFile) {
     const fs::path path = dir / "again.bmp";
-    ASSERT_TRUE(colourful(5, 3).writeBmp(path.c_str()));
-    ASSERT_TRUE(colourful(4, 2).writeBmp(path.c_str()));
+    ASSERT_TRUE(colourful(5, 3).writeBmp(path.c_str()).ok());
+    ASSERT_TRUE(colourful(4, 2).writeBmp(path.c_str()).ok());
     expectBmp(path, 4, 2, 12);
 }
 

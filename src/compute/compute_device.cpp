@@ -126,6 +126,11 @@ struct ComputeDevice::Handles {
     size_t addOneGlobal[2] = {0, 0};
     NearestCandidates candidates;  // addone's candidate records of each group, built per run
 
+    std::string chooseDevice(std::ostream& console);
+    std::string buildProgram(const std::string& kernelPath, std::ostream& console);
+    std::string createKernels(int32_t width, int32_t height, const std::string& kernelPath);
+    std::string sizeAddOneGroups(int32_t width, int32_t height, const std::string& kernelPath);
+
     // One synchronous kernel run: fresh queue, blocking uploads, the 2-D range, blocking
     // read-backs, finish. The queue is released on every path.
     std::string run(cl_kernel kernel, const size_t* global, const size_t* local, const Transfer* uploads,
@@ -153,55 +158,43 @@ struct ComputeDevice::Handles {
     }
 };
 
-ComputeDevice::ComputeDevice() = default;
-ComputeDevice::~ComputeDevice() = default;
-
-bool ComputeDevice::open(const std::string& kernelPath, int32_t width, int32_t height, std::ostream& console) {
-    h_.reset();
-    error_.clear();
-    if (width <= 0 || height <= 0 || width > kMaxSide || height > kMaxSide ||
-        static_cast<int64_t>(width) * height > kMaxPixels) {
-        error_ = "compute device: unsupported frame size " + std::to_string(width) + " x " + std::to_string(height);
-        return false;
-    }
-    auto h = std::make_unique<Handles>();
-    auto fail = [this](const std::string& call, cl_int status) {
-        error_ = failure(call, status);
-        return false;
-    };
-
+// The steps of opening a device, each returning why it failed (empty when it went well).
+std::string ComputeDevice::Handles::chooseDevice(std::ostream& console) {
     // First device of the first platform, whatever its type.
     cl_platform_id platforms[8] = {};
     cl_uint platformCount = 0;
     cl_int status = clGetPlatformIDs(8, platforms, &platformCount);
     if (status != CL_SUCCESS || platformCount == 0) {
         const std::string call = status != CL_SUCCESS ? " (" + failure("clGetPlatformIDs", status) + ")" : "";
-        error_ = "no OpenCL platform found" + call + ": " + kInstallHint;
-        return false;
+        return "no OpenCL platform found" + call + ": " + kInstallHint;
     }
     char name[kNameBytes] = {};
     status = clGetPlatformInfo(platforms[0], CL_PLATFORM_NAME, kNameBytes, name, nullptr);
-    if (status != CL_SUCCESS) return fail("clGetPlatformInfo(CL_PLATFORM_NAME)", status);
+    if (status != CL_SUCCESS) return failure("clGetPlatformInfo(CL_PLATFORM_NAME)", status);
     name[kNameBytes - 1] = '\0';
     cl_device_id devices[8] = {};
     cl_uint deviceCount = 0;
     status = clGetDeviceIDs(platforms[0], CL_DEVICE_TYPE_ALL, 8, devices, &deviceCount);
     if (status != CL_SUCCESS || deviceCount == 0) {
         const std::string call = status != CL_SUCCESS ? " (" + failure("clGetDeviceIDs", status) + ")" : "";
-        error_ = std::string("the OpenCL platform \"") + name + "\" offers no device" + call + ": " + kInstallHint +
+        return std::string("the OpenCL platform \"") + name + "\" offers no device" + call + ": " + kInstallHint +
                  "; the processor runtime also needs a writable cache folder (set POCL_CACHE_DIR to one)";
-        return false;
     }
-    h->device = devices[0];
+    device = devices[0];
 
     console << "Platform name : " << name << "\n" << std::flush;
-    status = clGetDeviceInfo(h->device, CL_DEVICE_NAME, kNameBytes, name, nullptr);
-    if (status != CL_SUCCESS) return fail("clGetDeviceInfo(CL_DEVICE_NAME)", status);
+    status = clGetDeviceInfo(device, CL_DEVICE_NAME, kNameBytes, name, nullptr);
+    if (status != CL_SUCCESS) return failure("clGetDeviceInfo(CL_DEVICE_NAME)", status);
     name[kNameBytes - 1] = '\0';
     console << "Device name : " << name << "\n" << std::flush;
 
-    h->context = clCreateContext(nullptr, 1, &h->device, nullptr, nullptr, &status);
-    if (status != CL_SUCCESS) return fail("clCreateContext", status);
+    return {};
+}
+
+std::string ComputeDevice::Handles::buildProgram(const std::string& kernelPath, std::ostream& console) {
+    cl_int status = CL_SUCCESS;
+    context = clCreateContext(nullptr, 1, &device, nullptr, nullptr, &status);
+    if (status != CL_SUCCESS) return failure("clCreateContext", status);
 
     // Program source, read in text mode: the count read may fall short of the file length.
     std::vector<char> source;
@@ -210,8 +203,7 @@ bool ComputeDevice::open(const std::string& kernelPath, int32_t width, int32_t h
         if (!file) {
             const int cause = errno;
             console << std::filesystem::path(kernelPath).filename().string() << " load failed\n" << std::flush;
-            error_ = "cannot open the kernel source \"" + kernelPath + "\": " + std::generic_category().message(cause);
-            return false;
+            return "cannot open the kernel source \"" + kernelPath + "\": " + std::generic_category().message(cause);
         }
         std::fseek(file.get(), 0, SEEK_END);
         const long length = std::ftell(file.get());
@@ -219,35 +211,37 @@ bool ComputeDevice::open(const std::string& kernelPath, int32_t width, int32_t h
         source.resize(length > 0 ? static_cast<size_t>(length) : 0);
         source.resize(std::fread(source.data(), 1, source.size(), file.get()));
         if (std::ferror(file.get())) {
-            error_ = "cannot read the kernel source \"" + kernelPath + "\": " + std::generic_category().message(errno);
-            return false;
+            return "cannot read the kernel source \"" + kernelPath + "\": " + std::generic_category().message(errno);
         }
     }
     if (source.empty()) {
-        error_ = "the kernel source \"" + kernelPath + "\" is empty";
-        return false;
+        return "the kernel source \"" + kernelPath + "\" is empty";
     }
     const char* text = source.data();
     const size_t textLength = source.size();
-    h->program = clCreateProgramWithSource(h->context, 1, &text, &textLength, &status);
-    if (status != CL_SUCCESS) return fail("clCreateProgramWithSource", status);
-    status = clBuildProgram(h->program, 1, &h->device, nullptr, nullptr, nullptr);
+    program = clCreateProgramWithSource(context, 1, &text, &textLength, &status);
+    if (status != CL_SUCCESS) return failure("clCreateProgramWithSource", status);
+    status = clBuildProgram(program, 1, &device, nullptr, nullptr, nullptr);
     if (status != CL_SUCCESS) {
         size_t logSize = 0;
         std::string said;
-        if (clGetProgramBuildInfo(h->program, h->device, CL_PROGRAM_BUILD_LOG, 0, nullptr, &logSize) == CL_SUCCESS) {
+        if (clGetProgramBuildInfo(program, device, CL_PROGRAM_BUILD_LOG, 0, nullptr, &logSize) == CL_SUCCESS) {
             std::vector<char> log(logSize + 1, '\0');
-            if (clGetProgramBuildInfo(h->program, h->device, CL_PROGRAM_BUILD_LOG, logSize, log.data(), nullptr) ==
+            if (clGetProgramBuildInfo(program, device, CL_PROGRAM_BUILD_LOG, logSize, log.data(), nullptr) ==
                 CL_SUCCESS) {
                 console << log.data() << std::flush;
                 said = excerpt(log.data());
             }
         }
-        error_ = "the kernel source \"" + kernelPath + "\" does not build (" + failure("clBuildProgram", status) +
+        return "the kernel source \"" + kernelPath + "\" does not build (" + failure("clBuildProgram", status) +
                  ")" + (said.empty() ? "" : ": " + said);
-        return false;
     }
 
+    return {};
+}
+
+std::string ComputeDevice::Handles::createKernels(int32_t width, int32_t height, const std::string& kernelPath) {
+    cl_int status = CL_SUCCESS;
     const size_t planeBytes = sizeof(int32_t) * static_cast<size_t>(static_cast<int64_t>(width) * height);
     const struct {
         cl_mem_flags flags;
@@ -260,81 +254,108 @@ bool ComputeDevice::open(const std::string& kernelPath, int32_t width, int32_t h
     };
     // The group tables are sized once the group side is known, below.
     for (int b = 0; b < devGroupSpans; ++b) {
-        h->buffers[b] = clCreateBuffer(h->context, layout[b].flags, layout[b].bytes, nullptr, &status);
-        if (status != CL_SUCCESS) return fail(onBuffer("clCreateBuffer", b), status);
-        h->bufferBytes[b] = layout[b].bytes;
+        buffers[b] = clCreateBuffer(context, layout[b].flags, layout[b].bytes, nullptr, &status);
+        if (status != CL_SUCCESS) return failure(onBuffer("clCreateBuffer", b), status);
+        bufferBytes[b] = layout[b].bytes;
     }
 
     const cl_int w = width;
     const cl_int ht = height;
     // A kernel missing from the source names the file it was looked for in.
     const auto failInSource = [&](const std::string& call, cl_int st) {
-        error_ = failure(call, st) + " in the kernel source \"" + kernelPath + "\"";
-        return false;
+        return failure(call, st) + " in the kernel source \"" + kernelPath + "\"";
     };
-    h->kernelAddOne = clCreateKernel(h->program, "addone", &status);
+    kernelAddOne = clCreateKernel(program, "addone", &status);
     if (status != CL_SUCCESS) return failInSource("clCreateKernel(addone)", status);
-    const cl_mem* buf = h->buffers;
-    status = clSetKernelArg(h->kernelAddOne, 0, sizeof(cl_mem), &buf[devOutA]);
-    if (status == CL_SUCCESS) status = clSetKernelArg(h->kernelAddOne, 1, sizeof(cl_mem), &buf[devCellTable]);
-    if (status == CL_SUCCESS) status = clSetKernelArg(h->kernelAddOne, 2, sizeof(cl_int), &w);
-    if (status == CL_SUCCESS) status = clSetKernelArg(h->kernelAddOne, 3, sizeof(cl_int), &ht);
+    const cl_mem* buf = buffers;
+    status = clSetKernelArg(kernelAddOne, 0, sizeof(cl_mem), &buf[devOutA]);
+    if (status == CL_SUCCESS) status = clSetKernelArg(kernelAddOne, 1, sizeof(cl_mem), &buf[devCellTable]);
+    if (status == CL_SUCCESS) status = clSetKernelArg(kernelAddOne, 2, sizeof(cl_int), &w);
+    if (status == CL_SUCCESS) status = clSetKernelArg(kernelAddOne, 3, sizeof(cl_int), &ht);
     if (status != CL_SUCCESS) return failInSource("clSetKernelArg(addone)", status);
 
-    h->kernelAddTwo = clCreateKernel(h->program, "addtwo", &status);
+    kernelAddTwo = clCreateKernel(program, "addtwo", &status);
     if (status != CL_SUCCESS) return failInSource("clCreateKernel(addtwo)", status);
     const Buffer addTwoBuffers[] = {devLabelsPrev, devLabelsCur, devOutA, devOutB, devOffsetDx, devOffsetDy};
     cl_uint arg = 0;
     for (Buffer b : addTwoBuffers) {
-        status = clSetKernelArg(h->kernelAddTwo, arg++, sizeof(cl_mem), &buf[b]);
+        status = clSetKernelArg(kernelAddTwo, arg++, sizeof(cl_mem), &buf[b]);
         if (status != CL_SUCCESS) break;
     }
-    if (status == CL_SUCCESS) status = clSetKernelArg(h->kernelAddTwo, arg++, sizeof(cl_int), &w);
-    if (status == CL_SUCCESS) status = clSetKernelArg(h->kernelAddTwo, arg++, sizeof(cl_int), &ht);
+    if (status == CL_SUCCESS) status = clSetKernelArg(kernelAddTwo, arg++, sizeof(cl_int), &w);
+    if (status == CL_SUCCESS) status = clSetKernelArg(kernelAddTwo, arg++, sizeof(cl_int), &ht);
     if (status != CL_SUCCESS) return failInSource("clSetKernelArg(addtwo)", status);
 
-    h->globalSize[0] = static_cast<size_t>(width);
-    h->globalSize[1] = static_cast<size_t>(height);
+    globalSize[0] = static_cast<size_t>(width);
+    globalSize[1] = static_cast<size_t>(height);
 
+    return {};
+}
+
+std::string ComputeDevice::Handles::sizeAddOneGroups(int32_t width, int32_t height, const std::string& kernelPath) {
+    cl_int status = CL_SUCCESS;
+    const cl_mem* buf = buffers;
+    const auto failInSource = [&](const std::string& call, cl_int st) {
+        return failure(call, st) + " in the kernel source \"" + kernelPath + "\"";
+    };
     // The largest square of side 16, 8, 4, 2 or 1 that the device runs addone in.
     size_t groupLimit = 1;
-    status = clGetKernelWorkGroupInfo(h->kernelAddOne, h->device, CL_KERNEL_WORK_GROUP_SIZE, sizeof groupLimit,
+    status = clGetKernelWorkGroupInfo(kernelAddOne, device, CL_KERNEL_WORK_GROUP_SIZE, sizeof groupLimit,
                                       &groupLimit, nullptr);
-    if (status != CL_SUCCESS) return fail("clGetKernelWorkGroupInfo(addone)", status);
+    if (status != CL_SUCCESS) return failure("clGetKernelWorkGroupInfo(addone)", status);
     size_t itemLimit[3] = {1, 1, 1};
-    status = clGetDeviceInfo(h->device, CL_DEVICE_MAX_WORK_ITEM_SIZES, sizeof itemLimit, itemLimit, nullptr);
-    if (status != CL_SUCCESS) return fail("clGetDeviceInfo(CL_DEVICE_MAX_WORK_ITEM_SIZES)", status);
+    status = clGetDeviceInfo(device, CL_DEVICE_MAX_WORK_ITEM_SIZES, sizeof itemLimit, itemLimit, nullptr);
+    if (status != CL_SUCCESS) return failure("clGetDeviceInfo(CL_DEVICE_MAX_WORK_ITEM_SIZES)", status);
     size_t side = kAddOneGroupSide;
     while (side > 1 && (side * side > groupLimit || side > itemLimit[0] || side > itemLimit[1])) side /= 2;
     for (int d = 0; d < 2; ++d) {
-        h->addOneLocal[d] = side;
-        h->addOneGlobal[d] = (h->globalSize[d] + side - 1) / side * side;
+        addOneLocal[d] = side;
+        addOneGlobal[d] = (globalSize[d] + side - 1) / side * side;
     }
-    if (!h->candidates.reserve(width, height, static_cast<int32_t>(side))) {
-        error_ = "compute device: cannot reserve the candidate tables of addone";
-        return false;
+    if (!candidates.reserve(width, height, static_cast<int32_t>(side))) {
+        return "compute device: cannot reserve the candidate tables of addone";
     }
-    const size_t groupTableBytes[] = {sizeof(int32_t) * h->candidates.spans().size(),
-                                      sizeof(int32_t) * h->candidates.entries().size()};
+    const size_t groupTableBytes[] = {sizeof(int32_t) * candidates.spans().size(),
+                                      sizeof(int32_t) * candidates.entries().size()};
     for (int b = devGroupSpans; b < bufferCount; ++b) {
-        h->buffers[b] = clCreateBuffer(h->context, CL_MEM_READ_ONLY, groupTableBytes[b - devGroupSpans], nullptr,
+        buffers[b] = clCreateBuffer(context, CL_MEM_READ_ONLY, groupTableBytes[b - devGroupSpans], nullptr,
                                        &status);
-        if (status != CL_SUCCESS) return fail(onBuffer("clCreateBuffer", b), status);
-        h->bufferBytes[b] = groupTableBytes[b - devGroupSpans];
+        if (status != CL_SUCCESS) return failure(onBuffer("clCreateBuffer", b), status);
+        bufferBytes[b] = groupTableBytes[b - devGroupSpans];
     }
-    status = clSetKernelArg(h->kernelAddOne, 4, sizeof(cl_mem), &buf[devGroupSpans]);
-    if (status == CL_SUCCESS) status = clSetKernelArg(h->kernelAddOne, 5, sizeof(cl_mem), &buf[devGroupEntries]);
+    status = clSetKernelArg(kernelAddOne, 4, sizeof(cl_mem), &buf[devGroupSpans]);
+    if (status == CL_SUCCESS) status = clSetKernelArg(kernelAddOne, 5, sizeof(cl_mem), &buf[devGroupEntries]);
     if (status != CL_SUCCESS) return failInSource("clSetKernelArg(addone)", status);
-    h_ = std::move(h);
-    return true;
+    return {};
 }
 
-bool ComputeDevice::nearestLabelsAcrossFrames(const int32_t* prevLabels, const int32_t* curLabels,
+ComputeDevice::ComputeDevice() = default;
+ComputeDevice::~ComputeDevice() = default;
+
+Status ComputeDevice::open(const std::string& kernelPath, int32_t width, int32_t height, std::ostream& console) {
+    h_.reset();
+    error_.clear();
+    if (width <= 0 || height <= 0 || width > kMaxSide || height > kMaxSide ||
+        static_cast<int64_t>(width) * height > kMaxPixels) {
+        error_ = "compute device: unsupported frame size " + std::to_string(width) + " x " + std::to_string(height);
+        return Status::failure(StatusCode::deviceFailed, error_);
+    }
+    auto h = std::make_unique<Handles>();
+    error_ = h->chooseDevice(console);
+    if (error_.empty()) error_ = h->buildProgram(kernelPath, console);
+    if (error_.empty()) error_ = h->createKernels(width, height, kernelPath);
+    if (error_.empty()) error_ = h->sizeAddOneGroups(width, height, kernelPath);
+    if (!error_.empty()) return Status::failure(StatusCode::deviceFailed, error_);
+    h_ = std::move(h);
+    return {};
+}
+
+Status ComputeDevice::nearestLabelsAcrossFrames(const int32_t* prevLabels, const int32_t* curLabels,
                                               const NeighbourhoodTables& tables, int32_t* curNearPrev,
                                               int32_t* prevNearCur) {
     if (!h_) {
         error_ = "addtwo run on a compute device that is not open";
-        return false;
+        return runFailure();
     }
     const Transfer uploads[] = {{devLabelsPrev, prevLabels, nullptr},
                                 {devLabelsCur, curLabels, nullptr},
@@ -343,13 +364,13 @@ bool ComputeDevice::nearestLabelsAcrossFrames(const int32_t* prevLabels, const i
     const Transfer readBacks[] = {{devOutA, nullptr, curNearPrev}, {devOutB, nullptr, prevNearCur}};
     error_ = h_->run(h_->kernelAddTwo, h_->globalSize, nullptr, uploads, 4, readBacks, 2);
     if (!error_.empty()) error_ = "addtwo: " + error_;
-    return error_.empty();
+    return error_.empty() ? Status{} : runFailure();
 }
 
-bool ComputeDevice::nearestCellMap(const int32_t* cellTable, int32_t* outNearest) {
+Status ComputeDevice::nearestCellMap(const int32_t* cellTable, int32_t* outNearest) {
     if (!h_) {
         error_ = "addone run on a compute device that is not open";
-        return false;
+        return runFailure();
     }
     NearestCandidates& c = h_->candidates;
     c.build(cellTable);
@@ -357,7 +378,7 @@ bool ComputeDevice::nearestCellMap(const int32_t* cellTable, int32_t* outNearest
     const cl_int status = clSetKernelArg(h_->kernelAddOne, 6, sizeof(cl_int), &siteCount);
     if (status != CL_SUCCESS) {
         error_ = "addone: " + failure("clSetKernelArg", status);
-        return false;
+        return runFailure();
     }
     // The lists in use only; none at all when every group's list is empty or every record.
     const Transfer uploads[] = {{devCellTable, cellTable, nullptr},
@@ -367,7 +388,15 @@ bool ComputeDevice::nearestCellMap(const int32_t* cellTable, int32_t* outNearest
     error_ = h_->run(h_->kernelAddOne, h_->addOneGlobal, h_->addOneLocal, uploads, c.entryCount() > 0 ? 3 : 2,
                      readBacks, 1);
     if (!error_.empty()) error_ = "addone: " + error_;
-    return error_.empty();
+    return error_.empty() ? Status{} : runFailure();
+}
+
+}  // namespace vanto
+
+namespace vanto {
+
+Status ComputeDevice::runFailure() const {
+    return Status::failure(StatusCode::deviceFailed, "compute device failure: " + error_);
 }
 
 }  // namespace vanto

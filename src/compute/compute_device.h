@@ -4,6 +4,7 @@
 #include <ostream>
 #include <string>
 
+#include "io/status.h"
 #include "model/neighbourhood_tables.h"
 
 namespace vanto {
@@ -11,8 +12,8 @@ namespace vanto {
 // The OpenCL side of a run: first device of the first platform, the program built from
 // kernel3.cl, nine buffers and the kernels addone and addtwo with their fixed arguments.
 // Each wrapper is named for what it computes; the kernel it runs is named in its comment.
-// Every run is synchronous. Any failed OpenCL call is reported through error() and the
-// run's results must then not be used.
+// Every run is synchronous. A failed OpenCL call makes the call return a deviceFailed status,
+// and the run's results must then not be used.
 class ComputeDevice {
 public:
     ComputeDevice();
@@ -22,28 +23,30 @@ public:
 
     // Chooses the device (printing "Platform name : ..." and "Device name : ..." to console),
     // builds the program from the file at kernelPath (printing the build log to console on
-    // failure), creates buffers and kernels for a width x height frame. False with error() set
-    // when anything fails; an empty frame or one of more than 2^31 - 1 pixels or a side above
+    // failure), creates buffers and kernels for a width x height frame. A deviceFailed status
+    // (its detail also in error()) when anything fails; an empty frame or one of more than 2^31 - 1 pixels or a side above
     // 65,535 is refused before the platform is touched.
-    bool open(const std::string& kernelPath, int32_t width, int32_t height, std::ostream& console);
+    Status open(const std::string& kernelPath, int32_t width, int32_t height, std::ostream& console);
 
     // Kernel addtwo: uploads prevLabels, curLabels and the two offset tables; reads into
     // curNearPrev, for each pixel of a previous cell, the current label nearest to it (result
     // A), and into prevNearCur the previous label nearest to each pixel of a current cell
     // (result B); -1 where there is none (see addTwoHost).
-    bool nearestLabelsAcrossFrames(const int32_t* prevLabels, const int32_t* curLabels,
+    Status nearestLabelsAcrossFrames(const int32_t* prevLabels, const int32_t* curLabels,
                                    const NeighbourhoodTables& tables, int32_t* curNearPrev, int32_t* prevNearCur);
     // Kernel addone: lists the candidate records of each group of pixels (NearestCandidates),
     // uploads the whole cell table (kTableRecords records) and the lists, reads the index of
     // the nearest cell of each pixel into outNearest (see addOneHost).
-    bool nearestCellMap(const int32_t* cellTable, int32_t* outNearest);
+    Status nearestCellMap(const int32_t* cellTable, int32_t* outNearest);
 
+    // The last failure's own words (a failed call returns them as its status too).
     const std::string& error() const { return error_; }
 
 private:
     struct Handles;
     std::unique_ptr<Handles> h_;
     std::string error_;
+    Status runFailure() const;  // a failed run: "compute device failure: " and error_
 };
 
 }  // namespace vanto

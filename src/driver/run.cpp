@@ -117,13 +117,13 @@ private:
                        " (" + std::to_string(config_.originX) + ", " + std::to_string(config_.originY) + ")");
         progress_.line("Threshold : " + std::to_string(config_.threshold));
         if (config_.hasRange) progress_.line(mappingLine(series_.mapping()));
-        if (progress_.failed()) return writeFailed(progress_.fault());
+        if (progress_.failed()) return fail(progress_.fault().status());
         record_.start(kVersion, argc_, argv_, recordOptions());
         record_.setMapping(std::string(config_.hasRange ? mappingLine(series_.mapping()) : "8-bit gray as stored") +
                            (config_.invert ? ", inverted" : ""));
         record_.setInputKind(series_.isStack() ? "TIFF stack" : "frame files");
-        if (std::string why; !record_.write(config_.outputDir + "/_run.json", why)) {
-            refuse(why);
+        if (Status written = record_.write(config_.outputDir + "/_run.json"); !written.ok()) {
+            refuse(written.detail);
             return Ending::refused;
         }
         recordStarted_ = true;
@@ -133,9 +133,9 @@ private:
         const bool reserved = ws_->reserve(config_.frameWidth, config_.frameHeight);
         record_.setThreads(effectiveThreads(config_, plan_.frameCount));
         if (!pipeline_->reserve(effectiveThreads(config_, plan_.frameCount)) || !reserved) {
-            refuse("cannot reserve " + std::to_string(ws_->requestedBytes() + pipeline_->requestedBytes()) +
-                   " bytes of working memory");
-            return Ending::refused;
+            return refusedAfterStart("cannot reserve " +
+                                     std::to_string(ws_->requestedBytes() + pipeline_->requestedBytes()) +
+                                     " bytes of working memory");
         }
         canvas_.createCanvas(config_.frameWidth, config_.frameHeight);
         TrackScratch& scratch = ws_->scratch;
@@ -147,34 +147,36 @@ private:
         // The device is needed only when frames are analysed.
         if (plan_.frameCount >= 1) {
             const std::string kernelPath = findKernelSource(argc_ > 0 ? argv_[0] : nullptr);
-            if (kernelPath.empty()) {
-                refuse("kernel3.cl was found neither in the working directory nor beside the program");
-                return Ending::refused;
-            }
+            if (kernelPath.empty())
+                return refusedAfterStart("kernel3.cl was found neither in the working directory nor beside the program");
             runtimeCache_.prepare();
             device_ = std::make_unique<ComputeDevice>();
-            if (!device_->open(kernelPath, config_.frameWidth, config_.frameHeight, console_)) {
-                refuse(device_->error());
-                return Ending::refused;
-            }
+            if (Status opened = device_->open(kernelPath, config_.frameWidth, config_.frameHeight, console_);
+                !opened.ok())
+                return refusedAfterStart(opened.detail);
         }
 
         const char* dir = config_.outputDir.c_str();
         formatPath("%s/_average.csv", dir);
-        if (!averageReport_.open(pathBuffer_)) return writeFailed(averageReport_.fault());
+        if (!averageReport_.open(pathBuffer_)) return fail(averageReport_.fault().status());
         writeAverageReportHeader(averageReport_);
         formatPath("%s/_cell.csv", dir);
-        if (!cellReport_.open(pathBuffer_)) return writeFailed(cellReport_.fault());
+        if (!cellReport_.open(pathBuffer_)) return fail(cellReport_.fault().status());
         writeCellReportHeader(cellReport_);
         averageReport_.markWhole();
         cellReport_.markWhole();
-        if (std::string why; !exports_.open(config_, plan_.frameCount, record_, errors_, why))
-            return outputFailed(why);
+        if (Status opened = exports_.open(config_, plan_.frameCount, record_, errors_); !opened.ok())
+            return fail(opened);
+        // Every per-frame output is committed or rolled back with the others.
+        transaction_.join(averageReport_);
+        transaction_.join(cellReport_);
+        transaction_.join(bitmaps_);
+        transaction_.join(exports_);
 
         progress_.line("--- Memory Prepared ---");
         progress_.line("");
         ws_->history.nextCellId = 0;
-        return textOutputsFailed() ? writeFailed(firstTextFault()) : Ending::finished;
+        return textOutputsFailed() ? fail(firstTextFault().status()) : Ending::finished;
     }
 
     // The first failed text output: the log, else a report.
@@ -184,42 +186,39 @@ private:
     }
     bool textOutputsFailed() const { return progress_.failed() || averageReport_.failed() || cellReport_.failed(); }
 
-    // A write that failed: the file and the system's cause, then straight to teardown, which
-    // cuts a failed report back to its last whole frame.
-    Ending writeFailed(const OutputFault& fault) { return outputFailed(fault.describe()); }
+    // The one way a failure of a run that has begun is told: a line on standard error, the
+    // same in the log while it takes lines, and in the record's errors. Straight to teardown,
+    // which cuts a failed report back to its last whole frame.
+    Ending fail(const Status& failure) {
+        errors_ << "vanto: " << failure.detail << '\n' << std::flush;
+        progress_.logOnly("--- " + failure.detail + " ---");
+        record_.addError(failure.detail);
+        return Ending::failed;
+    }
 
-    // A failure among frame j's outputs: both reports are cut back to the end of frame j - 1
-    // and frame j's bitmaps go, so that every output ends with the same whole frame.
-    Ending frameWriteFailed(const std::string& why, int32_t j) {
-        const Ending ending = outputFailed(why);
-        averageReport_.rollBack();
-        cellReport_.rollBack();
-        const char* dir = config_.outputDir.c_str();
-        if (config_.drawCalculation && formatPath("%s/10_Calculation_%04d.bmp", dir, j)) removePlainFile(pathBuffer_);
-        if (config_.drawVoronoi && formatPath("%s/12_Voronoi_%04d.bmp", dir, j)) removePlainFile(pathBuffer_);
-        return ending;
+    // A failure among frame j's outputs (or its compute, once outputs are begun): every output
+    // goes back to the end of frame j - 1, so that all of them end with the same whole frame.
+    Ending frameFailed(const Status& failure) {
+        transaction_.rollBack();
+        return fail(failure);
+    }
+
+    // A refusal after the record was started (working memory, kernel source, device): the
+    // record keeps the reason too.
+    Ending refusedAfterStart(const std::string& why) {
+        refuse(why);
+        record_.addError(why);
+        return Ending::refused;
     }
 
     // A signal: frame j and later get no outputs; every earlier frame is complete.
     Ending interrupted(int32_t frame) {
-        progress_.line("--- Interrupted at frame " + std::to_string(frame) + " by " +
-                       signalName(interrupts_.pendingSignal()) + " ---");
+        const std::string why =
+            "Interrupted at frame " + std::to_string(frame) + " by " + signalName(interrupts_.pendingSignal());
+        progress_.line("--- " + why + " ---");
+        record_.addError(why);
         record_.setInterrupted();
         return Ending::interrupted;
-    }
-
-    Ending computeFailed() {
-        const std::string why = "compute device failure: " + device_->error();
-        errors_ << "vanto: " << why << '\n' << std::flush;
-        progress_.logOnly("--- " + why + " ---");
-        return Ending::failed;
-    }
-
-    Ending outputFailed(const std::string& why) {
-        errors_ << "vanto: " << why << '\n' << std::flush;
-        progress_.logOnly("--- " + why + " ---");
-        record_.addError(why);
-        return Ending::failed;
     }
 
     // Either overflow stop: the message, then straight to teardown with status 0.
@@ -229,11 +228,14 @@ private:
         return Ending::finished;
     }
 
-    // The track outputs are completed whatever stopped the run; a failed write fails it.
+    // The track outputs are completed whatever stopped the run; each failed write is told and
+    // fails the run.
     Ending finishExports(Ending ending) {
         const bool stoppedEarly = ending != Ending::finished || runEnding_ != RunEnding::finished;
-        std::string why;
-        if (!exports_.finish(stoppedEarly, why) && ending == Ending::finished) return outputFailed(why);
+        for (const Status& failure : exports_.finish(stoppedEarly)) {
+            fail(failure);
+            if (ending != Ending::interrupted) ending = Ending::failed;
+        }
         return ending;
     }
 
@@ -242,86 +244,98 @@ private:
                        : ending == Ending::failed ? RunEnding::failed
                                                   : runEnding_,
                        status);
-        if (std::string why; !record_.write(config_.outputDir + "/_run.json", why)) {
-            errors_ << "vanto: " << why << '\n' << std::flush;
+        if (Status written = record_.write(config_.outputDir + "/_run.json"); !written.ok()) {
+            errors_ << "vanto: " << written.detail << '\n' << std::flush;
             return 1;
         }
         return status;
     }
 
     Ending frameLoop() {
-        Workspace& ws = *ws_;
-        FrameCells& cells = ws.cells;
-        FrameHistory& history = ws.history;
-        TrackScratch& scratch = ws.scratch;
-        const char* dir = config_.outputDir.c_str();
         meter_.start(progressWanted(config_.showProgress, errors_), plan_.frameCount, monotonicMs());
         for (int32_t j = 1; j <= plan_.frameCount; ++j) {
             if (interrupts_.pendingSignal()) return interrupted(j);
             const int64_t startMark = monotonicMs();
-            ws.beginFrame(j);
-
-            progress_.line("--- " + series_.label(j) + " ---");
-            framesRead_ = j;
-            FrameInFlight& frame = pipeline_->next(j, canvas_.gray.data());
-            if (frame.load.code != StatusCode::ok) {
-                progress_.console("Image Load Error");
-                if (frame.load.code != StatusCode::undecodable) progress_.console(frame.load.detail);
-                series_.noteFailure(j, frame.load, errors_);
-                record_.addUnreadableFrame(j, frame.load.detail);
-                if (config_.strict) {
-                    errors_ << "vanto: -strict: the run stops at frame " << j << '\n' << std::flush;
-                    return Ending::failed;
-                }
-            }
-            if (frame.curCount >= kCellLimit) return overflow("Cell Number Too Much ", RunEnding::cellLimit);
-            ws.takeSegmentation(frame);
-            pipeline_->release(frame);
-
-            const CrossFrameNearest nearest = scratch.crossFrameNearest();
-            if (j > 1 && !device_->nearestLabelsAcrossFrames(history.prevFrameLabels, cells.segLabels, ws.tables,
-                                                             nearest.curNearPrev, nearest.prevNearCur))
-                return computeFailed();
-            const TrackStatus track = trackFrame(cells, history, scratch, ws.tables, j, config_.smallCellArea);
-            if (track == TrackStatus::tooManyLinks) return overflow("Link Number Too Much ", RunEnding::linkLimit);
-            if (track == TrackStatus::tooManyCells) return overflow("Cell Number Too Much ", RunEnding::cellLimit);
+            Ending ending = trackNextFrame(j);
+            if (ending != Ending::finished || runEnding_ != RunEnding::finished) return ending;
             // From here on the frame's outputs are written: once begun, the frame is finished.
             if (interrupts_.pendingSignal()) return interrupted(j);
-
-            OutputFault fault;
-            if (config_.drawCalculation) {
-                drawCalculationImage(canvas_, cells, history, j, config_.drawIds);
-                formatPath("%s/10_Calculation_%04d.bmp", dir, j);
-                if (!canvas_.writeBmp(pathBuffer_, &fault)) return frameWriteFailed(fault.describe(), j);
-            }
-
-            if (!device_->nearestCellMap(cells.cellTable, cells.nearestCellMap)) return computeFailed();
-            countVoronoiNeighbours(cells, ws.tables);
-            if (config_.drawVoronoi) {
-                drawVoronoiImage(canvas_, cells);
-                formatPath("%s/12_Voronoi_%04d.bmp", dir, j);
-                if (!canvas_.writeBmp(pathBuffer_, &fault)) return frameWriteFailed(fault.describe(), j);
-            }
-
-            reportFrame(cells, history, scratch, j, startMark, cellReport_, averageReport_);
-            averageReport_.flush();
-            cellReport_.flush();
-            if (textOutputsFailed()) return frameWriteFailed(firstTextFault().describe(), j);
-            if (std::string why; !exports_.frame(cells, history, j, why)) return frameWriteFailed(why, j);
-            // Both reports hold the whole frame: a later failure cuts them back to here.
-            averageReport_.markWhole();
-            cellReport_.markWhole();
-            record_.setFramesAnalysed(j);
-            ws.exchangeFrames();
+            ending = writeFrameOutputs(j, startMark);
+            if (ending != Ending::finished) return ending;
 
             const std::string finished = "--- Analysis Finished in ";
             progress_.console(finished + std::to_string(monotonicMs() - startMark) + " ---");
             progress_.console("");
             progress_.logOnly(finished + std::to_string(monotonicMs() - startMark) + " ---");
             progress_.logOnly("");
-            if (progress_.failed()) return writeFailed(progress_.fault());
+            if (progress_.failed()) return fail(progress_.fault().status());
             meter_.frameDone(j, monotonicMs(), errors_);
         }
+        return Ending::finished;
+    }
+
+    // Frame j from the pipeline to its final cells and identities. Ending::finished with
+    // runEnding_ set when a limit stops the run.
+    Ending trackNextFrame(int32_t j) {
+        Workspace& ws = *ws_;
+        ws.beginFrame(j);
+        progress_.line("--- " + series_.label(j) + " ---");
+        framesRead_ = j;
+        FrameInFlight& frame = pipeline_->next(j, canvas_.gray.data());
+        if (frame.load.code != StatusCode::ok) {
+            progress_.console("Image Load Error");
+            if (frame.load.code != StatusCode::undecodable) progress_.console(frame.load.detail);
+            series_.noteFailure(j, frame.load, errors_);
+            record_.addUnreadableFrame(j, frame.load.detail);
+            if (config_.strict)
+                return fail(Status::failure(frame.load.code, "-strict: the run stops at frame " + std::to_string(j)));
+        }
+        if (frame.curCount >= kCellLimit) return overflow("Cell Number Too Much ", RunEnding::cellLimit);
+        ws.takeSegmentation(frame);
+        pipeline_->release(frame);
+
+        const CrossFrameNearest nearest = ws.scratch.crossFrameNearest();
+        if (j > 1) {
+            const Status found = device_->nearestLabelsAcrossFrames(ws.history.prevFrameLabels, ws.cells.segLabels,
+                                                                    ws.tables, nearest.curNearPrev, nearest.prevNearCur);
+            if (!found.ok()) return fail(found);
+        }
+        const TrackStatus track = trackFrame(ws.cells, ws.history, ws.scratch, ws.tables, j, config_.smallCellArea);
+        if (track == TrackStatus::tooManyLinks) return overflow("Link Number Too Much ", RunEnding::linkLimit);
+        if (track == TrackStatus::tooManyCells) return overflow("Cell Number Too Much ", RunEnding::cellLimit);
+        return Ending::finished;
+    }
+
+    // Frame j's outputs as one transaction: the calculation bitmap, the nearest-cell map and
+    // Voronoi neighbours with their bitmap, both reports, the track exports; all of them are
+    // committed together, or all rolled back on the first failure.
+    Ending writeFrameOutputs(int32_t j, int64_t startMark) {
+        FrameCells& cells = ws_->cells;
+        const FrameHistory& history = ws_->history;
+        const char* dir = config_.outputDir.c_str();
+        if (config_.drawCalculation) {
+            drawCalculationImage(canvas_, cells, history, j, config_.drawIds);
+            formatPath("%s/10_Calculation_%04d.bmp", dir, j);
+            bitmaps_.begin(pathBuffer_);
+            if (Status written = canvas_.writeBmp(pathBuffer_); !written.ok()) return frameFailed(written);
+        }
+        if (Status mapped = device_->nearestCellMap(cells.cellTable, cells.nearestCellMap); !mapped.ok())
+            return frameFailed(mapped);
+        countVoronoiNeighbours(cells, ws_->tables);
+        if (config_.drawVoronoi) {
+            drawVoronoiImage(canvas_, cells);
+            formatPath("%s/12_Voronoi_%04d.bmp", dir, j);
+            bitmaps_.begin(pathBuffer_);
+            if (Status written = canvas_.writeBmp(pathBuffer_); !written.ok()) return frameFailed(written);
+        }
+        reportFrame(cells, history, ws_->scratch, j, startMark, cellReport_, averageReport_);
+        averageReport_.flush();
+        cellReport_.flush();
+        if (textOutputsFailed()) return frameFailed(firstTextFault().status());
+        if (Status exported = exports_.frame(cells, history, j); !exported.ok()) return frameFailed(exported);
+        transaction_.commit();
+        record_.setFramesAnalysed(j);
+        ws_->exchangeFrames();
         return Ending::finished;
     }
 
@@ -334,7 +348,7 @@ private:
         const bool cellClosed = cellReport_.close();
         const bool reported = ending == Ending::failed || ending == Ending::refused;
         if (!reported && (!averageClosed || !cellClosed))
-            ending = writeFailed(!averageClosed ? averageReport_.fault() : cellReport_.fault());
+            ending = fail((!averageClosed ? averageReport_.fault() : cellReport_.fault()).status());
         if (!progress_.close() && ending != Ending::failed && ending != Ending::refused) {
             errors_ << "vanto: " << progress_.fault().describe() << '\n' << std::flush;
             record_.addError(progress_.fault().describe());
@@ -366,6 +380,8 @@ private:
     TextOutputFile cellReport_{WholeUnit::marked};
     InterruptWatch interrupts_;
     TrackExports exports_;
+    FrameFiles bitmaps_;  // this frame's bitmaps
+    FrameTransaction transaction_;
     RunRecord record_;
     RunEnding runEnding_ = RunEnding::finished;
     bool recordStarted_ = false;

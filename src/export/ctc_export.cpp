@@ -70,19 +70,25 @@ void CtcExport::open(const std::string& dir, int32_t frameCount, int32_t width, 
     TIFFOpenOptionsSetWarningHandlerExtR(options_, ignoreTiffWarning, nullptr);
 }
 
-CtcExport::MaskResult CtcExport::writeMask(const FrameCells& cells, int32_t frame, std::string& error) {
+bool CtcExport::labelsFit(const FrameCells& cells) {
     for (int32_t i = 0; i < cells.finalCount; ++i) {
         if (cellRecord(cells.cellTable, i)[CellWord::cellId] >= std::numeric_limits<uint16_t>::max())
-            return MaskResult::labelsFull;
+            return false;
     }
+    return true;
+}
+
+Status CtcExport::writeMask(const FrameCells& cells, int32_t frame) {
     std::snprintf(path_.data(), path_.size(), fourDigits_ ? "%s/mask%04d.tif" : "%s/mask%03d.tif", dir_.c_str(),
                   frame - 1);
     tiffMessage_[0] = '\0';
     auto fail = [&] {
-        error = "cannot write \"" + std::string(path_.data()) + "\"";
-        if (tiffMessage_[0] != '\0') error += std::string(": ") + tiffMessage_;
-        return MaskResult::failed;
+        std::string why = "cannot write \"" + std::string(path_.data()) + "\"";
+        if (tiffMessage_[0] != '\0') why += std::string(": ") + tiffMessage_;
+        return Status::outputFailure(why);
     };
+    pending_.begin(path_.data());
+    pendingFrame_ = frame;
     TIFF* tif = TIFFOpenExt(path_.data(), "w", options_);
     if (!tif) return fail();
     bool ok = TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, static_cast<uint32_t>(width_)) &&
@@ -108,15 +114,24 @@ CtcExport::MaskResult CtcExport::writeMask(const FrameCells& cells, int32_t fram
     }
     ok = ok && TIFFFlush(tif) == 1;
     TIFFClose(tif);
-    if (!ok) return fail();
-    lastMaskFrame_ = frame;
-    return MaskResult::written;
+    return ok ? Status{} : fail();
 }
 
-bool CtcExport::writeLineage(const TrackTable& table, std::string& error) {
+void CtcExport::commitFrame() {
+    if (pendingFrame_ > 0) lastMaskFrame_ = pendingFrame_;
+    pendingFrame_ = 0;
+    pending_.commitFrame();
+}
+
+void CtcExport::rollBackFrame() {
+    pendingFrame_ = 0;
+    pending_.rollBackFrame();
+}
+
+Status CtcExport::writeLineage(const TrackTable& table) {
     const std::string path = dir_ + "/res_track.txt";
     TextOutputFile out;
-    if (!openChecked(out, path, error)) return false;
+    if (Status opened = openChecked(out, path); !opened.ok()) return opened;
     const auto& tracks = table.tracks();
     for (size_t id = 0; id < tracks.size() && !out.failed(); ++id) {
         const Track& t = tracks[id];
@@ -126,7 +141,7 @@ bool CtcExport::writeLineage(const TrackTable& table, std::string& error) {
         out << id + 1 << ' ' << t.firstFrame - 1 << ' ' << std::min(t.lastFrame, lastMaskFrame_) - 1 << ' ' << parent
             << '\n';
     }
-    return closeChecked(out, error);
+    return closeWhole(out);
 }
 
 }  // namespace vanto

@@ -4,6 +4,8 @@
 #include <vector>
 
 #include "export/track_table.h"
+#include "io/frame_output.h"
+#include "io/status.h"
 #include "model/frame_cells.h"
 
 struct tiff;
@@ -15,8 +17,6 @@ namespace vanto {
 // res_track.txt. A cell's label is its cellId + 1; frame j is mask index j - 1.
 class CtcExport {
 public:
-    enum class MaskResult { written, labelsFull, failed };
-
     CtcExport() = default;
     ~CtcExport();
     CtcExport(const CtcExport&) = delete;
@@ -30,15 +30,20 @@ public:
     // frameCount exceeds 1,000.
     void open(const std::string& dir, int32_t frameCount, int32_t width, int32_t height);
 
+    // False when a label of the frame's cells would not fit in 16 bits: the masks then end
+    // with the previous frame.
+    static bool labelsFit(const FrameCells& cells);
+
     // Writes the mask of frame from cells.frameLabels and the cellIds of cells.cellTable
-    // (deflate-compressed rows). labelsFull, writing nothing, when a label would not fit in
-    // 16 bits: the masks then end with the previous frame. failed, with error set, when the
-    // file could not be written whole.
-    MaskResult writeMask(const FrameCells& cells, int32_t frame, std::string& error);
+    // (deflate-compressed rows); a failure when the file could not be written whole. The mask
+    // stays once committed; a frame rolled back removes it (a partial one too).
+    Status writeMask(const FrameCells& cells, int32_t frame);
+    void commitFrame();
+    void rollBackFrame();
 
     // Writes res_track.txt, one "L B E P" line per track that begins by the last mask written,
     // its end cut to that mask; P is the label of the track's only parent, else 0.
-    bool writeLineage(const TrackTable& table, std::string& error);
+    Status writeLineage(const TrackTable& table);
 
     int32_t lastMaskFrame() const { return lastMaskFrame_; }
 
@@ -47,7 +52,9 @@ private:
     int32_t width_ = 0;
     int32_t height_ = 0;
     bool fourDigits_ = false;
-    int32_t lastMaskFrame_ = 0;
+    int32_t lastMaskFrame_ = 0;  // the last committed mask
+    int32_t pendingFrame_ = 0;   // the mask begun in this frame, 0 when none
+    FrameFiles pending_;
     std::vector<uint16_t> row_;
     std::vector<char> path_;
     TIFFOpenOptions* options_ = nullptr;

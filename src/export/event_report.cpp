@@ -4,21 +4,20 @@
 
 namespace vanto {
 
-bool EventReport::open(const std::string& path, const RunConfig& config, std::string& error) {
+Status EventReport::open(const std::string& path, const RunConfig& config) {
     path_ = path;
     pixelSize_ = config.pixelSize;
     frameInterval_ = config.frameInterval;
-    if (!openChecked(out_, path, error)) return false;
+    if (Status opened = openChecked(out_, path); !opened.ok()) return opened;
     out_ << "frame,cells,small_cells,new,lost,splits,merges,continuing";
     if (frameInterval_ > 0) out_ << ",time_min";
     if (pixelSize_ > 0) out_ << ",mean_size_um2";
     out_ << '\n';
-    if (!out_.failed()) return true;
-    error = out_.fault().describe();
-    return false;
+    out_.markWhole();
+    return out_.fault().status();
 }
 
-bool EventReport::writeRow(const FrameEvents& e, std::string& error) {
+Status EventReport::writeRow(const FrameEvents& e) {
     line_.clear();
     line_.field(int64_t{e.frame});
     line_.field(int64_t{e.cells});
@@ -34,11 +33,15 @@ bool EventReport::writeRow(const FrameEvents& e, std::string& error) {
         else line_.empty();
     }
     line_.writeTo(out_);
-    if (!out_.failed()) return true;
-    error = out_.fault().describe();
-    return false;
+    out_.flush();
+    return out_.fault().status();
 }
 
-bool EventReport::close(std::string& error) { return closeChecked(out_, error); }
+Status EventReport::close() {
+    // A failure of an earlier write was returned by that write: only a new one is told here.
+    const bool toldAlready = out_.failed();
+    out_.close();
+    return toldAlready ? Status{} : out_.fault().status();
+}
 
 }  // namespace vanto

@@ -13,15 +13,19 @@ namespace vanto {
 // interval is given and mean_size_um2 when a pixel size is given.
 class EventReport {
 public:
-    // Creates the file (replacing one) and writes the header; false with error set on failure.
-    bool open(const std::string& path, const RunConfig& config, std::string& error);
-    // Appends the frame's row; false with error set when the stream has failed.
-    bool writeRow(const FrameEvents& events, std::string& error);
-    // Flushes and closes; false with error set when any write failed. Does nothing when closed.
-    bool close(std::string& error);
+    // Creates the file (replacing one) and writes the header.
+    Status open(const std::string& path, const RunConfig& config);
+    // Appends the frame's row and hands it to the file; a failure when the file has failed.
+    // The row stays once committed: a frame rolled back takes its row out again.
+    Status writeRow(const FrameEvents& events);
+    void commitFrame() { out_.commitFrame(); }
+    void rollBackFrame() { out_.rollBackFrame(); }
+    // Flushes and closes; a failure when a write failed now (the file is cut back to its last
+    // committed row after any failure). Does nothing when closed.
+    Status close();
 
 private:
-    TextOutputFile out_;
+    TextOutputFile out_{WholeUnit::marked};
     std::string path_;
     CsvLine line_;
     double pixelSize_ = 0;

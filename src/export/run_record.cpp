@@ -80,21 +80,16 @@ std::string RunRecord::json() const {
     return j.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
 }
 
-bool RunRecord::write(const std::string& path, std::string& error) const {
+Status RunRecord::write(const std::string& path) const {
     const std::string temporary = path + ".tmp";
     const std::string text = json();
-    if (OutputFault fault; !writeWholeFile(temporary, text.data(), text.size(), fault)) {
-        error = fault.describe();
-        return false;
-    }
+    if (Status written = writeWholeFile(temporary, text.data(), text.size()); !written.ok()) return written;
     std::error_code ec;
     std::filesystem::rename(temporary, path, ec);
-    if (ec) {
-        error = "cannot rename \"" + temporary + "\" to \"" + path + "\": " + ec.message();
-        std::filesystem::remove(temporary, ec);
-        return false;
-    }
-    return true;
+    if (!ec) return {};
+    const std::string why = "cannot rename \"" + temporary + "\" to \"" + path + "\": " + ec.message();
+    std::filesystem::remove(temporary, ec);
+    return Status::outputFailure(why);
 }
 
 }  // namespace vanto

@@ -5,6 +5,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "io/status.h"
+
 namespace vanto {
 
 // How a run ended, as the run record names it.
@@ -34,8 +36,8 @@ public:
     std::string json() const;
 
     // Writes json() to path + ".tmp" and renames it onto path, so that path is always whole.
-    // False with error set when either step fails (the temporary file is then removed).
-    bool write(const std::string& path, std::string& error) const;
+    // A failure when either step fails (the temporary file is then removed).
+    Status write(const std::string& path) const;
 
     RunEnding ending() const { return ending_; }
 

@@ -4,8 +4,7 @@
 
 namespace vanto {
 
-bool TrackExports::open(const RunConfig& config, int32_t frameCount, RunRecord& record, std::ostream& warnings,
-                        std::string& error) {
+Status TrackExports::open(const RunConfig& config, int32_t frameCount, RunRecord& record, std::ostream& warnings) {
     config_ = config;
     record_ = &record;
     warnings_ = &warnings;
@@ -13,46 +12,57 @@ bool TrackExports::open(const RunConfig& config, int32_t frameCount, RunRecord& 
     ctc_ = !config.ctcDir.empty();
     active_ = tracks_ || ctc_;
     outputDir_ = config.outputDir;
-    if (tracks_ && !events_.open(outputDir_ + "/_events.csv", config, error)) return false;
-    if (ctc_) ctcExport_.open(config.ctcDir, frameCount, config.frameWidth, config.frameHeight);
-    return true;
-}
-
-bool TrackExports::frame(const FrameCells& cells, const FrameHistory& history, int32_t frame, std::string& error) {
-    if (!active_) return true;
-    const FrameEvents& events = table_.recordFrame(cells, history, frame, history.slotAt(frame % kSlotCount));
-    if (tracks_ && !events_.writeRow(events, error)) return false;
-    if (ctc_ && !masksFull_) {
-        const auto result = ctcExport_.writeMask(cells, frame, error);
-        if (result == CtcExport::MaskResult::failed) return false;
-        if (result == CtcExport::MaskResult::labelsFull) {
-            masksFull_ = true;
-            const std::string why = "-ctc: track labels of frame " + std::to_string(frame) +
-                                    " exceed 65,535; the CTC masks and res_track.txt end with frame " +
-                                    std::to_string(frame - 1);
-            *warnings_ << "vanto: warning: " << why << '\n' << std::flush;
-            record_->addError(why);
-        }
+    if (tracks_) {
+        if (Status opened = events_.open(outputDir_ + "/_events.csv", config); !opened.ok()) return opened;
     }
-    return true;
+    if (ctc_) ctcExport_.open(config.ctcDir, frameCount, config.frameWidth, config.frameHeight);
+    return {};
 }
 
-bool TrackExports::finish(bool stoppedEarly, std::string& error) {
-    if (!active_) return true;
+Status TrackExports::frame(const FrameCells& cells, const FrameHistory& history, int32_t frame) {
+    if (!active_) return {};
+    const FrameEvents& events = table_.recordFrame(cells, history, frame, history.slotAt(frame % kSlotCount));
+    if (tracks_) {
+        if (Status written = events_.writeRow(events); !written.ok()) return written;
+    }
+    if (ctc_ && !masksFull_ && !CtcExport::labelsFit(cells)) {
+        masksFull_ = true;
+        const std::string why = "-ctc: track labels of frame " + std::to_string(frame) +
+                                " exceed 65,535; the CTC masks and res_track.txt end with frame " +
+                                std::to_string(frame - 1);
+        *warnings_ << "vanto: warning: " << why << '\n' << std::flush;
+        record_->addError(why);
+    }
+    if (ctc_ && !masksFull_) return ctcExport_.writeMask(cells, frame);
+    return {};
+}
+
+void TrackExports::commitFrame() {
+    table_.commitFrame();
+    events_.commitFrame();
+    ctcExport_.commitFrame();
+}
+
+void TrackExports::rollBackFrame() {
+    table_.rollBackFrame();
+    events_.rollBackFrame();
+    ctcExport_.rollBackFrame();
+}
+
+std::vector<Status> TrackExports::finish(bool stoppedEarly) {
+    std::vector<Status> failures;
+    if (!active_) return failures;
     active_ = false;
     table_.close(stoppedEarly);
-    bool ok = true;
-    std::string why;
-    auto keep = [&](bool written) {
-        if (!written && ok) error = why;
-        ok = ok && written;
+    auto keep = [&](Status written) {
+        if (!written.ok()) failures.push_back(std::move(written));
     };
     if (tracks_) {
-        keep(events_.close(why));
-        keep(writeTrackReport(outputDir_ + "/_tracks.csv", table_, config_, why));
+        keep(events_.close());
+        keep(writeTrackReport(outputDir_ + "/_tracks.csv", table_, config_));
     }
-    if (ctc_) keep(ctcExport_.writeLineage(table_, why));
-    return ok;
+    if (ctc_) keep(ctcExport_.writeLineage(table_));
+    return failures;
 }
 
 }  // namespace vanto

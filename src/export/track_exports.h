@@ -2,11 +2,14 @@
 #include <cstdint>
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "export/ctc_export.h"
 #include "export/event_report.h"
 #include "export/run_record.h"
 #include "export/track_table.h"
+#include "io/frame_output.h"
+#include "io/status.h"
 #include "model/run_config.h"
 #include "model/frame_cells.h"
 #include "model/frame_history.h"
@@ -15,23 +18,26 @@ namespace vanto {
 
 // The track outputs of -ctc and -tracks, fed once per analysed frame. Does nothing when
 // neither option is given.
-class TrackExports {
+class TrackExports : public FrameOutput {
 public:
     // Opens "_events.csv" (with -tracks) and readies the masks (with -ctc, in a folder the
     // run's checks prepared) for a run of frameCount frames. Warnings go to warnings and into
-    // record. False with error set when a file cannot be created.
-    bool open(const RunConfig& config, int32_t frameCount, RunRecord& record, std::ostream& warnings,
-              std::string& error);
+    // record. A failure when a file cannot be created.
+    Status open(const RunConfig& config, int32_t frameCount, RunRecord& record, std::ostream& warnings);
 
     // After tracking of frame (in order, before the frames are exchanged): the frame's mask
     // and event row, and the track table, from the final cells and the history (whose previous
-    // cells are still the frame before). False with error set when a write failed.
-    bool frame(const FrameCells& cells, const FrameHistory& history, int32_t frame, std::string& error);
+    // cells are still the frame before). A failure when a write failed. What the frame wrote
+    // stays only once committed.
+    Status frame(const FrameCells& cells, const FrameHistory& history, int32_t frame);
+    void commitFrame() override;
+    void rollBackFrame() override;
 
     // Closes the event table and writes "_tracks.csv" and res_track.txt for the frames
     // recorded. Tracks present in the last of them end "stopped" when stoppedEarly, else
-    // "end of series". False with error set when a write failed; goes on with the others.
-    bool finish(bool stoppedEarly, std::string& error);
+    // "end of series". Every failure, in order (an empty list when all went well); a file
+    // that failed is removed, or cut back to its last committed frame.
+    std::vector<Status> finish(bool stoppedEarly);
 
 private:
     bool active_ = false;

@@ -8,11 +8,11 @@
 
 namespace vanto {
 
-bool writeTrackReport(const std::string& path, const TrackTable& table, const RunConfig& config, std::string& error) {
+Status writeTrackReport(const std::string& path, const TrackTable& table, const RunConfig& config) {
     const double px = config.pixelSize;
     const double minutes = config.frameInterval;
     TextOutputFile out;
-    if (!openChecked(out, path, error)) return false;
+    if (Status opened = openChecked(out, path); !opened.ok()) return opened;
     out << "track,first_frame,last_frame,frames,parents,fate,children,total_way,mean_size,max_size";
     if (px > 0) out << ",total_way_um,mean_size_um2,max_size_um2";
     if (minutes > 0) out << ",duration_min";
@@ -62,7 +62,7 @@ bool writeTrackReport(const std::string& path, const TrackTable& table, const Ru
         }
         line.writeTo(out);
     }
-    return closeChecked(out, error);
+    return closeWhole(out);
 }
 
 }  // namespace vanto

@@ -2,6 +2,7 @@
 #include <string>
 
 #include "export/track_table.h"
+#include "io/status.h"
 #include "model/run_config.h"
 
 namespace vanto {
@@ -11,7 +12,7 @@ namespace vanto {
 // with a pixel size also total_way_um,mean_size_um2,max_size_um2; with a frame interval
 // also duration_min; with both also speed_um_per_min (empty for one-frame tracks).
 // Parents and children are space-separated cellIds in increasing order. The table must be
-// closed. False with error set when the file cannot be written whole.
-bool writeTrackReport(const std::string& path, const TrackTable& table, const RunConfig& config, std::string& error);
+// closed. A failure, leaving no file, when it cannot be written whole.
+Status writeTrackReport(const std::string& path, const TrackTable& table, const RunConfig& config);
 
 }  // namespace vanto

@@ -18,6 +18,7 @@ const char* fateName(TrackFate fate) {
 
 TrackTable::TrackTable() {
     pairs_.reserve(kLinkLimit);
+    undo_.reserve(2 * static_cast<size_t>(kTableRecords));
     childCount_.resize(kTableRecords);
     parentCount_.resize(kTableRecords);
     onlyChild_.resize(kTableRecords);
@@ -27,6 +28,12 @@ const FrameEvents& TrackTable::recordFrame(const FrameCells& cells, const FrameH
                                            const int32_t* slot) {
     const int32_t count = cells.finalCount;
     const int32_t prevCount = frame > 1 ? history.prevCount : 0;
+    undo_.clear();
+    pending_ = true;
+    tracksBefore_ = tracks_.size();
+    lineageBefore_ = lineage_.size();
+    idsBeforeFrame_ = idsBefore_;
+    lastFrameBefore_ = lastFrame_;
     events_ = FrameEvents{};
     events_.frame = frame;
     events_.cells = count;
@@ -63,6 +70,7 @@ const FrameEvents& TrackTable::recordFrame(const FrameCells& cells, const FrameH
             ++events_.fresh;
             if (parentCount_[i] >= 2) ++events_.merges;
         }
+        keepForUndo(id);
         Track& t = tracks_[static_cast<size_t>(id)];
         t.lastFrame = frame;
         t.sizeSum += size;
@@ -88,6 +96,7 @@ const FrameEvents& TrackTable::recordFrame(const FrameCells& cells, const FrameH
         if (children >= 2) fate = TrackFate::split;
         if (children == 1) fate = parentCount_[onlyChild_[p]] >= 2 ? TrackFate::merged : TrackFate::split;
         events_.splits += fate == TrackFate::split;
+        keepForUndo(id);
         tracks_[static_cast<size_t>(id)].fate = fate;
     }
 
@@ -96,6 +105,17 @@ const FrameEvents& TrackTable::recordFrame(const FrameCells& cells, const FrameH
     idsBefore_ = history.nextCellId;
     lastFrame_ = frame;
     return events_;
+}
+
+void TrackTable::rollBackFrame() {
+    if (!pending_) return;
+    pending_ = false;
+    for (auto it = undo_.rbegin(); it != undo_.rend(); ++it) tracks_[static_cast<size_t>(it->first)] = it->second;
+    undo_.clear();
+    tracks_.resize(tracksBefore_);
+    lineage_.resize(lineageBefore_);
+    idsBefore_ = idsBeforeFrame_;
+    lastFrame_ = lastFrameBefore_;
 }
 
 void TrackTable::close(bool stoppedEarly) {

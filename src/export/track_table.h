@@ -61,6 +61,14 @@ public:
     const FrameEvents& recordFrame(const FrameCells& cells, const FrameHistory& history, int32_t frame,
                                    const int32_t* slot);
 
+    // The frame last recorded stays (commit), or the table goes back to how it stood before
+    // it (roll back): a frame whose outputs failed leaves no trace in the tracks or lineage.
+    void commitFrame() {
+        undo_.clear();
+        pending_ = false;
+    }
+    void rollBackFrame();
+
     // Gives the tracks present in the last recorded frame their final fate (endOfSeries, or
     // stopped when the run stopped early). Call once, after the last frame.
     void close(bool stoppedEarly);
@@ -80,6 +88,17 @@ private:
     int32_t idsBefore_ = 0;  // identities given before the current frame
     int32_t lastFrame_ = 0;
     FrameEvents events_;
+    // What the frame being recorded changed: tracks as they stood before it (earliest first),
+    // and the sizes and counters to go back to. Reserved once.
+    void keepForUndo(int32_t id) {
+        if (static_cast<size_t>(id) < tracksBefore_) undo_.emplace_back(id, tracks_[static_cast<size_t>(id)]);
+    }
+    std::vector<std::pair<int32_t, Track>> undo_;
+    size_t tracksBefore_ = 0;
+    size_t lineageBefore_ = 0;
+    int32_t idsBeforeFrame_ = 0;
+    int32_t lastFrameBefore_ = 0;
+    bool pending_ = false;  // a frame is recorded but neither committed nor rolled back
     // Per-frame scratch: accepted (current, previous) index pairs, and the distinct linked
     // cells of each previous and current cell.
     std::vector<std::pair<int32_t, int32_t>> pairs_;

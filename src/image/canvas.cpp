@@ -116,8 +116,9 @@ void Canvas::drawNumber(int32_t x, int32_t y, int32_t value) {
     }
 }
 
-bool Canvas::writeBmp(const char* path, OutputFault* fault) const {
-    if (width <= 0 || height <= 0) return false;
+Status Canvas::writeBmp(const char* path) const {
+    if (width <= 0 || height <= 0)
+        return Status::outputFailure("cannot write \"" + std::string(path) + "\": the picture is empty");
     const uint32_t rowBytes = 3 * static_cast<uint32_t>(width);
     const uint32_t stride = (rowBytes + 3) / 4 * 4;
     const uint32_t imageSize = stride * static_cast<uint32_t>(height);
@@ -141,8 +142,7 @@ bool Canvas::writeBmp(const char* path, OutputFault* fault) const {
         std::copy_n(&rgb[static_cast<size_t>(row) * rowBytes], rowBytes, out);
         std::fill(out + rowBytes, out + stride, uint8_t{0});
     }
-    OutputFault ignored;
-    return writeWholeFile(path, bmpFile_.data(), bmpFile_.size(), fault ? *fault : ignored);
+    return writeWholeFile(path, bmpFile_.data(), bmpFile_.size());
 }
 
 }  // namespace vanto

@@ -28,9 +28,9 @@ public:
     // Black 3 x 5 digits; the last digit's left column at x, clipped pixel by pixel.
     void drawNumber(int32_t x, int32_t y, int32_t value);
     // Uncompressed 24-bit BMP, put together in a block kept for the next call and written
-    // in one checked call. False for an empty canvas or a file that cannot be written; then
-    // no partial file stays and fault, when given, names the file and the cause.
-    bool writeBmp(const char* path, OutputFault* fault = nullptr) const;
+    // in one checked call. A failure for an empty canvas or a file that cannot be written
+    // (naming the file and the cause); then no partial file stays.
+    Status writeBmp(const char* path) const;
 
     uint8_t* rgbAt(int32_t x, int32_t y) { return &rgb[3 * ((static_cast<size_t>(height) - 1 - y) * width + x)]; }
     const uint8_t* rgbAt(int32_t x, int32_t y) const {

@@ -2,22 +2,23 @@
 #include <string>
 
 #include "io/output_file.h"
+#include "io/status.h"
 
 namespace vanto {
 
-// Opens a table of the exports; false with error set to the one-line cause when it cannot.
-inline bool openChecked(TextOutputFile& out, const std::string& path, std::string& error) {
-    if (out.open(path)) return true;
-    error = out.fault().describe();
-    return false;
+// Opens a table; the failure names the file and the cause when it cannot be created.
+inline Status openChecked(TextOutputFile& out, const std::string& path) {
+    out.open(path);
+    return out.fault().status();
 }
 
-// Writes what is buffered and closes out, cutting a failed file back to its last whole line;
-// false with error set when any write to it failed. A file that is not open passes.
-inline bool closeChecked(TextOutputFile& out, std::string& error) {
-    if (out.close()) return true;
-    error = out.fault().describe();
-    return false;
+// Writes what is buffered and closes out. A table written at the end of a run is whole or
+// absent: when any write to it failed, the file is removed and the failure says why.
+inline Status closeWhole(TextOutputFile& out) {
+    if (out.close()) return {};
+    const Status failure = out.fault().status();
+    out.discard();
+    return failure;
 }
 
 }  // namespace vanto

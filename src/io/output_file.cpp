@@ -86,6 +86,11 @@ void removePlainFile(const std::string& path) {
     if (::lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode)) ::unlink(path.c_str());
 }
 
+void FrameFiles::rollBackFrame() {
+    for (size_t i = 0; i < count_; ++i) removePlainFile(begun_[i]);
+    count_ = 0;
+}
+
 TextOutputFile::TextOutputFile(WholeUnit unit) : std::ostream(nullptr), buffer_(unit) { rdbuf(&buffer_); }
 
 bool TextOutputFile::open(const std::string& path) {
@@ -139,12 +144,12 @@ TextOutputFile::Buffer::int_type TextOutputFile::Buffer::overflow(int_type c) {
 
 int TextOutputFile::Buffer::sync() { return drain() ? 0 : -1; }
 
-bool writeWholeFile(const std::string& path, const void* data, size_t bytes, OutputFault& fault) {
+Status writeWholeFile(const std::string& path, const void* data, size_t bytes) {
     OutputFile file;
-    if (file.open(path) && file.write(data, bytes) && file.close()) return true;
-    fault = file.fault();
+    if (file.open(path) && file.write(data, bytes) && file.close()) return {};
+    const Status failure = file.fault().status();
     file.discard();
-    return false;
+    return failure;
 }
 
 }  // namespace vanto

@@ -6,6 +6,9 @@
 #include <streambuf>
 #include <string>
 
+#include "io/frame_output.h"
+#include "io/status.h"
+
 namespace vanto {
 
 // The first failure of an output file: its path and the system's words for the cause
@@ -17,6 +20,8 @@ struct OutputFault {
     bool failed() const { return !cause.empty(); }
     // One line for standard error and the run log: cannot write "PATH": CAUSE
     std::string describe() const;
+    // ok while nothing has failed, else an output failure that describe()s this fault.
+    Status status() const { return failed() ? Status::outputFailure(describe()) : Status{}; }
 };
 
 // One output file written through its descriptor, every call checked: open, each write
@@ -74,7 +79,9 @@ enum class WholeUnit { line, marked };
 // The buffer goes to the file on every flush (as std::endl does) and when full; close() cuts
 // a failed file back to its last whole unit. Once the file has failed the stream is bad and
 // writes nothing more.
-class TextOutputFile : public std::ostream {
+// As a frame output (WholeUnit::marked), a committed frame is marked whole and a frame rolled
+// back is cut off.
+class TextOutputFile : public std::ostream, public FrameOutput {
 public:
     explicit TextOutputFile(WholeUnit unit = WholeUnit::line);
     TextOutputFile(const TextOutputFile&) = delete;
@@ -89,6 +96,13 @@ public:
     bool markWhole();
     // Drops what is buffered and cuts the file back to its last whole unit.
     void rollBack();
+    // Drops what is buffered, closes (unchecked) and removes the file open() made.
+    void discard() {
+        buffer_.discardBuffered();
+        buffer_.file.discard();
+    }
+    void commitFrame() override { markWhole(); }
+    void rollBackFrame() override { rollBack(); }
 
     bool failed() const { return buffer_.file.failed(); }
     const OutputFault& fault() const { return buffer_.file.fault(); }
@@ -117,7 +131,8 @@ private:
 void removePlainFile(const std::string& path);
 
 // Creates or replaces path with the bytes in one write, closes it, all checked. On failure
-// the partial file is removed and fault says why. For whole-file outputs such as bitmaps.
-bool writeWholeFile(const std::string& path, const void* data, size_t bytes, OutputFault& fault);
+// the partial file is removed and the status names the file and the cause. For whole-file
+// outputs such as bitmaps.
+Status writeWholeFile(const std::string& path, const void* data, size_t bytes);
 
 }  // namespace vanto

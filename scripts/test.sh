@@ -26,10 +26,10 @@ export LSAN_OPTIONS=suppressions=$root/.ci/lsan.supp:use_tls=0:print_suppression
 # of a small generated series with unreadable frames; FramePipeline.* covers leaving the frame
 # loop early, as the limit stops do.
 cmake -S "$root" -B "$root/build-tsan" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVANTO_TSAN=ON >/dev/null
-cmake --build "$root/build-tsan" -j"$jobs" --target vanto_tests
+cmake --build "$root/build-tsan" -j"$jobs" --target vanto_run_tests
 # PoCL's pthread device unlocks mutexes from threads other than the locking one, which overflows
 # the lock-order (deadlock) detector's bookkeeping; races are still reported (detect_deadlocks=0).
 export TSAN_OPTIONS=halt_on_error=1:detect_deadlocks=0:suppressions=$root/.ci/tsan.supp
-(cd "$root/build-tsan" && ./vanto_tests --gtest_filter='FramePipeline.*:ThreadCounts.GeneratedSeries*')
+(cd "$root/build-tsan" && ./vanto_run_tests --gtest_filter='FramePipeline.*:ThreadCounts.GeneratedSeries*')
 
 FUZZ_JOBS=2 "$root/scripts/fuzz.sh" "${FUZZ_SECONDS:-60}"

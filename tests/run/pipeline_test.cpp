@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "shared_data.h"
 #include "run_fixture.h"
 #include "synthetic_series.h"
 
@@ -204,7 +205,7 @@ class SharedData : public ::testing::TestWithParam<RealSeries> {};
 TEST_P(SharedData, ReportsHoldTogether) {
     const RealSeries& s = GetParam();
     const std::string folder = std::string(VANTO_SHARED_DATA) + "/" + s.folder;
-    if (!std::filesystem::exists(folder)) GTEST_SKIP() << "no shared data at " << folder;
+    VANTO_NEED_SHARED_DATA(folder);
     TempDir out;
     const auto run = runProgram({"-source", folder + "/" + s.pattern, "-w", std::to_string(s.width), "-h",
                                  std::to_string(s.height), "-count", std::to_string(s.frames), "-threshold",

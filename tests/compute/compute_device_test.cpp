@@ -21,7 +21,7 @@ namespace {
 
 const std::string& kernelPath() {
     static const std::string path =
-        (std::filesystem::path(__FILE__).parent_path().parent_path() / "src" / "compute" / "kernel3.cl").string();
+        (std::filesystem::path(VANTO_SOURCE_DIR) / "src" / "compute" / "kernel3.cl").string();
     return path;
 }
 

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "shared_data.h"
 #include "driver/command_line.h"
 #include "frame_files.h"
 #include "run_fixture.h"
@@ -186,7 +187,7 @@ TEST_F(MicroscopeFrames, InvertOnAnInvertedSeriesGivesTheOriginalReports) {
 // Real fluorescence: the bright nuclei with -invert against their inverted copy without it.
 TEST(MicroscopeData, InvertedFluorescenceMatchesTheInvertedCopy) {
     const std::string folder = std::string(VANTO_SHARED_DATA) + "/mitocheck-nuclei";
-    if (!std::filesystem::exists(folder + "/nuclei_0001.png")) GTEST_SKIP() << "no shared data at " << folder;
+    VANTO_NEED_SHARED_DATA(folder + "/nuclei_0001.png");
     TempDir bright, dark;
     const auto run = [&](const TempDir& out, const char* pattern, bool invert) {
         std::vector<std::string> words = {"-source", folder + "/" + pattern, "-w", "211", "-h", "190", "-count", "30",

@@ -10,6 +10,8 @@
 
 #include "export/ctc_export.h"
 #include "limit_frames.h"
+#include "mask_files.h"
+#include "shared_data.h"
 #include "run_fixture.h"
 #include "synthetic_series.h"
 #include "workspace_fixture.h"
@@ -18,6 +20,7 @@ namespace vanto {
 namespace {
 
 using testing::readFile;
+using testing::readMask;
 using testing::runProgram;
 using testing::splitLines;
 using testing::TempDir;
@@ -58,29 +61,6 @@ Csv readCsv(const std::string& path) {
         EXPECT_EQ(lines[i].find('"'), std::string::npos);
     }
     return csv;
-}
-
-// A 16-bit single-channel mask; empty when it cannot be read.
-std::vector<uint16_t> readMask(const std::string& path, uint32_t& width, uint32_t& height) {
-    std::vector<uint16_t> pixels;
-    TIFF* tif = TIFFOpen(path.c_str(), "r");
-    if (!tif) return pixels;
-    uint16_t bits = 0, samples = 0;
-    TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width);
-    TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &height);
-    TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &bits);
-    TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &samples);
-    if (bits == 16 && samples == 1) {
-        pixels.resize(static_cast<size_t>(width) * height);
-        for (uint32_t y = 0; y < height; ++y) {
-            if (TIFFReadScanline(tif, pixels.data() + static_cast<size_t>(y) * width, y, 0) != 1) {
-                pixels.clear();
-                break;
-            }
-        }
-    }
-    TIFFClose(tif);
-    return pixels;
 }
 
 std::string maskPath(const std::string& dir, int index) {
@@ -317,6 +297,10 @@ TEST(TrackExports, RealSeriesGiveConsistentResults) {
     };
     for (const Series& s : series) {
         SCOPED_TRACE(s.pattern);
+        const std::string first = std::string(VANTO_SHARED_DATA) + "/" + s.pattern;
+        char firstFrame[512];
+        std::snprintf(firstFrame, sizeof firstFrame, first.c_str(), 1);
+        VANTO_NEED_SHARED_DATA(std::string(firstFrame));
         TempDir dir;
         const std::string ctc = dir.file("ctc");
         const auto out = runProgram({"-source", std::string(VANTO_SHARED_DATA) + "/" + s.pattern, "-w",
@@ -395,47 +379,6 @@ TEST(TrackExports, AFailedWriteIsOneErrorAndFailsTheRun) {
     EXPECT_EQ(record["ending"], "failed");
     EXPECT_EQ(record["exit_status"], 1);
     EXPECT_EQ(record["errors"].size(), 1u);
-}
-
-TEST(CtcMasks, LabelsUpTo65535AreWrittenAndLargerOnesEndTheMasks) {
-    TempDir dir;
-    auto ws = testing::makeWorkspace(4, 3);
-    std::fill_n(ws->cells.frameLabels, 12, -1);
-    std::fill_n(ws->cells.frameLabels + 4, 3, 0);
-    ws->cells.finalCount = 1;
-    CtcExport ctc;
-    ctc.open(dir.path(), 1001, 4, 3);
-    cellRecord(ws->cells.cellTable, 0)[CellWord::cellId] = 65534;
-    ASSERT_TRUE(CtcExport::labelsFit(ws->cells));
-    const Status written = ctc.writeMask(ws->cells, 1);
-    ASSERT_TRUE(written.ok()) << written.detail;
-    ctc.commitFrame();
-    uint32_t w = 0, h = 0;
-    const auto mask = readMask(dir.file("mask0000.tif"), w, h);
-    EXPECT_EQ(mask, std::vector<uint16_t>({0, 0, 0, 0, 65535, 65535, 65535, 0, 0, 0, 0, 0}));
-    cellRecord(ws->cells.cellTable, 0)[CellWord::cellId] = 65535;
-    EXPECT_FALSE(CtcExport::labelsFit(ws->cells));
-    EXPECT_EQ(ctc.lastMaskFrame(), 1);
-}
-
-TEST(CtcMasks, AMaskRolledBackIsRemovedAndLeavesTheLastCommittedFrame) {
-    TempDir dir;
-    auto ws = testing::makeWorkspace(4, 3);
-    std::fill_n(ws->cells.frameLabels, 12, 0);
-    ws->cells.finalCount = 1;
-    CtcExport ctc;
-    ctc.open(dir.path(), 5, 4, 3);
-    ASSERT_TRUE(ctc.writeMask(ws->cells, 1).ok());
-    ctc.commitFrame();
-    ASSERT_TRUE(ctc.writeMask(ws->cells, 2).ok());
-    ASSERT_TRUE(std::filesystem::exists(dir.file("mask001.tif")));
-    ctc.rollBackFrame();
-    EXPECT_FALSE(std::filesystem::exists(dir.file("mask001.tif")));
-    EXPECT_TRUE(std::filesystem::exists(dir.file("mask000.tif")));
-    EXPECT_EQ(ctc.lastMaskFrame(), 1);
-    // A roll back with nothing begun since the commit keeps the committed mask.
-    ctc.rollBackFrame();
-    EXPECT_TRUE(std::filesystem::exists(dir.file("mask000.tif")));
 }
 
 TEST(RunRecordFile, NamesTheUnreadableFramesAndIsWrittenWithoutTheNewOptions) {

@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "shared_data.h"
 #include "image/frame_loader.h"
 #include "load_frame.h"
 #include "literal_depth_map.h"
@@ -242,7 +243,7 @@ TEST(DepthMapAgainstLiteral, GeneratedSeriesFrames) {
 TEST(DepthMapAgainstLiteral, RealFrames) {
     namespace fs = std::filesystem;
     const fs::path data = VANTO_SHARED_DATA;
-    if (!fs::exists(data)) GTEST_SKIP() << "no shared data at " << data;
+    VANTO_NEED_SHARED_DATA(data.string());
     int checked = 0;
     for (const auto& [folder, pattern, w, h] :
          {std::tuple{"c2c12-phase", "c2c12_%04d.png", 234, 234}, std::tuple{"mitocheck-nuclei", "inv_%04d.png", 211, 190},

@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "shared_data.h"
 #include "driver/frame_pipeline.h"
 #include "limit_frames.h"
 #include "run_fixture.h"
@@ -120,7 +121,7 @@ TEST(ThreadCounts, GeneratedSeriesWithUnreadableFramesWritesTheSameBytes) {
 
 TEST(ThreadCounts, RealSeriesWritesTheSameBytes) {
     const std::string folder = std::string(VANTO_SHARED_DATA) + "/c2c12-phase";
-    if (!std::filesystem::exists(folder)) GTEST_SKIP() << "no shared data at " << folder;
+    VANTO_NEED_SHARED_DATA(folder);
     const auto out = expectSameForEveryThreadCount({"-source", folder + "/c2c12_%04d.png", "-w", "234", "-h", "234",
                                                     "-count", "10", "-threshold", "12", "-size", "15", "-image",
                                                     "-voronoi"});

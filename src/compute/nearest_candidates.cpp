@@ -47,7 +47,7 @@ bool NearestCandidates::reserve(int32_t width, int32_t height, int32_t side) {
     return true;
 }
 
-void NearestCandidates::build(const int32_t* cellTable) {
+NearestCandidates::Bins NearestCandidates::binSites(const int32_t* cellTable) {
     siteCount_ = 0;
     while (siteCount_ < kTableRecords && cellRecord(cellTable, siteCount_)[CellWord::smallFlag] != kEndMarker) {
         const int32_t* record = cellRecord(cellTable, siteCount_);
@@ -75,6 +75,15 @@ void NearestCandidates::build(const int32_t* cellTable) {
     for (int32_t k = 0; k < siteCount_; ++k) binRecords_[binStart_[binOfSite_[k]]++] = k;
     for (int32_t b = across * down; b > 0; --b) binStart_[b] = binStart_[b - 1];
     binStart_[0] = 0;
+    return {bin, across, down};
+}
+
+void NearestCandidates::build(const int32_t* cellTable) {
+    // Plain names, not a structured binding: the lambdas below capture them.
+    const Bins bins = binSites(cellTable);
+    const int64_t bin = bins.size;
+    const int32_t across = bins.across;
+    const int32_t down = bins.down;
 
     // Calls visit(k) for every record in the bins at ring distance r (Chebyshev, in bins) from
     // bin (cx, cy).

@@ -42,6 +42,16 @@ public:
     int32_t entryCount() const { return entryCount_; }
 
 private:
+    // Square bins of `size` pixels, across x down of them, each listing the records whose
+    // centre it holds.
+    struct Bins {
+        int64_t size = 1;
+        int32_t across = 1;
+        int32_t down = 1;
+    };
+    // Takes the records' centres up to the end marker and sorts them into bins.
+    Bins binSites(const int32_t* cellTable);
+
     int32_t width_ = 0, height_ = 0, side_ = 1;
     int32_t groupsAcross_ = 0, groupsDown_ = 0;
     int32_t siteCount_ = 0;

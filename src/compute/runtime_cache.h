@@ -21,8 +21,6 @@ public:
     // folder below $TMPDIR (or /tmp) and sets POCL_CACHE_DIR to it. False when even that
     // fails; the run then goes on and the runtime says what it can.
     bool prepare();
-    // The private folder in use, empty when the runtime's own folder serves.
-    const std::string& privateFolder() const { return private_; }
     // Removes the private folder with everything in it (after the device is released) and
     // gives POCL_CACHE_DIR its earlier value back.
     void release();

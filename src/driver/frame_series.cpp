@@ -52,14 +52,12 @@ SeriesPlan FrameSeries::resolve(const RunConfig& config) {
     originY_ = config.originY;
     width_ = config.frameWidth;
     height_ = config.frameHeight;
-    invert_ = config.invert;
     mapping_ = makeGrayMapping(config.hasRange, config.rangeLow, config.rangeHigh);
     stack_ = !isFramePattern(source_) && isTiffFile(source_.c_str());
     plan_ = {config.frameCount, stack_, {}};
     plan_.refusal = stack_ ? resolveStack(config) : config.channel > 0 ? "-channel applies to a multi-page TIFF stack only" : "";
     if (!plan_.refusal.empty()) return plan_;
     if (plan_.frameCount > 0) failed_.reserve(static_cast<size_t>(plan_.frameCount));
-    if (invert_ && width_ > 0 && height_ > 0) inverted_.resize(static_cast<size_t>(width_) * height_);
     return plan_;
 }
 
@@ -132,12 +130,6 @@ Status FrameSeries::load(FrameReader& reader, int32_t j, uint8_t* gray) const {
     if (page > INT32_MAX) return {StatusCode::undecodable, "no such page"};
     return reader.load(path(j).c_str(), static_cast<int32_t>(page), originX_, originY_, width_, height_, mapping_,
                        gray);
-}
-
-const uint8_t* FrameSeries::segmentationPlane(const uint8_t* gray) {
-    if (!invert_) return gray;
-    for (size_t i = 0; i < inverted_.size(); ++i) inverted_[i] = static_cast<uint8_t>(255 - gray[i]);
-    return inverted_.data();
 }
 
 void FrameSeries::noteFailure(int32_t j, const Status& load, std::ostream& errors) {

@@ -46,15 +46,11 @@ public:
     // with one reader each.
     Status load(FrameReader& reader, int32_t j, uint8_t* gray) const;
 
-    // The plane segmentation reads: gray itself, or with -invert 255 - gray in a buffer of the
-    // series (so not shared between threads).
-    const uint8_t* segmentationPlane(const uint8_t* gray);
 
     // Records that frame j could not be read and says why on errors.
     void noteFailure(int32_t j, const Status& load, std::ostream& errors);
     // After the run: "N of M frames could not be read: 5, 11-20" when any failed.
     void summarise(int32_t framesRead, std::ostream& errors) const;
-    const std::vector<int32_t>& failedFrames() const { return failed_; }
 
 private:
     // The stack's share of resolve: its layout against -channel, -first and -count.
@@ -69,10 +65,8 @@ private:
     int32_t originY_ = 0;
     int32_t width_ = 0;
     int32_t height_ = 0;
-    bool invert_ = false;
     GrayMapping mapping_;
     SeriesPlan plan_;
-    std::vector<uint8_t> inverted_;
     std::vector<uint8_t> firstGray_;  // frame 1 as checkFirstFrame loaded it; empty when it did not
     std::vector<int32_t> failed_;
 };

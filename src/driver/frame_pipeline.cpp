@@ -26,6 +26,8 @@ bool FramePipeline::reserve(int32_t threads) {
     const int32_t scratchCount = std::max(threads - 1, 1);
     const int64_t pixels = std::max<int64_t>(config_.frameWidth, 0) * std::max<int64_t>(config_.frameHeight, 0);
     requested_ = frameCount * FrameInFlight::bytesFor(pixels) + scratchCount * SegmentScratch::bytesFor(pixels);
+    const bool extensions = usesCellOptions(config_);
+    if (extensions) requested_ += scratchCount * SegmentScratch::extensionBytesFor(pixels);
     for (int32_t i = 0; i < frameCount; ++i) {
         frames_.push_back(std::make_unique<FrameInFlight>());
         if (!frames_.back()->reserve(config_.frameWidth, config_.frameHeight)) return false;
@@ -33,6 +35,7 @@ bool FramePipeline::reserve(int32_t threads) {
     for (int32_t i = 0; i < scratchCount; ++i) {
         scratches_.push_back(std::make_unique<SegmentScratch>(tables_));
         if (!scratches_.back()->reserve(config_.frameWidth, config_.frameHeight)) return false;
+        if (extensions && !scratches_.back()->reserveExtensions()) return false;
         sources_.push_back(std::make_unique<FrameSource>(series_));
     }
     states_.assign(frames_.size(), SlotState::free);

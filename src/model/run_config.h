@@ -40,6 +40,19 @@ struct RunConfig {
     double pixelSize = 0;      // micrometres per pixel
     double frameInterval = 0;  // minutes between frames
     int32_t threads = 0;  // -threads N: threads of the run; 0 (or below) for one per core
+    // Cell options between segmentation and tracking; 0 = off.
+    double smoothSigma = 0;   // -smooth SIGMA: Gaussian smoothing of the segmented gray
+    double minContrast = 0;   // -min-contrast C: cells of lower ring contrast dropped
+    int32_t grow = 0;         // -grow K: cells grown by K pixels (K < 0: shrunk)
+    int32_t minArea = 0;      // -min-area A: smaller cells dropped
+    int32_t maxArea = 0;      // -max-area A: larger cells dropped
 };
+
+// Whether any cell option changes the cells after segmentation.
+inline bool refinesCells(const RunConfig& c) {
+    return c.minContrast > 0 || c.grow != 0 || c.minArea > 0 || c.maxArea > 0;
+}
+// Whether segmentation needs the extension blocks of its scratch.
+inline bool usesCellOptions(const RunConfig& c) { return c.smoothSigma > 0 || refinesCells(c); }
 
 }  // namespace vanto

@@ -60,4 +60,29 @@ bool SegmentScratch::reserve(int32_t frameWidth, int32_t frameHeight) {
     return true;
 }
 
+int64_t SegmentScratch::extensionBytesFor(int64_t n) {
+    return n + 4 * (n + 2 * int64_t{kTableRecords} * 256);
+}
+
+bool SegmentScratch::reserveExtensions() {
+    const int64_t n = pixelCount;
+    if (n >= kMaxBlockEntries) return false;
+    requested_ += extensionBytesFor(n);
+    smoothed_ = reserveBlock<uint8_t>(std::max<int64_t>(n, 1));
+    if (!smoothed_) return false;
+    smoothedGray = smoothed_.get();
+    std::pair<int32_t**, int64_t> blocks[] = {
+        {&optionPlane, std::max<int64_t>(n, 1)},
+        {&innerHistogram, int64_t{kTableRecords} * 256},
+        {&ringHistogram, int64_t{kTableRecords} * 256},
+    };
+    for (auto& [target, entries] : blocks) {
+        OwnedBlock<int32_t> block = reserveBlock<int32_t>(entries);
+        if (!block) return false;
+        *target = block.get();
+        extensions_.push_back(std::move(block));
+    }
+    return true;
+}
+
 }  // namespace vanto

@@ -28,6 +28,10 @@ public:
     int64_t requestedBytes() const { return requested_; }
     // Bytes reserve() asks for a frame of the given pixel count.
     static int64_t bytesFor(int64_t pixelCount);
+    // Reserves the blocks of the cell options (smoothing, ring contrast, growing) once, after
+    // reserve(); only runs that use one ask for them. extensionBytesFor: their size.
+    bool reserveExtensions();
+    static int64_t extensionBytesFor(int64_t pixelCount);
 
     int32_t width = 0;
     int32_t height = 0;
@@ -48,6 +52,12 @@ public:
     // candidate records
     int32_t* regionScratch = nullptr;
 
+    // Blocks of the cell options (null unless reserveExtensions()).
+    uint8_t* smoothedGray = nullptr;    // pixelCount bytes: -smooth's output
+    int32_t* optionPlane = nullptr;     // pixelCount entries: -smooth's row pass, -grow's copy of the labels
+    int32_t* innerHistogram = nullptr;  // kTableRecords x 256: gray histogram of each cell
+    int32_t* ringHistogram = nullptr;   // kTableRecords x 256: gray histogram of each cell's ring
+
     const NeighbourhoodTables& tables;
 
     int32_t regionCount = 0;  // regions of the frame being segmented
@@ -60,6 +70,8 @@ public:
 private:
     std::vector<OwnedBlock<int32_t>> owned_;
     OwnedBlock<uint8_t> inverted_;
+    OwnedBlock<uint8_t> smoothed_;
+    std::vector<OwnedBlock<int32_t>> extensions_;
     int64_t requested_ = 0;
 };
 

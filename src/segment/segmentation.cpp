@@ -1,12 +1,35 @@
 #include "segment/segmentation.h"
 
+#include "segment/area_filter.h"
 #include "segment/cell_table.h"
+#include "segment/contrast_filter.h"
 #include "segment/depth_map.h"
 #include "segment/foreground_mask.h"
+#include "segment/gaussian_smoothing.h"
+#include "segment/grow_cells.h"
 #include "segment/neck_cut.h"
 #include "segment/region_completion.h"
 
 namespace vanto {
+
+namespace {
+
+// The cell options, in this order: the ring contrast, growing or shrinking, the cell table
+// anew (the changed cells numbered again), the area range (and the table once more when it
+// dropped a cell). gray: the segmentation's view of the frame. Returns the new curCount.
+int32_t refineCells(SegmentScratch& s, const uint8_t* gray, const RunConfig& config) {
+    if (config.minContrast > 0)
+        dropLowContrastCells(s.segLabels, s.width, s.height, s.curCount, gray, config.minContrast, s.innerHistogram,
+                             s.ringHistogram);
+    growCells(s.segLabels, s.width, s.height, config.grow, s.optionPlane);
+    int32_t count = buildCellTable(s, config.smallCellArea);
+    if ((config.minArea > 0 || config.maxArea > 0) && count < kCellLimit &&
+        dropCellsByArea(s.segLabels, s.pixelCount, s.cellTable, count, config.minArea, config.maxArea) > 0)
+        count = buildCellTable(s, config.smallCellArea);
+    return count;
+}
+
+}  // namespace
 
 int32_t segmentFrame(SegmentScratch& scratch, FrameInFlight& frame, const RunConfig& config) {
     scratch.segLabels = frame.segLabels;
@@ -18,11 +41,16 @@ int32_t segmentFrame(SegmentScratch& scratch, FrameInFlight& frame, const RunCon
         for (int64_t p = 0; p < scratch.pixelCount; ++p) scratch.invertedGray[p] = static_cast<uint8_t>(255 - gray[p]);
         gray = scratch.invertedGray;
     }
+    if (config.smoothSigma > 0) {
+        smoothGray(gray, scratch.width, scratch.height, config.smoothSigma, scratch.optionPlane, scratch.smoothedGray);
+        gray = scratch.smoothedGray;
+    }
     computeDepthMap(scratch, gray);
     buildForegroundMask(scratch, config.threshold);
     cutNecksAndLabel(scratch);
     completeRegions(scratch);
     frame.curCount = buildCellTable(scratch, config.smallCellArea);
+    if (refinesCells(config) && frame.curCount < kCellLimit) frame.curCount = refineCells(scratch, gray, config);
     return frame.curCount;
 }
 

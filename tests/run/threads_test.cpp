@@ -129,6 +129,24 @@ TEST(ThreadCounts, RealSeriesWritesTheSameBytes) {
     EXPECT_GT(splitLines(out.at("_cell.csv")).size(), 10u);
 }
 
+TEST(ThreadCounts, CellOptionsWriteTheSameBytes) {
+    const std::string folder = std::string(VANTO_SHARED_DATA) + "/c2c12-phase";
+    if (!std::filesystem::exists(folder)) GTEST_SKIP() << "no shared data at " << folder;
+    const std::vector<std::string> plain = {"-source", folder + "/c2c12_%04d.png", "-w", "234", "-h", "234",
+                                            "-count", "10", "-threshold", "12", "-size", "15", "-image", "-tracks"};
+    std::vector<std::string> options = plain;
+    options.insert(options.end(), {"-smooth", "0.7", "-min-contrast", "20", "-grow", "2", "-min-area", "20",
+                                   "-max-area", "2000"});
+    const auto out = expectSameForEveryThreadCount(options);
+    TempDir dir;
+    std::vector<std::string> words = plain;
+    words.insert(words.end(), {"-output", dir.path(), "-threads", "1"});
+    const auto without = outputsOf(runProgram(words), dir);
+    EXPECT_EQ(out.at("status"), "0");
+    EXPECT_NE(out.at("_cell.csv"), without.at("_cell.csv"));
+    EXPECT_NE(out.at("10_Calculation_0003.bmp"), without.at("10_Calculation_0003.bmp"));
+}
+
 TEST(ThreadCounts, CellLimitMidwayDropsTheFramesReadAhead) {
     TempDir frames;
     for (int j : {1, 2, 4, 5, 6}) ASSERT_TRUE(testing::writeSparseFrame(frameName(frames, j), j));

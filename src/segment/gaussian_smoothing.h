@@ -1,0 +1,18 @@
+#pragma once
+#include <cstdint>
+
+namespace vanto {
+
+inline constexpr int32_t kMaxSmoothRadius = 30;  // -smooth allows sigma up to 10
+
+// The integer Gaussian of -smooth: weights[i] = round(4096 exp(-i^2 / (2 sigma^2))) for
+// i = 0..radius, radius = max(1, ceil(3 sigma)) (at most kMaxSmoothRadius). Returns radius.
+int32_t gaussianWeights(double sigma, int32_t* weights);
+
+// out = gray smoothed by the Gaussian of sigma: a pass along the rows into rowPass (w x h
+// entries), then along the columns, pixels beyond an edge taken as the edge pixel; each output
+// is the weighted sum divided by S^2 (S the sum of the 2 radius + 1 weights), halves rounded
+// up. The result is exactly the 2-D convolution with the product weights.
+void smoothGray(const uint8_t* gray, int32_t w, int32_t h, double sigma, int32_t* rowPass, uint8_t* out);
+
+}  // namespace vanto

@@ -297,6 +297,27 @@ bool reserveMemory(const SeriesParams& params, Workspace& ws, SegmentScratch& se
     return true;
 }
 
+// Loads frame j and times each segmentation stage on it; returns the segmentation records
+// written, or -1 when the linear depth map differs from the literal one.
+int32_t timeSegmentationStages(StageClock& clock, SegmentScratch& seg, FrameReader& reader, DepthMapRatio& depthRatio,
+                            Canvas& canvas, const std::string& path, const SeriesParams& params, int32_t threshold,
+                            int32_t smallCellArea, int32_t j) {
+    clock.time("load", [&] {
+        (void)reader.load(path.c_str(), 0, 0, 0, params.width, params.height, GrayMapping{}, canvas.gray.data());
+    });
+    clock.time("depth map", [&] { computeDepthMap(seg, canvas.gray.data()); });
+    if (!depthRatio.compare(seg, canvas.gray.data())) {
+        std::cerr << "frame " << j << ": the linear depth map differs from the literal one\n";
+        return -1;
+    }
+    clock.time("foreground mask", [&] { buildForegroundMask(seg, threshold); });
+    clock.time("neck cut", [&] { cutNecksAndLabel(seg); });
+    clock.time("region completion", [&] { completeRegions(seg); });
+    int32_t count = 0;
+    clock.time("cell table", [&] { count = buildCellTable(seg, smallCellArea); });
+    return count;
+}
+
 // The synthetic series asked for on the command line.
 SeriesParams seriesParams(int argc, char** argv) {
     SeriesParams params;
@@ -357,23 +378,13 @@ int main(int argc, char** argv) {
     for (int32_t j = 1; j <= frames && ok; ++j) {
         const int64_t startMark = monotonicMs();
         ws.beginFrame(j);  // as the run starts each frame
-        cells.curCount = seg.regionCount = 0;
+        seg.regionCount = 0;
         seg.segLabels = cells.segLabels;
         seg.cellTable = cells.cellTable;
         const std::string path = (dir / ("f_" + std::to_string(j) + ".png")).string();
-        clock.time("load", [&] {
-            (void)reader.load(path.c_str(), 0, 0, 0, params.width, params.height, GrayMapping{}, canvas.gray.data());
-        });
-        clock.time("depth map", [&] { computeDepthMap(seg, canvas.gray.data()); });
-        if (!depthRatio.compare(seg, canvas.gray.data())) {
-            std::cerr << "frame " << j << ": the linear depth map differs from the literal one\n";
-            ok = false;
-            break;
-        }
-        clock.time("foreground mask", [&] { buildForegroundMask(seg, threshold); });
-        clock.time("neck cut", [&] { cutNecksAndLabel(seg); });
-        clock.time("region completion", [&] { completeRegions(seg); });
-        clock.time("cell table", [&] { ok = (cells.curCount = buildCellTable(seg, smallCellArea)) < kCellLimit; });
+        cells.curCount = timeSegmentationStages(clock, seg, reader, depthRatio, canvas, path, params, threshold,
+                                                smallCellArea, j);
+        ok = cells.curCount >= 0 && cells.curCount < kCellLimit;
         if (!ok) break;
         if (!timeTrackingStages(clock, ws, device, outputs, j, smallCellArea, startMark)) {
             ok = false;

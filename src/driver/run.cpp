@@ -112,6 +112,7 @@ private:
                    "\": -output must name an existing, writable folder");
             return Ending::refused;
         }
+        for (const std::string& warning : absentOptionWarnings(config_)) errors_ << "vanto: warning: " << warning << '\n';
         progress_.line(std::string("--- Vanto version ") + kVersion + " (" + kVersionDate + ") ---");
         progress_.line("Size : " + std::to_string(config_.frameWidth) + " x " + std::to_string(config_.frameHeight) +
                        " (" + std::to_string(config_.originX) + ", " + std::to_string(config_.originY) + ")");

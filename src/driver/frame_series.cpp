@@ -176,6 +176,19 @@ std::string FrameSeries::checkFirstFrame(const RunConfig& config) {
     return head + r.detail + " (it holds " + describe(f) + ")";
 }
 
+std::string FrameSeries::firstImageSize() const {
+    if (!stack_ && (!isFramePattern(source_) || shortestFormattedLength(source_, kPathBytes) >= int64_t{kPathBytes}))
+        return {};
+    FrameReader reader;
+    uint8_t pixel = 0;
+    const int64_t page = stack_ ? static_cast<int64_t>(first_ - 1) * channels_ + channel_ - 1 : 0;
+    if (page > INT32_MAX) return {};
+    (void)reader.load(path(1).c_str(), static_cast<int32_t>(page), 0, 0, 1, 1, mapping_, &pixel);
+    const FrameFacts& f = reader.facts();
+    if (f.width == 0 || f.height == 0) return {};
+    return " (frame 1 is " + std::to_string(f.width) + " x " + std::to_string(f.height) + ")";
+}
+
 std::string FrameSeries::path(int32_t j) const {
     if (stack_) return source_;
     char buffer[kPathBytes];

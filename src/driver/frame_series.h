@@ -36,6 +36,10 @@ public:
     // loads is kept, and load() hands it out instead of decoding the file again.
     std::string checkFirstFrame(const RunConfig& config);
 
+    // " (frame 1 is W x H)" when frame 1's header can be read, for a refusal of the window;
+    // empty otherwise.
+    std::string firstImageSize() const;
+
     bool isStack() const { return stack_; }
     const SeriesPlan& plan() const { return plan_; }
     const GrayMapping& mapping() const { return mapping_; }

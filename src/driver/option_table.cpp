@@ -76,7 +76,7 @@ const OptionSpec kOptionTable[] = {
     integer("-y", &RunConfig::originY, "Y        top edge of the analysed window (default 0)"),
     integer("-w", &RunConfig::frameWidth, "W        width of the analysed window in pixels"),
     integer("-h", &RunConfig::frameHeight, "H        height of the analysed window in pixels"),
-    given(integer("-count", &RunConfig::frameCount, "N        number of frames to analyse (a stack: all pages)"),
+    given(integer("-count", &RunConfig::frameCount, "N        number of frames to analyse (default: every consecutive frame; a stack: all pages)"),
           &RunConfig::hasCount),
     integer("-size", &RunConfig::smallCellArea, "A        area below which a cell counts as small"),
     warnAbsent(integer("-threshold", &RunConfig::threshold, "T        depth threshold of the segmentation"),

@@ -44,7 +44,7 @@ CELL_COLUMNS = [f for f in CELL_FIELDS if f]
 SUMMARY_COLUMNS = ["series"] + AVERAGE_COLUMNS
 SERIES_COLUMNS = [
     "series", "frames", "cells_mean", "cells_min", "cells_max", "normal_cells_mean",
-    "mean_speed_px_per_frame", "mean_size_px", "tracks", "splits", "merges", "exit_status", "ending",
+    "mean_speed_px_per_frame", "mean_size_px", "tracks", "splits", "merges", "unreadable_frames", "exit_status", "ending",
     "run_seconds",
 ]
 
@@ -157,6 +157,7 @@ def series_row(name, folder):
         "tracks": len(tracks) if tracks is not None else None,
         "splits": events["splits"].sum() if events is not None and "splits" in events else None,
         "merges": events["merges"].sum() if events is not None and "merges" in events else None,
+        "unreadable_frames": len(read_run_record(folder).get("unreadable_frames") or []),
         "exit_status": job.get("exit_status", read_run_record(folder).get("exit_status")),
         "ending": run_ending(folder),
         "run_seconds": job.get("seconds"),

@@ -1,12 +1,42 @@
 #include "driver/command_line.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 
 #include "driver/option_table.h"
 #include "driver/version.h"
 
 namespace vanto {
+
+namespace {
+
+// A word that names no option: one that looks like an option word (a dash and a letter, or two
+// dashes) is refused with the nearest option; any other word is ignored with a warning.
+void noteUnknownWord(const char* word, ParsedCommandLine& parsed) {
+    const bool optionLike = word[0] == '-' && (std::isalpha(static_cast<unsigned char>(word[1])) || word[1] == '-');
+    if (!optionLike) {
+        parsed.warnings.push_back(std::string("stray word \"") + word + "\" ignored: it follows no option that takes it");
+        return;
+    }
+    std::string why = std::string("unknown option \"") + word + "\"";
+    if (const OptionSpec* nearest = nearestOption(word)) why += std::string(": did you mean ") + nearest->word + "?";
+    parsed.errors.push_back(why + " (-help lists every option)");
+}
+
+// Why option at word i cannot take its value words; empty when it can.
+std::string missingValue(const OptionSpec& option, int i, int argc, char** argv) {
+    const int words = valueWords(option);
+    const std::string what = words == 2 ? " needs two values LO HI" : " needs a value";
+    for (int k = 1; k <= words; ++k) {
+        if (i + k >= argc) return std::string(option.word) + what + " after it";
+        if (findOption(argv[i + k]))
+            return std::string(option.word) + what + ", not the option " + argv[i + k];
+    }
+    return {};
+}
+
+}  // namespace
 
 ParsedCommandLine parseCommandLine(int argc, char** argv) {
     ParsedCommandLine parsed;
@@ -18,13 +48,15 @@ ParsedCommandLine parseCommandLine(int argc, char** argv) {
     for (int i = 0; i < argc; ++i) {
         const OptionSpec* option = findOption(argv[i]);
         if (!option) {
-            if (i > 0 && argv[i][0] == '-')
-                parsed.warnings.push_back(std::string("unknown option \"") + argv[i] + "\" ignored");
+            if (i > 0) noteUnknownWord(argv[i], parsed);
             continue;
         }
-        const int words = valueWords(*option);
-        if (i + words < argc) readOptionValue(*option, argv + i + 1, config, parsed.warnings, parsed.errors);
-        i += words;
+        if (std::string why = missingValue(*option, i, argc, argv); !why.empty()) {
+            parsed.errors.push_back(why);
+            continue;  // the next word is read as what it is
+        }
+        readOptionValue(*option, argv + i + 1, config, parsed.warnings, parsed.errors);
+        i += valueWords(*option);
     }
     return parsed;
 }

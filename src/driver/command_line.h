@@ -7,22 +7,25 @@
 
 namespace vanto {
 
-// What the words say: the configuration, and the words the run goes on without (unknown,
-// not a number) or is refused for (a number that does not fit, a -range that is not LO < HI).
+// What the words say: the configuration, the words the run goes on without (stray words,
+// numbers that are not one as a whole) and those it is refused for
+// (an unknown option word, a value option without its value, a number that does not fit, a
+// -range that is not LO < HI).
 struct ParsedCommandLine {
     RunConfig config;
     std::vector<std::string> warnings;
     std::vector<std::string> errors;
 };
 
-// The two-state walk over every word, the program's path included, with the options of
-// optionTable(): a switch sets its flag, a value option takes the next word whatever it is
-// (-range the next two), a word that matches nothing is ignored, the last value wins and a
-// trailing value option does nothing. Numbers are read by atoi rules ("12abc" is 12, "abc" is
-// 0, each with a warning); one that does not fit 32 bits is an error naming the option.
-// Option-like words after the path that match nothing give a warning. In the -source word
-// every "^" among its first 256 characters becomes "%". sourcePattern and outputDir default
-// to the first word. Never fails, prints nothing, checks no value against another.
+// The walk over every word, the program's path included, with the options of optionTable(): a
+// switch sets its flag, a value option takes the next word (-range the next two) unless that
+// word is itself an option word or missing (an error; the word is then read as an option),
+// the last value wins. A word starting with a dash and a letter (or two dashes) that names no
+// option is an error naming the nearest option; any other word that no option takes is a
+// warning. Numbers are read by atoi rules ("12abc" is 12, "abc" is 0, each with a warning);
+// one that does not fit 32 bits is an error naming the option. In the -source word every "^" among its first 256
+// characters becomes "%". sourcePattern and outputDir default to the first word. Never fails,
+// prints nothing, checks no value against another.
 ParsedCommandLine parseCommandLine(int argc, char** argv);
 
 // True when pattern holds exactly one integer conversion (%d, %i, %o, %u, %x or %X, with

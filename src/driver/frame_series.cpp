@@ -1,12 +1,17 @@
 #include "driver/frame_series.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <climits>
+#include <filesystem>
 #include <cmath>
 #include <cstdio>
 #include <sstream>
 #include <utility>
 
 #include "driver/command_line.h"
+#include "driver/run_limits.h"
 
 namespace vanto {
 
@@ -56,6 +61,7 @@ SeriesPlan FrameSeries::resolve(const RunConfig& config) {
     stack_ = !isFramePattern(source_) && isTiffFile(source_.c_str());
     plan_ = {config.frameCount, stack_, {}};
     plan_.refusal = stack_ ? resolveStack(config) : config.channel > 0 ? "-channel applies to a multi-page TIFF stack only" : "";
+    if (plan_.refusal.empty() && !stack_) plan_.refusal = resolveFiles(config);
     if (!plan_.refusal.empty()) return plan_;
     if (plan_.frameCount > 0) failed_.reserve(static_cast<size_t>(plan_.frameCount));
     return plan_;
@@ -89,6 +95,66 @@ std::string FrameSeries::resolveStack(const RunConfig& config) {
     return {};
 }
 
+std::string FrameSeries::resolveFiles(const RunConfig& config) {
+    // A pattern that cannot be formatted safely is refused by the run's checks.
+    if (!isFramePattern(source_) || shortestFormattedLength(source_, kPathBytes) >= int64_t{kPathBytes}) return {};
+    if (config.hasCount && config.frameCount < 1) return {};
+    if (!exists(1)) return missingFirstFrame();
+    const int32_t bound = INT32_MAX - std::max(first_, 1) + 1;
+    if (!config.hasCount) {
+        plan_.frameCount = lastConsecutive(bound);
+        return {};
+    }
+    if (plan_.frameCount > bound || exists(plan_.frameCount)) return {};
+    const int32_t last = lastConsecutive(plan_.frameCount);
+    return "-count " + std::to_string(plan_.frameCount) + ": frame " + std::to_string(plan_.frameCount) + " (" +
+           path(plan_.frameCount) + ") does not exist; the frames of \"" + source_ + "\" run from frame 1 (" +
+           path(1) + ") to frame " + std::to_string(last) + " (" + path(last) + "): give -count " +
+           std::to_string(last) + " or leave -count out";
+}
+
+bool FrameSeries::exists(int32_t j) const {
+    struct stat facts {};
+    return ::stat(path(j).c_str(), &facts) == 0;
+}
+
+int32_t FrameSeries::lastConsecutive(int32_t bound) const {
+    int32_t last = 1;
+    while (last < bound && exists(last + 1)) ++last;
+    return last;
+}
+
+std::string FrameSeries::missingFirstFrame() const {
+    namespace fs = std::filesystem;
+    std::string why = "no frame 1: \"" + path(1) + "\" does not exist (-source \"" + source_ + "\", -first " +
+                      std::to_string(first_) + ")";
+    if (first_ != 0) {
+        char zero[kPathBytes];
+        std::snprintf(zero, sizeof zero, source_.c_str(), 0);
+        if (fs::exists(zero)) return why + "; \"" + zero + "\" exists: give -first 0";
+    }
+    const fs::path wanted = path(1);
+    const fs::path folder = wanted.has_parent_path() ? wanted.parent_path() : fs::path(".");
+    std::error_code ec;
+    if (!fs::is_directory(folder, ec)) return why + "; the folder \"" + folder.string() + "\" does not exist";
+    // The files whose names share the longest beginning with frame 1's name.
+    const std::string name = wanted.filename().string();
+    std::vector<std::pair<size_t, std::string>> near;
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string other = it->path().filename().string();
+        const size_t shared = std::mismatch(name.begin(), name.end(), other.begin(), other.end()).first - name.begin();
+        near.emplace_back(shared, other);
+        if (near.size() > 100000) break;
+    }
+    if (near.empty()) return why + "; the folder \"" + folder.string() + "\" is empty";
+    std::sort(near.begin(), near.end(), [](const auto& a, const auto& b) {
+        return a.first != b.first ? a.first > b.first : a.second < b.second;
+    });
+    why += "; nearest files there:";
+    for (size_t i = 0; i < near.size() && i < 3; ++i) why += std::string(i ? ", " : " ") + near[i].second;
+    return why;
+}
+
 std::string FrameSeries::checkFirstFrame(const RunConfig& config) {
     std::vector<uint8_t> gray(static_cast<size_t>(config.frameWidth) * config.frameHeight);
     FrameReader reader;
@@ -106,6 +172,19 @@ std::string FrameSeries::checkFirstFrame(const RunConfig& config) {
                number(stats.max) + "; give " + suggestion(f, stats) + " (its 0.1 and 99.9 percentiles) or another -range";
     }
     return head + r.detail + " (it holds " + describe(f) + ")";
+}
+
+std::string FrameSeries::firstImageSize() const {
+    if (!stack_ && (!isFramePattern(source_) || shortestFormattedLength(source_, kPathBytes) >= int64_t{kPathBytes}))
+        return {};
+    FrameReader reader;
+    uint8_t pixel = 0;
+    const int64_t page = stack_ ? static_cast<int64_t>(first_ - 1) * channels_ + channel_ - 1 : 0;
+    if (page > INT32_MAX) return {};
+    (void)reader.load(path(1).c_str(), static_cast<int32_t>(page), 0, 0, 1, 1, mapping_, &pixel);
+    const FrameFacts& f = reader.facts();
+    if (f.width == 0 || f.height == 0) return {};
+    return " (frame 1 is " + std::to_string(f.width) + " x " + std::to_string(f.height) + ")";
 }
 
 std::string FrameSeries::path(int32_t j) const {

@@ -24,8 +24,10 @@ struct SeriesPlan {
 // become the gray bytes that are analysed. Frame j counts from 1 in either case.
 class FrameSeries {
 public:
-    // Settles the source of config: files or a stack, a stack's frame count (all its time
-    // points when -count is absent) and its channel. The plan is also kept (plan()).
+    // Settles the source of config: files or a stack, the frame count (without -count: all of
+    // a stack's time points, or every consecutive file from -first on) and a stack's channel.
+    // A file series whose frame 1 or frame -count does not exist is refused. The plan is
+    // also kept (plan()).
     SeriesPlan resolve(const RunConfig& config);
 
     // Loads frame 1 as the run will and returns why the run must be refused (a kind of frame
@@ -33,6 +35,10 @@ public:
     // it can start. A frame 1 that cannot be read at all is left to the frame loop; one that
     // loads is kept, and load() hands it out instead of decoding the file again.
     std::string checkFirstFrame(const RunConfig& config);
+
+    // " (frame 1 is W x H)" when frame 1's header can be read, for a refusal of the window;
+    // empty otherwise.
+    std::string firstImageSize() const;
 
     bool isStack() const { return stack_; }
     const SeriesPlan& plan() const { return plan_; }
@@ -55,6 +61,15 @@ public:
 private:
     // The stack's share of resolve: its layout against -channel, -first and -count.
     std::string resolveStack(const RunConfig& config);
+    // The file series' share: frame 1 and frame -count must exist; without -count the frames
+    // are every consecutive file from -first on.
+    std::string resolveFiles(const RunConfig& config);
+    // Whether frame j's file exists (whatever it holds).
+    bool exists(int32_t j) const;
+    // The last frame of the consecutive run of existing files that starts at frame 1.
+    int32_t lastConsecutive(int32_t bound) const;
+    // Why frame 1 is missing, with the files nearest to its name.
+    std::string missingFirstFrame() const;
 
     std::string source_;
     bool stack_ = false;

@@ -1,5 +1,6 @@
 #include "driver/option_table.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -48,6 +49,12 @@ constexpr OptionSpec given(OptionSpec o, bool RunConfig::*member) {
     return o;
 }
 
+constexpr OptionSpec warnAbsent(OptionSpec o, bool RunConfig::*member, const char* warning) {
+    o.given = member;
+    o.absent = warning;
+    return o;
+}
+
 constexpr OptionSpec withCarets(OptionSpec o) {
     o.carets = true;
     return o;
@@ -69,10 +76,11 @@ const OptionSpec kOptionTable[] = {
     integer("-y", &RunConfig::originY, "Y        top edge of the analysed window (default 0)"),
     integer("-w", &RunConfig::frameWidth, "W        width of the analysed window in pixels"),
     integer("-h", &RunConfig::frameHeight, "H        height of the analysed window in pixels"),
-    given(integer("-count", &RunConfig::frameCount, "N        number of frames to analyse (a stack: all pages)"),
+    given(integer("-count", &RunConfig::frameCount, "N        number of frames to analyse (default: every consecutive frame; a stack: all pages)"),
           &RunConfig::hasCount),
     integer("-size", &RunConfig::smallCellArea, "A        area below which a cell counts as small"),
-    integer("-threshold", &RunConfig::threshold, "T        depth threshold of the segmentation"),
+    warnAbsent(integer("-threshold", &RunConfig::threshold, "T        depth threshold of the segmentation"),
+               &RunConfig::hasThreshold, "no -threshold given: threshold 0 is used"),
     withCarets(text("-source", &RunConfig::sourcePattern,
                     "PATTERN  frame files, e.g. f_%04d.tif (or ^04d), or one multi-page TIFF")),
     text("-output", &RunConfig::outputDir, "DIR      existing folder for the log, the reports and the bitmaps"),
@@ -197,6 +205,44 @@ const OptionSpec* findOption(const char* word) {
     return nullptr;
 }
 
+namespace {
+
+char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// Levenshtein distance of two words, letter case ignored.
+size_t editDistance(const std::string& a, const std::string& b) {
+    std::vector<size_t> row(b.size() + 1);
+    for (size_t k = 0; k <= b.size(); ++k) row[k] = k;
+    for (size_t i = 1; i <= a.size(); ++i) {
+        size_t diagonal = row[0];
+        row[0] = i;
+        for (size_t k = 1; k <= b.size(); ++k) {
+            const size_t above = row[k];
+            row[k] = std::min({row[k] + 1, row[k - 1] + 1, diagonal + (lower(a[i - 1]) == lower(b[k - 1]) ? 0 : 1)});
+            diagonal = above;
+        }
+    }
+    return row[b.size()];
+}
+
+}  // namespace
+
+const OptionSpec* nearestOption(const char* word) {
+    const std::string given = std::string(word).substr(0, 64);
+    const OptionSpec* nearest = nullptr;
+    size_t best = 0;
+    for (const OptionSpec& option : kOptionTable) {
+        const size_t distance = editDistance(given, option.word);
+        if (!nearest || distance < best) {
+            nearest = &option;
+            best = distance;
+        }
+    }
+    // Close enough to be a slip: a third of the option's letters, at least two.
+    const size_t allowed = nearest ? std::max<size_t>(2, std::strlen(nearest->word) / 3) : 0;
+    return nearest && best <= allowed ? nearest : nullptr;
+}
+
 int valueWords(const OptionSpec& option) {
     return option.kind == OptionKind::flag ? 0 : option.kind == OptionKind::pair ? 2 : 1;
 }
@@ -232,6 +278,14 @@ std::vector<std::string> optionRefusals(const RunConfig& config) {
     if (config.frameCount > 0 && static_cast<int64_t>(config.firstFrame) + config.frameCount - 1 > INT32_MAX)
         refusals.push_back("-first plus -count goes beyond frame number 2147483647");
     return refusals;
+}
+
+std::vector<std::string> absentOptionWarnings(const RunConfig& config) {
+    std::vector<std::string> warnings;
+    for (const OptionSpec& option : kOptionTable) {
+        if (option.absent && !(config.*option.given)) warnings.push_back(option.absent);
+    }
+    return warnings;
 }
 
 nlohmann::ordered_json recordedOptions(const RunConfig& config) {

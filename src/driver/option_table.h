@@ -39,6 +39,7 @@ struct OptionSpec {
     bool RunConfig::*given = nullptr;        // set once a value is read (pair: a usable one)
     OptionRange range{};
     bool carets = false;  // text: each "^" among the first 256 characters becomes "%"
+    const char* absent = nullptr;  // the warning of a run that does not give it; needs given
 };
 
 // Every option, in the order of the usage text.
@@ -46,6 +47,10 @@ std::span<const OptionSpec> optionTable();
 
 // The option named exactly word; nullptr when there is none.
 const OptionSpec* findOption(const char* word);
+
+// The option whose word is nearest to word (edit distance, letter case ignored), for the
+// refusal of a word that names none; nullptr when none is close.
+const OptionSpec* nearestOption(const char* word);
 
 // How many words follow the option's word: 0, 1 or (pair) 2.
 int valueWords(const OptionSpec& option);
@@ -60,6 +65,9 @@ void readOptionValue(const OptionSpec& option, const char* const* values, RunCon
 // The checks of the option values alone, every refusal at once in table order, then those
 // that relate two options.
 std::vector<std::string> optionRefusals(const RunConfig& config);
+
+// The warnings of a run that starts without the options that warn when absent (-threshold).
+std::vector<std::string> absentOptionWarnings(const RunConfig& config);
 
 // The recorded options with the values of config, in table order.
 nlohmann::ordered_json recordedOptions(const RunConfig& config);

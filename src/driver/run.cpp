@@ -63,7 +63,9 @@ public:
         if (ending == Ending::finished) ending = frameLoop();
         if (recordStarted_) ending = finishExports(ending);
         ending = tearDown(ending);
-        const int status = ending == Ending::finished || ending == Ending::answered ? 0
+        // A run that finished with unreadable frames in its series says so with status 2.
+        const int finished = ending == Ending::finished && !series_.failedFrames().empty() ? 2 : 0;
+        const int status = ending == Ending::finished || ending == Ending::answered ? finished
                            : ending == Ending::interrupted                         ? 128 + interrupts_.pendingSignal()
                                                                                    : 1;
         return recordStarted_ ? finishRecord(ending, status) : status;
@@ -112,6 +114,7 @@ private:
                    "\": -output must name an existing, writable folder");
             return Ending::refused;
         }
+        for (const std::string& warning : absentOptionWarnings(config_)) errors_ << "vanto: warning: " << warning << '\n';
         progress_.line(std::string("--- Vanto version ") + kVersion + " (" + kVersionDate + ") ---");
         progress_.line("Size : " + std::to_string(config_.frameWidth) + " x " + std::to_string(config_.frameHeight) +
                        " (" + std::to_string(config_.originX) + ", " + std::to_string(config_.originY) + ")");
@@ -271,6 +274,9 @@ private:
             if (progress_.failed()) return fail(progress_.fault().status());
             meter_.frameDone(j, monotonicMs(), errors_);
         }
+        if (plan_.frameCount >= 1 && series_.failedFrames().size() == static_cast<size_t>(plan_.frameCount))
+            return fail(Status::failure(StatusCode::undecodable,
+                                        "none of the " + std::to_string(plan_.frameCount) + " frames could be read"));
         return Ending::finished;
     }
 

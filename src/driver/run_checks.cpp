@@ -35,11 +35,13 @@ bool checkOutput(const RunConfig& config, std::vector<std::string>& refusals) {
 
 // The refusals of a run that analyses frames: its frame size, its frame pattern and paths,
 // and (when the output folder's paths can be formed) its bitmap paths.
-void checkFrames(const RunConfig& config, const SeriesPlan& plan, bool outputUsable,
+void checkFrames(const RunConfig& config, const FrameSeries& series, bool outputUsable,
                  std::vector<std::string>& refusals) {
+    const SeriesPlan& plan = series.plan();
     if (config.frameWidth < 1 || config.frameHeight < 1)
         refusals.push_back("the frame size " + std::to_string(config.frameWidth) + " x " +
-                           std::to_string(config.frameHeight) + " is empty: give -w and -h of at least 1");
+                           std::to_string(config.frameHeight) + " is empty: give -w and -h of at least 1" +
+                           series.firstImageSize());
     const char* source = config.sourcePattern.c_str();
     const int64_t lastNumber = int64_t{config.firstFrame} + plan.frameCount - 1;
     if (!plan.stack && !isFramePattern(config.sourcePattern)) {
@@ -71,7 +73,7 @@ RunCheck checkRun(const RunConfig& config, const MemoryBound& bound, FrameSeries
     if (!check.plan.refusal.empty()) {
         refusals.push_back(check.plan.refusal);
     } else if (check.plan.frameCount >= 1) {
-        checkFrames(config, check.plan, outputUsable, refusals);
+        checkFrames(config, series, outputUsable, refusals);
     }
     check.refusals = std::move(refusals);
     if (!check.refusals.empty()) return check;

@@ -17,6 +17,7 @@ struct RunConfig {
     int32_t originY = 0;
     int32_t smallCellArea = 0;
     int32_t threshold = 0;
+    bool hasThreshold = false;  // -threshold was given (without it 0 is used, with a warning)
     bool drawCalculation = false;
     bool drawIds = false;
     bool drawVoronoi = false;

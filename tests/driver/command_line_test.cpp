@@ -58,16 +58,22 @@ TEST(CommandLine, EveryOptionSetsItsField) {
     EXPECT_TRUE(c.drawIds && c.drawCalculation && c.drawVoronoi);
 }
 
-TEST(CommandLine, AValueOptionTakesTheNextWordWhateverItIs) {
+TEST(CommandLine, AValueOptionDoesNotTakeAnotherOptionWord) {
     const RunConfig a = parse({"vanto", "-count", "3", "-image"});
     EXPECT_EQ(a.frameCount, 3);
     EXPECT_TRUE(a.drawCalculation);
-    const RunConfig b = parse({"vanto", "-count", "-image", "3"});
-    EXPECT_EQ(b.frameCount, 0);
-    EXPECT_FALSE(b.drawCalculation);
+    // The option word is read as the option it is, and the value option is an error.
+    std::vector<std::string> words = {"vanto", "-count", "-image", "3"};
+    std::vector<char*> argv;
+    for (auto& w : words) argv.push_back(w.data());
+    const ParsedCommandLine b = parseCommandLine(static_cast<int>(argv.size()), argv.data());
+    EXPECT_EQ(b.config.frameCount, 0);
+    EXPECT_FALSE(b.config.hasCount);
+    EXPECT_TRUE(b.config.drawCalculation);
+    EXPECT_EQ(b.errors, std::vector<std::string>({"-count needs a value, not the option -image"}));
     const RunConfig c = parse({"vanto", "-output", "-voronoi"});
-    EXPECT_EQ(c.outputDir, "-voronoi");
-    EXPECT_FALSE(c.drawVoronoi);
+    EXPECT_EQ(c.outputDir, "vanto");
+    EXPECT_TRUE(c.drawVoronoi);
 }
 
 TEST(CommandLine, WordsAreMatchedWhole) {

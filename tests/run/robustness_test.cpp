@@ -128,11 +128,13 @@ TEST(RuntimeSetUp, NoOpenCLPlatformIsExplainedInPlainWords) {
 }
 
 TEST(RunRefusals, HostileSizesPatternsAndAnEmptyOutputAreRefusedBeforeAnythingIsWritten) {
-    TempDir dir;
+    TempDir dir, frames;
+    std::ofstream(frames.file("f1.png")) << "frame 1";  // the series exists
+    const std::string source = frames.path() + "/f%d.png";
     const std::vector<std::vector<std::string>> cases = {
-        {"-w", "2147483647", "-h", "2147483647", "-count", "1", "-source", "f%d.png", "-output", dir.path()},
+        {"-w", "2147483647", "-h", "2147483647", "-count", "1", "-source", source, "-output", dir.path()},
         {"-w", "2147483647", "-h", "2147483647", "-count", "0", "-output", dir.path()},
-        {"-w", "5", "-h", "5", "-count", "1", "-source", "f%d.png", "-output", ""},
+        {"-w", "5", "-h", "5", "-count", "1", "-source", source, "-output", ""},
         {"-w", "5", "-h", "5", "-count", "1", "-source", "f%999999999d.png", "-output", dir.path()},
         {"-w", "5", "-h", "5", "-count", "1", "-source", "f%.999999999d.png", "-output", dir.path()},
     };

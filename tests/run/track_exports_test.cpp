@@ -2,6 +2,7 @@
 #include <tiffio.h>
 
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <sstream>
@@ -320,6 +321,7 @@ TEST(TrackExports, ACellLimitStopLeavesConsistentFiles) {
     ASSERT_TRUE(testing::writeSparseFrame(dir.file("f_1.png"), 1));
     ASSERT_TRUE(testing::writeSparseFrame(dir.file("f_2.png"), 1));
     ASSERT_TRUE(testing::writeCrowdedFrame(dir.file("f_3.png")));  // over the cell limit
+    ASSERT_TRUE(testing::writeSparseFrame(dir.file("f_4.png"), 1));
     const std::string ctc = dir.file("ctc");
     const auto out = runProgram({"-source", dir.path() + "/f_%d.png", "-w", "945", "-h", "945", "-count", "4",
                                  "-threshold", "20", "-output", dir.path(), "-ctc", ctc, "-tracks"});
@@ -366,6 +368,7 @@ TEST(TrackExports, OptionsAreCheckedBeforeTheRunStarts) {
 TEST(TrackExports, AFailedWriteIsOneErrorAndFailsTheRun) {
     TempDir dir;
     std::filesystem::create_symlink("/dev/full", dir.file("_events.csv"));
+    for (const char* name : {"none_1.tif", "none_2.tif"}) std::ofstream(dir.file(name)) << "not an image";
     const auto out = runProgram({"-source", dir.path() + "/none_%d.tif", "-w", "8", "-h", "6", "-count", "2",
                                  "-output", dir.path(), "-tracks"});
     EXPECT_EQ(out.status, 1);
@@ -383,16 +386,21 @@ TEST(TrackExports, AFailedWriteIsOneErrorAndFailsTheRun) {
 
 TEST(RunRecordFile, NamesTheUnreadableFramesAndIsWrittenWithoutTheNewOptions) {
     TempDir dir;
-    const auto out = runProgram({"-source", dir.path() + "/none_%d.tif", "-w", "8", "-h", "6", "-count", "2",
+    const std::vector<uint8_t> gray(8 * 6, 128);
+    ASSERT_TRUE(writeGrayPng(dir.file("some_1.tif").c_str(), 8, 6, gray.data()));
+    for (const char* name : {"some_2.tif", "some_3.tif"}) std::ofstream(dir.file(name)) << "not an image";
+    const auto out = runProgram({"-source", dir.path() + "/some_%d.tif", "-w", "8", "-h", "6", "-count", "3",
                                  "-output", dir.path()});
-    ASSERT_EQ(out.status, 0) << out.errors;
+    ASSERT_EQ(out.status, 2) << out.errors;  // finished, with unreadable frames
     EXPECT_FALSE(std::filesystem::exists(dir.file("_tracks.csv")));
     EXPECT_FALSE(std::filesystem::exists(dir.file("_events.csv")));
     EXPECT_FALSE(std::filesystem::exists(dir.file("_run.json.tmp")));
     const auto record = nlohmann::json::parse(readFile(dir.file("_run.json")));
     ASSERT_EQ(record["unreadable_frames"].size(), 2u);
-    EXPECT_EQ(record["unreadable_frames"][1]["frame"], 2);
-    EXPECT_EQ(record["frames_analysed"], 2);
+    EXPECT_EQ(record["unreadable_frames"][1]["frame"], 3);
+    EXPECT_EQ(record["frames_analysed"], 3);
+    EXPECT_EQ(record["ending"], "finished");
+    EXPECT_EQ(record["exit_status"], 2);
     EXPECT_EQ(record["options"]["-tracks"], false);
     EXPECT_EQ(record["options"]["-w"], 8);
     EXPECT_FALSE(record["start_time"].get<std::string>().empty());

@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <filesystem>
 #include <functional>
@@ -102,15 +103,16 @@ inline ChildOutput runChild(std::vector<std::string> words, const ChildSetup& se
     return result;
 }
 
-// Generated frames f_1.png .. f_<present>.png of 96 x 64 pixels in dir; later frame numbers
-// are missing and analysed with the last frame that loaded.
+// Generated frames f_1.png .. f_<present>.png of 96 x 64 pixels in dir, and f_<count>.png so
+// that the series reaches its -count; the frame numbers between are gaps, analysed with the
+// last frame that loaded (the run then ends with status 2).
 inline std::vector<std::string> seriesWords(const TempDir& dir, int count, int present = 3) {
     SeriesParams params;
     params.width = 96;
     params.height = 64;
     params.cellCount = 5;
     std::vector<uint8_t> frame(96 * 64);
-    for (int j = 1; j <= present; ++j) {
+    for (int j = 1; j <= present || j == count; j = j < present ? j + 1 : std::max(j + 1, count)) {
         const std::string path = dir.file("f_" + std::to_string(j) + ".png");
         if (std::filesystem::exists(path)) continue;
         renderSyntheticFrame(params, j, frame.data());

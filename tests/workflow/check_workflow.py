@@ -36,7 +36,7 @@ SUMMARY_COLUMNS = (
 )
 SERIES_COLUMNS = (
     "series,frames,cells_mean,cells_min,cells_max,normal_cells_mean,mean_speed_px_per_frame,mean_size_px,"
-    "tracks,splits,merges,exit_status,ending,run_seconds"
+    "tracks,splits,merges,unreadable_frames,exit_status,ending,run_seconds"
 )
 RUN_PLOTS = ["cells_per_frame.png", "step_length.png", "voronoi_area.png", "size_circularity.png",
              "directions_rose.png", "diffusion.png"]

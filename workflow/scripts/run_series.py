@@ -1,6 +1,7 @@
 """One series: runs the program into the series' folder, keeps its console and standard error
-in the job log, and records the command, exit status and time in _job.json. A non-zero exit
-fails the job with the program's own message. Called by the Snakefile's analyse rule."""
+in the job log, and records the command, exit status and time in _job.json. Status 0 and 2
+(finished, with unreadable frames named in the run record) complete the job; any other status
+fails it with the program's own message. Called by the Snakefile's analyse rule."""
 
 import json
 import os
@@ -28,7 +29,10 @@ with open(sm.log[0], "w", encoding="utf-8", errors="replace") as log:
     log.write(proc.stderr)
 seconds = time.time() - started
 
-if proc.returncode != 0:
+# The program's status for a run that finished with unreadable frames.
+FINISHED_WITH_GAPS = 2
+
+if proc.returncode not in (0, FINISHED_WITH_GAPS):
     messages = [line for line in proc.stderr.splitlines() if PROGRESS_MARK not in line]
     print(f"series {name}: {os.path.basename(sm.params.program)} exited with status {proc.returncode}"
           + (":" if messages else " (no message)"), file=sys.stderr)

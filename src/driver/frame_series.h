@@ -57,6 +57,8 @@ public:
     void noteFailure(int32_t j, const Status& load, std::ostream& errors);
     // After the run: "N of M frames could not be read: 5, 11-20" when any failed.
     void summarise(int32_t framesRead, std::ostream& errors) const;
+    // The frames that could not be read so far, in order.
+    const std::vector<int32_t>& failedFrames() const { return failed_; }
 
 private:
     // The stack's share of resolve: its layout against -channel, -first and -count.

@@ -153,7 +153,9 @@ TEST_F(FrameTransaction, AFailedReportOrEventRowLeavesEveryOutputAtTheFrameBefor
     expectFailureKeepsWholeFrames("_cell.csv", static_cast<long>(endOfLines(whole.file("_cell.csv"), 1)) + 0, 0);
     const size_t cellRowsOf3 = endOfLines(cleanRun(3).file("_cell.csv"), 1 << 20);
     expectFailureKeepsWholeFrames("_cell.csv", static_cast<long>(cellRowsOf3) + 5, 3);
-    expectFailureKeepsWholeFrames("_average.csv", static_cast<long>(endOfLines(whole.file("_average.csv"), 4)), 2);
+    // The average report's time column differs from run to run by a few digits: the failure is
+    // placed well inside frame 2's row, which is over 100 bytes long.
+    expectFailureKeepsWholeFrames("_average.csv", static_cast<long>(endOfLines(whole.file("_average.csv"), 3)) + 40, 1);
     const size_t eventsBeforeLast = endOfLines(whole.file("_events.csv"), kFrames);
     expectFailureKeepsWholeFrames("_events.csv", static_cast<long>(eventsBeforeLast) + 3, kFrames - 1);
 }

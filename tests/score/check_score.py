@@ -22,8 +22,8 @@ except ImportError as e:
 HERE = os.path.dirname(os.path.realpath(__file__))
 SCRIPT = os.path.join(HERE, "..", "..", "scripts", "vanto-score")
 loader = importlib.machinery.SourceFileLoader("vanto_score", SCRIPT)
-spec = importlib.util.spec_from_loader("vanto_score", loader)
-vs = importlib.util.module_from_spec(spec)
+score_loading = importlib.util.spec_from_loader("vanto_score", loader)
+vs = importlib.util.module_from_spec(score_loading)
 loader.exec_module(vs)
 
 

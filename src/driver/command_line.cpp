@@ -20,12 +20,12 @@ void noteUnknownWord(const char* word, ParsedCommandLine& parsed) {
         return;
     }
     std::string why = std::string("unknown option \"") + word + "\"";
-    if (const OptionSpec* nearest = nearestOption(word)) why += std::string(": did you mean ") + nearest->word + "?";
+    if (const OptionEntry* nearest = nearestOption(word)) why += std::string(": did you mean ") + nearest->word + "?";
     parsed.errors.push_back(why + " (-help lists every option)");
 }
 
 // Why option at word i cannot take its value words; empty when it can.
-std::string missingValue(const OptionSpec& option, int i, int argc, char** argv) {
+std::string missingValue(const OptionEntry& option, int i, int argc, char** argv) {
     const int words = valueWords(option);
     const std::string what = words == 2 ? " needs two values LO HI" : " needs a value";
     for (int k = 1; k <= words; ++k) {
@@ -46,7 +46,7 @@ ParsedCommandLine parseCommandLine(int argc, char** argv) {
         config.outputDir = argv[0];
     }
     for (int i = 0; i < argc; ++i) {
-        const OptionSpec* option = findOption(argv[i]);
+        const OptionEntry* option = findOption(argv[i]);
         if (!option) {
             if (i > 0) noteUnknownWord(argv[i], parsed);
             continue;
@@ -64,8 +64,8 @@ ParsedCommandLine parseCommandLine(int argc, char** argv) {
 std::string usageText() {
     std::string text = "usage: vanto -source PATTERN -output DIR -w W -h H -count N [options]\n";
     size_t column = 0;
-    for (const OptionSpec& option : optionTable()) column = std::max(column, std::strlen(option.word) + 1);
-    for (const OptionSpec& option : optionTable()) {
+    for (const OptionEntry& option : optionTable()) column = std::max(column, std::strlen(option.word) + 1);
+    for (const OptionEntry& option : optionTable()) {
         if (!option.help) continue;  // named on another option's line
         text += "  " + std::string(option.word) + std::string(column - std::strlen(option.word), ' ') + option.help +
                 "\n";

@@ -20,7 +20,7 @@ class FrameSource {
 public:
     explicit FrameSource(const FrameSeries& series) : series_(series) {}
     // Loads frame number `number` into frame's gray plane and records the outcome in frame.load;
-    // on a failure the plane's contents are unspecified.
+    // on a failure the plane's contents are undefined.
     void read(int32_t number, FrameInFlight& frame);
 
 private:

@@ -10,59 +10,59 @@ namespace vanto {
 
 namespace {
 
-constexpr OptionSpec flag(const char* word, bool RunConfig::*member, const char* help) {
-    OptionSpec o{word, OptionKind::flag, help, word};
+constexpr OptionEntry flag(const char* word, bool RunConfig::*member, const char* help) {
+    OptionEntry o{word, OptionKind::flag, help, word};
     o.flag = member;
     return o;
 }
 
 // A switch that asks for an answer instead of a run: not recorded.
-constexpr OptionSpec answer(const char* word, bool RunConfig::*member, const char* help) {
-    OptionSpec o = flag(word, member, help);
+constexpr OptionEntry answer(const char* word, bool RunConfig::*member, const char* help) {
+    OptionEntry o = flag(word, member, help);
     o.record = nullptr;
     return o;
 }
 
-constexpr OptionSpec integer(const char* word, int32_t RunConfig::*member, const char* help,
+constexpr OptionEntry integer(const char* word, int32_t RunConfig::*member, const char* help,
                              OptionRange range = {}) {
-    OptionSpec o{word, OptionKind::integer, help, word};
+    OptionEntry o{word, OptionKind::integer, help, word};
     o.integer = member;
     o.range = range;
     return o;
 }
 
-constexpr OptionSpec real(const char* word, double RunConfig::*member, const char* help, OptionRange range) {
-    OptionSpec o{word, OptionKind::real, help, word};
+constexpr OptionEntry real(const char* word, double RunConfig::*member, const char* help, OptionRange range) {
+    OptionEntry o{word, OptionKind::real, help, word};
     o.real = member;
     o.range = range;
     return o;
 }
 
-constexpr OptionSpec text(const char* word, std::string RunConfig::*member, const char* help) {
-    OptionSpec o{word, OptionKind::text, help, word};
+constexpr OptionEntry text(const char* word, std::string RunConfig::*member, const char* help) {
+    OptionEntry o{word, OptionKind::text, help, word};
     o.text = member;
     return o;
 }
 
-constexpr OptionSpec given(OptionSpec o, bool RunConfig::*member) {
+constexpr OptionEntry given(OptionEntry o, bool RunConfig::*member) {
     o.given = member;
     return o;
 }
 
-constexpr OptionSpec warnAbsent(OptionSpec o, bool RunConfig::*member, const char* warning) {
+constexpr OptionEntry warnAbsent(OptionEntry o, bool RunConfig::*member, const char* warning) {
     o.given = member;
     o.absent = warning;
     return o;
 }
 
-constexpr OptionSpec withCarets(OptionSpec o) {
+constexpr OptionEntry withCarets(OptionEntry o) {
     o.carets = true;
     return o;
 }
 
-constexpr OptionSpec pair(const char* word, double RunConfig::*low, double RunConfig::*high,
+constexpr OptionEntry pair(const char* word, double RunConfig::*low, double RunConfig::*high,
                           bool RunConfig::*set, const char* help) {
-    OptionSpec o{word, OptionKind::pair, help, word};
+    OptionEntry o{word, OptionKind::pair, help, word};
     o.real = low;
     o.high = high;
     o.given = set;
@@ -71,7 +71,7 @@ constexpr OptionSpec pair(const char* word, double RunConfig::*low, double RunCo
 
 constexpr double kMost = std::numeric_limits<double>::max();
 
-const OptionSpec kOptionTable[] = {
+const OptionEntry kOptionTable[] = {
     integer("-x", &RunConfig::originX, "X        left edge of the analysed window in the frame (default 0)"),
     integer("-y", &RunConfig::originY, "Y        top edge of the analysed window (default 0)"),
     integer("-w", &RunConfig::frameWidth, "W        width of the analysed window in pixels"),
@@ -150,7 +150,7 @@ bool realValue(const char* word, double& value) {
     return end != word && *end == '\0' && std::isfinite(value);
 }
 
-void readInteger(const OptionSpec& option, const char* word, RunConfig& config, std::vector<std::string>& warnings,
+void readInteger(const OptionEntry& option, const char* word, RunConfig& config, std::vector<std::string>& warnings,
                  std::vector<std::string>& errors) {
     const NumberReading r = readNumber(word);
     if (r.overflow || r.value < INT32_MIN || r.value > INT32_MAX) {
@@ -164,7 +164,7 @@ void readInteger(const OptionSpec& option, const char* word, RunConfig& config, 
     config.*option.integer = static_cast<int32_t>(r.value);
 }
 
-void readPair(const OptionSpec& option, const char* low, const char* high, RunConfig& config,
+void readPair(const OptionEntry& option, const char* low, const char* high, RunConfig& config,
               std::vector<std::string>& errors) {
     double lo = 0;
     double hi = 0;
@@ -190,16 +190,16 @@ std::string rewriteCarets(const char* word) {
 }
 
 // The value an option's range is checked on.
-double checkedValue(const OptionSpec& option, const RunConfig& config) {
+double checkedValue(const OptionEntry& option, const RunConfig& config) {
     return option.kind == OptionKind::integer ? config.*option.integer : config.*option.real;
 }
 
 }  // namespace
 
-std::span<const OptionSpec> optionTable() { return kOptionTable; }
+std::span<const OptionEntry> optionTable() { return kOptionTable; }
 
-const OptionSpec* findOption(const char* word) {
-    for (const OptionSpec& option : kOptionTable) {
+const OptionEntry* findOption(const char* word) {
+    for (const OptionEntry& option : kOptionTable) {
         if (std::strcmp(word, option.word) == 0) return &option;
     }
     return nullptr;
@@ -227,11 +227,11 @@ size_t editDistance(const std::string& a, const std::string& b) {
 
 }  // namespace
 
-const OptionSpec* nearestOption(const char* word) {
+const OptionEntry* nearestOption(const char* word) {
     const std::string given = std::string(word).substr(0, 64);
-    const OptionSpec* nearest = nullptr;
+    const OptionEntry* nearest = nullptr;
     size_t best = 0;
-    for (const OptionSpec& option : kOptionTable) {
+    for (const OptionEntry& option : kOptionTable) {
         const size_t distance = editDistance(given, option.word);
         if (!nearest || distance < best) {
             nearest = &option;
@@ -243,11 +243,11 @@ const OptionSpec* nearestOption(const char* word) {
     return nearest && best <= allowed ? nearest : nullptr;
 }
 
-int valueWords(const OptionSpec& option) {
+int valueWords(const OptionEntry& option) {
     return option.kind == OptionKind::flag ? 0 : option.kind == OptionKind::pair ? 2 : 1;
 }
 
-void readOptionValue(const OptionSpec& option, const char* const* values, RunConfig& config,
+void readOptionValue(const OptionEntry& option, const char* const* values, RunConfig& config,
                      std::vector<std::string>& warnings, std::vector<std::string>& errors) {
     switch (option.kind) {
         case OptionKind::flag: config.*option.flag = true; return;
@@ -270,7 +270,7 @@ void readOptionValue(const OptionSpec& option, const char* const* values, RunCon
 
 std::vector<std::string> optionRefusals(const RunConfig& config) {
     std::vector<std::string> refusals;
-    for (const OptionSpec& option : kOptionTable) {
+    for (const OptionEntry& option : kOptionTable) {
         if (!option.range.refusal) continue;
         const double value = checkedValue(option, config);
         if (!(value >= option.range.low && value <= option.range.high)) refusals.push_back(option.range.refusal);
@@ -282,7 +282,7 @@ std::vector<std::string> optionRefusals(const RunConfig& config) {
 
 std::vector<std::string> absentOptionWarnings(const RunConfig& config) {
     std::vector<std::string> warnings;
-    for (const OptionSpec& option : kOptionTable) {
+    for (const OptionEntry& option : kOptionTable) {
         if (option.absent && !(config.*option.given)) warnings.push_back(option.absent);
     }
     return warnings;
@@ -290,7 +290,7 @@ std::vector<std::string> absentOptionWarnings(const RunConfig& config) {
 
 nlohmann::ordered_json recordedOptions(const RunConfig& config) {
     nlohmann::ordered_json options = nlohmann::ordered_json::object();
-    for (const OptionSpec& option : kOptionTable) {
+    for (const OptionEntry& option : kOptionTable) {
         if (!option.record) continue;
         nlohmann::ordered_json& value = options[option.record];
         switch (option.kind) {

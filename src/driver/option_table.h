@@ -26,7 +26,7 @@ struct OptionRange {
 // One command-line option: its word, what it takes, where the value goes in RunConfig, the
 // values it allows, its usage line and its name in the run record. The defaults are those of
 // RunConfig itself.
-struct OptionSpec {
+struct OptionEntry {
     const char* word;
     OptionKind kind;
     const char* help;    // the usage line after the word; nullptr: named on another option's line
@@ -43,23 +43,23 @@ struct OptionSpec {
 };
 
 // Every option, in the order of the usage text.
-std::span<const OptionSpec> optionTable();
+std::span<const OptionEntry> optionTable();
 
 // The option named exactly word; nullptr when there is none.
-const OptionSpec* findOption(const char* word);
+const OptionEntry* findOption(const char* word);
 
 // The option whose word is nearest to word (edit distance, letter case ignored), for the
 // refusal of a word that names none; nullptr when none is close.
-const OptionSpec* nearestOption(const char* word);
+const OptionEntry* nearestOption(const char* word);
 
 // How many words follow the option's word: 0, 1 or (pair) 2.
-int valueWords(const OptionSpec& option);
+int valueWords(const OptionEntry& option);
 
 // Reads the valueWords(option) words at values into config. A number that is not one as a
 // whole adds a warning (integers keep the atoi reading, decimals become not-a-number, refused
 // by the checks); one that does not fit 32 bits, or a pair that is not LO < HI, adds an error
 // and leaves config as it was.
-void readOptionValue(const OptionSpec& option, const char* const* values, RunConfig& config,
+void readOptionValue(const OptionEntry& option, const char* const* values, RunConfig& config,
                      std::vector<std::string>& warnings, std::vector<std::string>& errors);
 
 // The checks of the option values alone, every refusal at once in table order, then those

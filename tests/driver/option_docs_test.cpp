@@ -27,7 +27,7 @@ std::string sourceFile(const std::string& path) {
 
 Words tableWords() {
     Words words;
-    for (const OptionSpec& option : optionTable()) words.insert(option.word);
+    for (const OptionEntry& option : optionTable()) words.insert(option.word);
     return words;
 }
 

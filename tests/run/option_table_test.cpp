@@ -18,22 +18,16 @@
 namespace vanto {
 namespace {
 
+using testing::parseWords;
 using testing::readFile;
 using testing::runProgram;
 using testing::splitLines;
 using testing::TempDir;
 
-ParsedCommandLine parse(std::vector<std::string> words) {
-    words.insert(words.begin(), "vanto");
-    std::vector<char*> argv;
-    for (auto& w : words) argv.push_back(w.data());
-    return parseCommandLine(static_cast<int>(argv.size()), argv.data());
-}
-
 // Each option of the table, given a value of its kind, sets its own field and no other
 // option's; the field keeps its default without the option.
 TEST(OptionTable, EveryOptionIsParsedThroughItsKind) {
-    for (const OptionSpec& option : optionTable()) {
+    for (const OptionEntry& option : optionTable()) {
         SCOPED_TRACE(option.word);
         std::vector<std::string> words = {option.word};
         switch (option.kind) {
@@ -43,10 +37,10 @@ TEST(OptionTable, EveryOptionIsParsedThroughItsKind) {
             case OptionKind::pair: words.insert(words.end(), {"-1.5", "7"}); break;
             case OptionKind::text: words.push_back("dir^1"); break;
         }
-        const ParsedCommandLine parsed = parse(words);
+        const ParsedCommandLine parsed = parseWords(words);
         EXPECT_TRUE(parsed.warnings.empty() && parsed.errors.empty());
         const RunConfig& c = parsed.config;
-        const RunConfig plain = parse({}).config;
+        const RunConfig plain = parseWords({}).config;
         switch (option.kind) {
             case OptionKind::flag:
                 EXPECT_TRUE(c.*option.flag);
@@ -81,20 +75,20 @@ TEST(OptionTable, EveryOptionIsParsedThroughItsKind) {
 }
 
 TEST(OptionTable, ValuesThatCannotBeReadLeaveTheOptionAsItWas) {
-    const ParsedCommandLine overflow = parse({"-w", "64", "-w", "99999999999", "-threads", "-2147483649"});
+    const ParsedCommandLine overflow = parseWords({"-w", "64", "-w", "99999999999", "-threads", "-2147483649"});
     EXPECT_EQ(overflow.config.frameWidth, 64);
     EXPECT_EQ(overflow.config.threads, 0);
     ASSERT_EQ(overflow.errors.size(), 2u);
     EXPECT_EQ(overflow.errors[0], "-w \"99999999999\" does not fit a 32-bit signed integer (-2147483648 to 2147483647)");
 
-    const ParsedCommandLine range = parse({"-range", "0", "100", "-range", "9", "9", "-range", "x", "1"});
+    const ParsedCommandLine range = parseWords({"-range", "0", "100", "-range", "9", "9", "-range", "x", "1"});
     EXPECT_EQ(range.errors, std::vector<std::string>({"-range \"9\" \"9\" must have LO below HI",
                                                       "-range \"x\" \"1\" must be two finite numbers LO HI"}));
     EXPECT_TRUE(range.config.hasRange);
     EXPECT_EQ(range.config.rangeHigh, 100.0);
-    EXPECT_FALSE(parse({"-range", "1", "x"}).config.hasRange);
+    EXPECT_FALSE(parseWords({"-range", "1", "x"}).config.hasRange);
 
-    const ParsedCommandLine odd = parse({"-count", "4x", "-pixel-size", "0.5um"});
+    const ParsedCommandLine odd = parseWords({"-count", "4x", "-pixel-size", "0.5um"});
     EXPECT_EQ(odd.warnings, std::vector<std::string>({"-count \"4x\" is not a number; read as 4"}));
     EXPECT_TRUE(odd.config.hasCount);
     EXPECT_TRUE(std::isnan(odd.config.pixelSize));  // refused by the checks, not by the parse
@@ -186,7 +180,7 @@ TEST(OptionTable, TheProgramPrintsEveryRefusalWithItsStatus) {
 TEST(OptionTable, TheUsageTextListsEveryOption) {
     const std::vector<std::string> lines = splitLines(usageText());
     size_t next = 1;
-    for (const OptionSpec& option : optionTable()) {
+    for (const OptionEntry& option : optionTable()) {
         SCOPED_TRACE(option.word);
         if (!option.help) {
             EXPECT_NE(usageText().find(std::string("also ") + option.word), std::string::npos);
@@ -207,7 +201,7 @@ TEST(OptionTable, TheUsageTextListsEveryOption) {
 // analyses, which the checks resolve without touching the configuration.
 TEST(OptionTable, TheRecordListsTheOptionsWithTheValuesTheRunUses) {
     std::set<std::string> recorded;
-    for (const OptionSpec& option : optionTable()) {
+    for (const OptionEntry& option : optionTable()) {
         if (option.record) {
             EXPECT_TRUE(recorded.insert(option.record).second) << option.record;
         }

@@ -14,19 +14,13 @@
 namespace vanto {
 namespace {
 
+using testing::parseWords;
 using testing::readFile;
 using testing::runProgram;
 using testing::seriesWords;
 using testing::splitLines;
 using testing::TempDir;
 using testing::with;
-
-ParsedCommandLine parse(std::vector<std::string> words) {
-    words.insert(words.begin(), "vanto");
-    std::vector<char*> argv;
-    for (auto& w : words) argv.push_back(w.data());
-    return parseCommandLine(static_cast<int>(argv.size()), argv.data());
-}
 
 // A misspelt option refuses the run before anything is written, naming the option meant;
 // every slip is told at once and the run writes nothing.
@@ -44,31 +38,31 @@ TEST(CommandLineTypos, AMisspeltOptionIsRefusedWithTheNearestOption) {
     EXPECT_FALSE(std::filesystem::exists(out.file("_run.json")));
 
     // Letter case and a doubled dash are slips too; a word far from every option names none.
-    EXPECT_EQ(parse({"-Image"}).errors[0], "unknown option \"-Image\": did you mean -image? (-help lists every option)");
-    EXPECT_NE(parse({"--threshold", "9"}).errors[0].find("did you mean -threshold?"), std::string::npos);
-    EXPECT_NE(parse({"-thresold", "9"}).errors[0].find("did you mean -threshold?"), std::string::npos);
-    EXPECT_NE(parse({"-pixelsize", "1"}).errors[0].find("did you mean -pixel-size?"), std::string::npos);
-    EXPECT_EQ(parse({"-qqqqqqqqqq"}).errors[0], "unknown option \"-qqqqqqqqqq\" (-help lists every option)");
+    EXPECT_EQ(parseWords({"-Image"}).errors[0], "unknown option \"-Image\": did you mean -image? (-help lists every option)");
+    EXPECT_NE(parseWords({"--threshold", "9"}).errors[0].find("did you mean -threshold?"), std::string::npos);
+    EXPECT_NE(parseWords({"-thresold", "9"}).errors[0].find("did you mean -threshold?"), std::string::npos);
+    EXPECT_NE(parseWords({"-pixelsize", "1"}).errors[0].find("did you mean -pixel-size?"), std::string::npos);
+    EXPECT_EQ(parseWords({"-qqqqqqqqqq"}).errors[0], "unknown option \"-qqqqqqqqqq\" (-help lists every option)");
 }
 
 // A value option must be followed by its value: not by the end of the words, not by another
 // option word (which is then read as the option it is).
 TEST(CommandLineTypos, AValueOptionWithoutItsValueIsRefused) {
-    const ParsedCommandLine last = parse({"-w", "64", "-threshold"});
+    const ParsedCommandLine last = parseWords({"-w", "64", "-threshold"});
     EXPECT_EQ(last.errors, std::vector<std::string>({"-threshold needs a value after it"}));
     EXPECT_FALSE(last.config.hasThreshold);
 
-    const ParsedCommandLine swallowed = parse({"-threshold", "-size", "15", "-range", "10"});
+    const ParsedCommandLine swallowed = parseWords({"-threshold", "-size", "15", "-range", "10"});
     EXPECT_EQ(swallowed.errors, std::vector<std::string>({"-threshold needs a value, not the option -size",
                                                           "-range needs two values LO HI after it"}));
     EXPECT_EQ(swallowed.config.smallCellArea, 15);  // -size is read as an option
     EXPECT_EQ(swallowed.config.threshold, 0);
     EXPECT_FALSE(swallowed.config.hasRange);
 
-    EXPECT_EQ(parse({"-range", "0", "-invert"}).errors,
+    EXPECT_EQ(parseWords({"-range", "0", "-invert"}).errors,
               std::vector<std::string>({"-range needs two values LO HI, not the option -invert"}));
     // Negative numbers are values, not option words.
-    const ParsedCommandLine negative = parse({"-x", "-5", "-range", "-1", "5", "-threshold", "3"});
+    const ParsedCommandLine negative = parseWords({"-x", "-5", "-range", "-1", "5", "-threshold", "3"});
     EXPECT_TRUE(negative.errors.empty());
     EXPECT_EQ(negative.config.originX, -5);
     EXPECT_EQ(negative.config.rangeLow, -1.0);
@@ -96,8 +90,8 @@ TEST(CommandLineTypos, AMissingThresholdAndStrayWordsAreWarnings) {
     EXPECT_NE(readFile(out.file("_log.txt")).find("Threshold : 0\n"), std::string::npos);
 
     // A run that gives -threshold, even 0, is not warned; a refused run is not warned either.
-    EXPECT_TRUE(absentOptionWarnings(parse({"-threshold", "0"}).config).empty());
-    EXPECT_EQ(absentOptionWarnings(parse({"-threshold"}).config).size(), 1u);
+    EXPECT_TRUE(absentOptionWarnings(parseWords({"-threshold", "0"}).config).empty());
+    EXPECT_EQ(absentOptionWarnings(parseWords({"-threshold"}).config).size(), 1u);
     const auto refused = runProgram({"-output", ""});
     EXPECT_EQ(refused.errors, "vanto: -output is empty: give the folder for the log and the reports\n");
 }

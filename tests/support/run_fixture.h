@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "driver/command_line.h"
 #include "driver/run.h"
 
 namespace vanto::testing {
@@ -35,6 +36,14 @@ struct RunOutput {
     std::string console;
     std::string errors;
 };
+
+// The command line of the words given, the program's path put first, as the run reads it.
+inline ParsedCommandLine parseWords(std::vector<std::string> words) {
+    words.insert(words.begin(), "vanto");
+    std::vector<char*> argv;
+    for (auto& w : words) argv.push_back(w.data());
+    return parseCommandLine(static_cast<int>(argv.size()), argv.data());
+}
 
 // One whole run of the program in this process, the first word standing for its path.
 inline RunOutput runProgram(std::vector<std::string> words) {

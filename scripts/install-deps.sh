@@ -6,12 +6,12 @@
 #               a one-node SLURM cluster for the workflow's cluster test, headless chromium
 #               for the review pages)
 #   --workflow  also what the batch workflow, the plots and the review pages need (Snakemake,
-#               pandas, matplotlib, Pillow, tifffile)
+#               numpy, pandas, matplotlib, Pillow, tifffile, PyYAML)
 set -euo pipefail
 
 packages=(g++ make cmake python3 libgtest-dev libtiff-dev libpng-dev ocl-icd-opencl-dev opencl-headers
           pocl-opencl-icd nlohmann-json3-dev)
-workflow=(snakemake python3-pandas python3-matplotlib python3-pil python3-tifffile)
+workflow=(snakemake python3-numpy python3-pandas python3-matplotlib python3-pil python3-tifffile python3-yaml)
 slurm=(slurmctld slurmd slurm-client munge)
 # chromium and python3-websocket: the review pages are opened in a headless browser.
 testing=(clang libfuzzer-14-dev libclang-rt-14-dev chromium python3-websocket "${workflow[@]}" "${slurm[@]}")

@@ -177,13 +177,13 @@ class Preview(unittest.TestCase):
 
 
 class Parts(unittest.TestCase):
-    def test_reference_from_the_frame_keeps_groups_of_five_pixels_or_more(self):
+    def test_reference_from_the_frame_keeps_groups_of_the_least_size_or_more(self):
         view = np.full((10, 12), 100, np.int16)
         view[1:3, 1:4] = 80  # 6 pixels, 20 below the median: kept
         view[5, 5] = view[6, 6] = view[7, 7] = view[8, 8] = view[9, 9] = 85  # 5 on a diagonal
         view[1, 9:11] = 50  # 2 pixels: dropped
         view[4, 10] = 95  # 5 below: not deep enough for offset 10
-        labels = vt.offset_labels(view, 10)
+        labels = vt.offset_labels(view, 10, min_pixels=5)
         self.assertEqual(sorted(vs.areas(labels).values()), [5, 6])
         self.assertEqual(labels[1, 9], 0)
 

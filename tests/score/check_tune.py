@@ -40,6 +40,7 @@ def load(name, file):
 
 vs = load("vanto_score", "vanto-score")
 vt = load("vanto_tune", "vanto-tune")
+var = load("vanto_area_ratio", "vanto-area-ratio")
 
 W, H = 84, 60
 GROUND, CELL, SPECK = 200, 60, 160
@@ -186,6 +187,17 @@ class Parts(unittest.TestCase):
         labels = vt.offset_labels(view, 10, min_pixels=5)
         self.assertEqual(sorted(vs.areas(labels).values()), [5, 6])
         self.assertEqual(labels[1, 9], 0)
+
+    def test_area_ratio_of_each_mask_to_the_part_it_covers_most(self):
+        mask = np.zeros((6, 10), np.uint16)
+        mask[0:4, 0:4] = 1  # 16 pixels over part 1 (4 pixels) and 2 pixels of part 2
+        mask[5, 8:10] = 2  # 2 pixels over no part
+        part = np.zeros((6, 10), np.int32)
+        part[1:3, 1:3] = 1
+        part[0:2, 3:5] = 2  # 4 pixels, 2 of them under mask 1
+        ma, pa, per = var.ratios({0: mask}, {0: part})
+        self.assertEqual((sorted(ma), sorted(pa)), ([2, 16], [4, 4]))
+        self.assertEqual(per, [16 / 4])
 
     def test_neighbours_move_one_option_along_its_ladder(self):
         s = vt.Setting({"threshold": 12, "size": 15, "grow": 0})

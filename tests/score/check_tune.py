@@ -69,7 +69,7 @@ def series_words(folder):
     return ["-source", os.path.join(folder, "f_%04d.png"), "-w", str(W), "-h", str(H)]
 
 
-def run_vanto(words, folder):
+def run_vanto(words, folder, label_first=1):
     """Runs the program with words into folder/out and folder/ctc; the scorer's measures
     against the drawn labels."""
     out, ctc = os.path.join(folder, "out"), os.path.join(folder, "ctc")
@@ -78,7 +78,8 @@ def run_vanto(words, folder):
                    stderr=subprocess.DEVNULL)
     text = io.StringIO()
     with redirect_stdout(text):
-        status = vs.main([ctc, "--labels", os.path.join(os.path.dirname(folder), "l_%04d.png"), "--json"])
+        status = vs.main([ctc, "--labels", os.path.join(os.path.dirname(folder), "l_%04d.png"),
+                          "--first", str(label_first), "--json"])
     assert status == 0
     return json.loads(text.getvalue())
 
@@ -100,7 +101,7 @@ class Tuning(unittest.TestCase):
         draw(cls.d)
         cls.out = os.path.join(cls.d, "tune")
         cls.done = tune(*series_words(cls.d), "-count", "3", "--labels", os.path.join(cls.d, "l_%04d.png"),
-                        "--frames", "1-3", "--sweep", "threshold,min-area", "--thresholds", "10,30",
+                        "--frames", "1-3", "--sweep", "threshold", "--thresholds", "10,30",
                         "--budget", "60", "--cores", "4", "--out", cls.out)
 
     @classmethod
@@ -120,18 +121,19 @@ class Tuning(unittest.TestCase):
 
     def test_the_table_has_one_row_per_setting_with_every_score(self):
         table = rows(os.path.join(self.out, "tune.csv"))
-        for column in ("threshold", "size", "min-area", "SEG", "DET", "TRA", "precision", "recall", "F1",
+        for column in ("threshold", "size", "SEG", "DET", "TRA", "precision", "recall", "F1",
                        "missed", "split", "merged", "false_positive", "area_ratio"):
             self.assertIn(column, table[0])
-        settings = [(r["threshold"], r["size"], r["min-area"]) for r in table]
+        self.assertNotIn("grow", table[0])  # not searched
+        settings = [(r["threshold"], r["size"]) for r in table]
         self.assertEqual(len(settings), len(set(settings)))
         self.assertIn(f"({len(table)} settings)", self.done.stdout)
-        coarse = sorted((r["threshold"], r["min-area"]) for r in table if r["stage"] == "coarse")
-        self.assertEqual(coarse, [("10", "0"), ("30", "0")])
+        coarse = sorted(r["threshold"] for r in table if r["stage"] == "coarse")
+        self.assertEqual(coarse, ["10", "30"])
         self.assertTrue(any(r["stage"] == "refine" for r in table))
         # At threshold 30 without an area floor the speck is the one false positive of each of
         # the three frames; the discs are found whole.
-        r30 = next(r for r in table if r["threshold"] == "30" and r["min-area"] == "0")
+        r30 = next(r for r in table if r["threshold"] == "30")
         self.assertEqual((r30["false_positive"], r30["missed"], r30["predicted_objects"]), ("3", "0", "12"))
         self.assertAlmostEqual(float(r30["precision"]), 0.75, places=4)
 
@@ -149,6 +151,34 @@ class Tuning(unittest.TestCase):
     def test_the_contact_sheet_is_a_picture(self):
         with Image.open(os.path.join(self.out, "tune.png")) as im:
             self.assertGreater(min(im.size), 200)
+
+
+class Truth(unittest.TestCase):
+    def test_a_ctc_ground_truth_folder_scores_the_frames_it_names(self):
+        # The drawn labels as a CTC folder (man_segT.tif for T = 0, 1, 2), tuned on frames 2-3:
+        # the run must start at frame 2 and its masks meet man_seg001 and man_seg002.
+        import tifffile
+
+        with tempfile.TemporaryDirectory() as d:
+            draw(d)
+            for sub in ("SEG", "TRA"):
+                os.makedirs(os.path.join(d, "gt", sub))
+            for t in range(3):
+                labels = np.asarray(Image.open(os.path.join(d, f"l_{t + 1:04d}.png"))).astype(np.uint16)
+                tifffile.imwrite(os.path.join(d, "gt", "SEG", f"man_seg{t:03d}.tif"), labels)
+                tifffile.imwrite(os.path.join(d, "gt", "TRA", f"man_track{t:03d}.tif"), labels)
+            with open(os.path.join(d, "gt", "TRA", "man_track.txt"), "w") as f:
+                f.write("1 0 2 0\n2 0 2 0\n3 0 2 0\n")
+            done = tune(*series_words(d), "-count", "3", "--truth", os.path.join(d, "gt"), "--frames", "2-3",
+                        "--sweep", "threshold", "--thresholds", "30", "--budget", "1", "--out", d)
+            self.assertEqual(done.returncode, 0, done.stderr)
+            self.assertIn("tuning on frames 2-3", done.stdout)
+            row = rows(os.path.join(d, "tune.csv"))[0]
+            direct = run_vanto([VANTO, *series_words(d), "-first", "2", "-count", "2", "-threshold", "30",
+                                "-size", "15"], os.path.join(d, "direct"), label_first=2)
+            self.assertEqual(row["reference_objects"], "6")
+            for m in ("SEG", "F1", "precision", "recall"):
+                self.assertAlmostEqual(float(row[m]), direct[m], places=4, msg=m)
 
 
 class Preview(unittest.TestCase):

@@ -207,7 +207,61 @@ class Preview(unittest.TestCase):
             self.assertTrue(os.path.isfile(os.path.join(d, "tune.png")))
 
 
+def fake_program(folder, text):
+    """An executable shell script standing in for the program."""
+    path = os.path.join(folder, "fake")
+    with open(path, "w") as f:
+        f.write("#!/bin/sh\n" + text)
+    os.chmod(path, 0o755)
+    return path
+
+
+class Failures(unittest.TestCase):
+    def test_failed_runs_are_rows_with_the_programs_message(self):
+        with tempfile.TemporaryDirectory() as d:
+            draw(d)
+            fake = fake_program(d, 'echo "vanto: cannot open the frames" >&2\nexit 1\n')
+            done = subprocess.run([sys.executable, TUNE, "--vanto", fake, *series_words(d), "-count", "3",
+                                   "--labels", os.path.join(d, "l_%04d.png"), "--sweep", "threshold",
+                                   "--thresholds", "10,30", "--out", d], capture_output=True, text=True)
+            self.assertEqual(done.returncode, 1)
+            self.assertIn("no setting could be scored", done.stderr)
+            table = rows(os.path.join(d, "tune.csv"))
+            self.assertEqual([(r["threshold"], r["status"], r["SEG"]) for r in table],
+                             [("10", "status 1: vanto: cannot open the frames", ""),
+                              ("30", "status 1: vanto: cannot open the frames", "")])
+
+    def test_the_usage_text_says_whether_the_program_can_split(self):
+        with tempfile.TemporaryDirectory() as d:
+            with_split = fake_program(d, 'echo "  -split          H        divide touching cells"\n')
+            self.assertTrue(vt.accepts(with_split, "split"))
+            os.rename(with_split, os.path.join(d, "old"))
+            without = fake_program(d, 'echo "  -splitting      N        other"\necho "  -grow  K"\n')
+            self.assertFalse(vt.accepts(without, "split"))
+            self.assertFalse(vt.accepts(os.path.join(d, "missing"), "split"))
+
+
 class Parts(unittest.TestCase):
+    def test_outlines_are_the_pixels_beside_another_value(self):
+        plane = np.zeros((5, 7), np.uint16)
+        plane[1:4, 1:4] = 1
+        plane[1:4, 4:6] = 2  # touches cell 1
+        edge = vt.outline(plane)
+        self.assertFalse(edge[2, 2])  # the centre of cell 1
+        self.assertEqual(int(edge[plane == 1].sum()), 8)  # all of cell 1 but its centre
+        self.assertEqual(int(edge[plane == 2].sum()), 6)  # two columns wide: all of cell 2
+        self.assertFalse(edge[plane == 0].any())
+
+    def test_panel_titles_keep_each_option_with_its_value(self):
+        words = ["-threshold", "8", "-size", "15", "-smooth", "0.75", "-grow", "-5", "-min-area", "10"]
+        text = vt.wrapped(words, 24)
+        self.assertEqual(text.split("\n"), ["-threshold 8 -size 15", "-smooth 0.75 -grow -5", "-min-area 10"])
+
+    def test_equal_scores_go_to_the_fewest_changes(self):
+        base = {"size": 15}
+        self.assertEqual(vt.Setting({"threshold": 8, "size": 15, "grow": 0, "smooth": 0}).changes(base), 0)
+        self.assertEqual(vt.Setting({"threshold": 8, "size": 1, "grow": -5, "smooth": 0}).changes(base), 2)
+
     def test_reference_from_the_frame_keeps_groups_of_the_least_size_or_more(self):
         view = np.full((10, 12), 100, np.int16)
         view[1:3, 1:4] = 80  # 6 pixels, 20 below the median: kept

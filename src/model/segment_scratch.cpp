@@ -101,7 +101,7 @@ SplitPlan splitPlanFor(int32_t frameWidth, int32_t frameHeight) {
 
 int64_t SegmentScratch::splittingBytesFor(int32_t frameWidth, int32_t frameHeight) {
     const SplitPlan p = splitPlanFor(frameWidth, frameHeight);
-    return 4 * (p.distance + p.marks + p.envelope) + 8 * 2 * p.keys;
+    return 4 * (p.distance + 2 * p.marks + p.envelope) + 8 * (2 * p.keys + 1);
 }
 
 bool SegmentScratch::reserveSplitting() {
@@ -109,15 +109,18 @@ bool SegmentScratch::reserveSplitting() {
     if (plan.distance >= kMaxBlockEntries) return false;
     requested_ += splittingBytesFor(width, height);
     std::pair<int32_t**, int64_t> ints[] = {
-        {&splitDistance, plan.distance}, {&splitMarks, plan.marks}, {&splitEnvelope, plan.envelope}};
+        {&splitDistance, plan.distance},
+        {&splitMarks, plan.marks},
+        {&splitHeights, plan.marks},
+        {&splitEnvelope, plan.envelope}};
     for (auto& [target, entries] : ints) {
         OwnedBlock<int32_t> block = reserveBlock<int32_t>(entries);
         if (!block) return false;
         *target = block.get();
         splitInts_.push_back(std::move(block));
     }
-    for (int64_t** target : {&splitOrder, &splitQueue}) {
-        OwnedBlock<int64_t> block = reserveBlock<int64_t>(plan.keys);
+    for (auto [target, entries] : {std::pair{&splitOrder, plan.keys}, std::pair{&splitQueue, plan.keys + 1}}) {
+        OwnedBlock<int64_t> block = reserveBlock<int64_t>(entries);
         if (!block) return false;
         *target = block.get();
         splitKeys_.push_back(std::move(block));

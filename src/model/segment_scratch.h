@@ -64,8 +64,9 @@ public:
     // Blocks of -split (null unless reserveSplitting()).
     int32_t* splitDistance = nullptr;  // (width + 2) x (height + 2): squared distances in a cell's box
     int32_t* splitMarks = nullptr;     // pixelCount entries: union-find parents, then parts
+    int32_t* splitHeights = nullptr;   // pixelCount entries: squared distances of a cell's pixels
     int64_t* splitOrder = nullptr;     // pixelCount entries: a cell's pixels by height
-    int64_t* splitQueue = nullptr;     // pixelCount entries: seeds, then the flood's heap
+    int64_t* splitQueue = nullptr;     // pixelCount + 1 entries: counts by height, seeds, the flood's heap
     int32_t* splitEnvelope = nullptr;  // 3 x (width + 2): one row of the distance transform
 
     const NeighbourhoodTables& tables;

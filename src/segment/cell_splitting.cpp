@@ -21,7 +21,6 @@ int64_t heightOf(int64_t key) { return key >> 32; }
 struct Box {
     int32_t x0, y0;  // frame position of the box's first pixel (the ring's corner)
     int32_t bw, bh;  // box width and height, ring included
-    int32_t local(int32_t p, int32_t w) const { return (p / w - y0) * bw + (p % w - x0); }
 };
 
 // A column pass, then the lower envelope of parabolas along each row (Meijster, Roerdink and
@@ -109,6 +108,7 @@ void cellEdgeDistances(const int32_t* labels, int32_t w, int32_t c, int32_t minX
 int32_t splitTouchingCells(int32_t* labels, int32_t w, int32_t h, const int32_t* cellTable, int32_t count,
                            double minDynamic, const SplitPlanes& planes) {
     int32_t* marks = planes.marks;
+    int32_t* heights = planes.heights;
     int64_t* order = planes.order;
     int64_t* queue = planes.queue;
     int32_t nextNumber = count;
@@ -119,17 +119,39 @@ int32_t splitTouchingCells(int32_t* labels, int32_t w, int32_t h, const int32_t*
                       rec[CellWord::maxY] - rec[CellWord::minY] + 3};
         distanceTransform(labels, w, c, box, planes.distance, planes.envelope);
 
-        // The cell's pixels, highest first.
+        // The cell's pixels, highest first (then by index): counted by height into queue, then
+        // placed in raster order, which is the order of index within each height.
         int32_t size = 0;
-        for (int32_t y = box.y0 + 1; y < box.y0 + box.bh - 1; ++y) {
-            for (int32_t x = box.x0 + 1; x < box.x0 + box.bw - 1; ++x) {
-                const int32_t p = y * w + x;
+        int32_t highest = 0;
+        for (int32_t ly = 1; ly < box.bh - 1; ++ly) {
+            const int32_t* row = planes.distance + static_cast<int64_t>(ly) * box.bw;
+            for (int32_t lx = 1; lx < box.bw - 1; ++lx) {
+                const int32_t p = (box.y0 + ly) * w + box.x0 + lx;
                 if (labels[p] != c) continue;
-                order[size++] = keyOf(planes.distance[box.local(p, w)], p);
+                heights[p] = row[lx];
                 marks[p] = -1;
+                highest = std::max(highest, row[lx]);
+                ++size;
             }
         }
-        std::sort(order, order + size, std::greater<int64_t>());
+        // A pixel at squared distance k has every pixel nearer than sqrt(k) in its cell, at
+        // least k of them, so highest <= size and the counts fit in queue's size + 1 entries.
+        std::fill_n(queue, highest + 1, 0);
+        for (int32_t ly = 1; ly < box.bh - 1; ++ly)
+            for (int32_t lx = 1; lx < box.bw - 1; ++lx) {
+                const int32_t p = (box.y0 + ly) * w + box.x0 + lx;
+                if (labels[p] == c) ++queue[heights[p]];
+            }
+        for (int64_t k = highest, start = 0; k >= 0; --k) {
+            const int64_t n = queue[k];
+            queue[k] = start;
+            start += n;
+        }
+        for (int32_t ly = 1; ly < box.bh - 1; ++ly)
+            for (int32_t lx = 1; lx < box.bw - 1; ++lx) {
+                const int32_t p = (box.y0 + ly) * w + box.x0 + lx;
+                if (labels[p] == c) order[queue[heights[p]]++] = keyOf(heights[p], p);
+            }
 
         // Sweep down through the heights joining neighbours (union-find whose root is always the
         // highest pixel of its piece); when two pieces meet, the lower maximum ends there and
@@ -143,8 +165,7 @@ int32_t splitTouchingCells(int32_t* labels, int32_t w, int32_t h, const int32_t*
                 if (marks[q] < 0) return;
                 const int32_t a = findRoot(marks, p), b = findRoot(marks, q);
                 if (a == b) return;
-                const int64_t ka = keyOf(planes.distance[box.local(a, w)], a);
-                const int64_t kb = keyOf(planes.distance[box.local(b, w)], b);
+                const int64_t ka = keyOf(heights[a], a), kb = keyOf(heights[b], b);
                 const int64_t lower = std::min(ka, kb);
                 if (std::sqrt(static_cast<double>(heightOf(lower))) - level >= minDynamic) queue[seeds++] = lower;
                 marks[pixelOf(lower)] = pixelOf(std::max(ka, kb));
@@ -165,7 +186,7 @@ int32_t splitTouchingCells(int32_t* labels, int32_t w, int32_t h, const int32_t*
             forNeighbours(labels, w, h, c, p, [&](int32_t q) {
                 if (marks[q] >= 0) return;
                 marks[q] = marks[p];
-                queue[heap++] = keyOf(planes.distance[box.local(q, w)], q);
+                queue[heap++] = keyOf(heights[q], q);
                 std::push_heap(queue, queue + heap);
             });
         }

@@ -10,8 +10,9 @@ inline constexpr double kMaxSplitDepth = 100;  // -split allows up to 100 pixels
 struct SplitPlanes {
     int32_t* distance = nullptr;  // (w + 2) x (h + 2): squared distances in a cell's box
     int32_t* marks = nullptr;     // w x h: union-find parents, then the parts the flood gave
+    int32_t* heights = nullptr;   // w x h: the squared distances of the cell's pixels
     int64_t* order = nullptr;     // w x h: a cell's pixels as keys, highest distance first
-    int64_t* queue = nullptr;     // w x h: the seeds, then the flood's heap
+    int64_t* queue = nullptr;     // w x h + 1: counts by height, the seeds, the flood's heap
     int32_t* envelope = nullptr;  // 3 x (w + 2): one row of the transform and its lower envelope
 };
 

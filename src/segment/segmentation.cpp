@@ -22,7 +22,8 @@ namespace {
 // Returns the new curCount.
 int32_t refineCells(SegmentScratch& s, const uint8_t* gray, const RunConfig& config) {
     if (config.splitDepth > 0) {
-        const SplitPlanes planes{s.splitDistance, s.splitMarks, s.splitOrder, s.splitQueue, s.splitEnvelope};
+        const SplitPlanes planes{s.splitDistance, s.splitMarks,    s.splitHeights,
+                                 s.splitOrder,    s.splitQueue,    s.splitEnvelope};
         const int32_t divided =
             splitTouchingCells(s.segLabels, s.width, s.height, s.cellTable, s.curCount, config.splitDepth, planes);
         if (divided > 0 && buildCellTable(s, config.smallCellArea) == kCellLimit) return kCellLimit;

@@ -61,10 +61,12 @@ struct SplitScene {
         const int64_t n = int64_t{w} * h;
         distance.assign((w + 2) * (h + 2), -7);
         marks.assign(n, -7);
+        heights.assign(n, -7);
         order.assign(n, -7);
-        queue.assign(n, -7);
+        queue.assign(n + 1, -7);
         envelope.assign(3 * (w + 2), -7);
-        const SplitPlanes planes{distance.data(), marks.data(), order.data(), queue.data(), envelope.data()};
+        const SplitPlanes planes{distance.data(), marks.data(),  heights.data(),
+                                 order.data(),    queue.data(), envelope.data()};
         return splitTouchingCells(labels.data(), w, h, table.data(), count, depth, planes);
     }
     // The pixels of each number, and whether each number's pixels form one 4-connected piece.
@@ -101,7 +103,7 @@ struct SplitScene {
         }
         return reached == std::count(labels.begin(), labels.end(), number);
     }
-    std::vector<int32_t> distance, marks, envelope;
+    std::vector<int32_t> distance, marks, heights, envelope;
     std::vector<int64_t> order, queue;
 };
 

@@ -63,6 +63,7 @@ struct Cell {
     double gray;            // centre gray value
     double margin;          // the centre stays this far inside the frame
     uint64_t walk;          // random stream of the walk
+    int32_t id;             // the cell's number in the label images
 };
 
 constexpr int kTouchingEvery = 6;  // every 6th cell starts touching the cell before it
@@ -110,8 +111,72 @@ std::vector<Cell> initialCells(const SeriesParams& p) {
         c.vx = c.driftX;
         c.vy = c.driftY;
         c.walk = hashOf(s ^ 0x5851F42D4C957F2Dull);
+        c.id = static_cast<int32_t>(i) + 1;
     }
     return cells;
+}
+
+// A cell that divides: in frame `frame` the cell numbered `mother` is replaced by daughters
+// numbered firstDaughter and firstDaughter + 1.
+struct Division {
+    int32_t frame, mother, firstDaughter;
+};
+
+std::vector<Division> divisionsOf(const SeriesParams& p) {
+    std::vector<Division> out;
+    const int32_t count = std::clamp(p.divisions, 0, std::max(p.cellCount, 0));
+    const int32_t span = std::max(p.frameCount - 4, 1);
+    for (int32_t i = 0; i < count; ++i) {
+        uint64_t s = hashOf(p.seed ^ hashOf(0xD1F1DE00ull + static_cast<uint64_t>(i)));
+        out.push_back({3 + static_cast<int32_t>(nextRandom(s) % static_cast<uint64_t>(span)), i + 1,
+                       p.cellCount + 2 * i + 1});
+    }
+    return out;
+}
+
+// The two daughters of m, each of half its area, side by side along m's long axis and just
+// overlapping (a neck between them), drifting apart.
+void divide(const Cell& m, int32_t firstDaughter, double w, double h, Cell out[2]) {
+    for (int32_t j = 0; j < 2; ++j) {
+        const double side = j == 0 ? -1.0 : 1.0;
+        Cell d = m;
+        d.radius = m.radius * 0.7071;
+        d.a = d.radius * 1.1;
+        d.b = d.radius / 1.1;
+        d.ux = -m.uy;  // long axis across the division axis
+        d.uy = m.ux;
+        d.harm2 = 0.5 * m.harm2;
+        d.harm3 = 0.5 * m.harm3;
+        d.margin = 0.5 * d.radius;
+        d.x = std::clamp(m.x + side * m.ux * 0.8 * d.radius, d.margin, std::max(w - 1 - d.margin, d.margin));
+        d.y = std::clamp(m.y + side * m.uy * 0.8 * d.radius, d.margin, std::max(h - 1 - d.margin, d.margin));
+        d.driftX = m.driftX + side * m.ux * 0.5;
+        d.driftY = m.driftY + side * m.uy * 0.5;
+        d.vx = d.driftX;
+        d.vy = d.driftY;
+        d.walk = hashOf(m.walk ^ (0xA0761D6478BD642Full * static_cast<uint64_t>(j + 1)));
+        d.id = firstDaughter + j;
+        out[j] = d;
+    }
+}
+
+// Debris: still dark specks, the same in every frame.
+struct Speck {
+    double x, y, r, depth;
+};
+
+std::vector<Speck> specksOf(const SeriesParams& p) {
+    std::vector<Speck> out;
+    for (int32_t k = 0; k < p.debris; ++k) {
+        uint64_t s = hashOf(p.seed ^ hashOf(0xDEB215ull + static_cast<uint64_t>(k)));
+        Speck sp{};
+        sp.x = uniform(s, 0.0, p.width - 1.0);
+        sp.y = uniform(s, 0.0, p.height - 1.0);
+        sp.r = uniform(s, 0.8, 2.0);
+        sp.depth = uniform(s, 20.0, 45.0);
+        out.push_back(sp);
+    }
+    return out;
 }
 
 // Mirrors a coordinate that left [lo, hi] back inside; the motion along it turns round.
@@ -165,18 +230,36 @@ double coverageAt(double d) {
 
 }  // namespace
 
-void renderSyntheticFrame(const SeriesParams& p, int32_t frameNumber, uint8_t* out) {
+std::vector<int32_t> syntheticParents(const SeriesParams& p) {
+    const std::vector<Division> divisions = divisionsOf(p);
+    std::vector<int32_t> parents(static_cast<size_t>(std::max(p.cellCount, 0)) + 2 * divisions.size() + 1, 0);
+    for (const Division& d : divisions) parents[d.firstDaughter] = parents[d.firstDaughter + 1] = d.mother;
+    return parents;
+}
+
+void renderSyntheticFrame(const SeriesParams& p, int32_t frameNumber, uint8_t* out, uint16_t* labels) {
     if (p.width <= 0 || p.height <= 0) return;
     const double w = p.width;
     const double h = p.height;
     std::vector<Cell> cells = initialCells(p);
+    const std::vector<Division> divisions = divisionsOf(p);
     for (int32_t k = 1; k < frameNumber; ++k) {
         for (Cell& c : cells) stepCell(c, w, h);
+        for (const Division& d : divisions) {
+            if (d.frame != k + 1) continue;
+            const auto mother =
+                std::find_if(cells.begin(), cells.end(), [&](const Cell& c) { return c.id == d.mother; });
+            Cell daughters[2];
+            divide(*mother, d.firstDaughter, w, h, daughters);
+            *mother = daughters[0];
+            cells.insert(mother + 1, daughters[1]);
+        }
     }
 
     const size_t pixels = static_cast<size_t>(p.width) * static_cast<size_t>(p.height);
     std::vector<double> cover(pixels, 0.0);
     std::vector<double> tone(pixels, 0.0);
+    std::vector<int32_t> owner(labels ? pixels : 0, 0);
     for (const Cell& c : cells) {
         const double reach = c.a * (1 + c.harm2 + c.harm3) + 2;
         const int32_t x0 = std::max(0, static_cast<int32_t>(std::floor(c.x - reach)));
@@ -202,33 +285,60 @@ void renderSyntheticFrame(const SeriesParams& p, int32_t frameNumber, uint8_t* o
                     cover[at] = f;
                     const double inner = std::min(dn, 1.0);
                     tone[at] = c.gray + 12 * inner * inner;
+                    if (labels) owner[at] = c.id;
                 }
+            }
+        }
+    }
+    if (labels) {
+        for (size_t at = 0; at < pixels; ++at) labels[at] = static_cast<uint16_t>(cover[at] >= 0.5 ? owner[at] : 0);
+    }
+
+    // How much darker each pixel of the background is for the debris on it.
+    std::vector<double> speckDepth(p.debris > 0 ? pixels : 0, 0.0);
+    for (const Speck& s : specksOf(p)) {
+        const int32_t x0 = std::max(0, static_cast<int32_t>(std::floor(s.x - s.r - 2)));
+        const int32_t x1 = std::min(p.width - 1, static_cast<int32_t>(std::floor(s.x + s.r + 2)));
+        const int32_t y0 = std::max(0, static_cast<int32_t>(std::floor(s.y - s.r - 2)));
+        const int32_t y1 = std::min(p.height - 1, static_cast<int32_t>(std::floor(s.y + s.r + 2)));
+        for (int32_t y = y0; y <= y1; ++y) {
+            for (int32_t x = x0; x <= x1; ++x) {
+                const double dx = x - s.x, dy = y - s.y;
+                const double t = std::clamp((std::sqrt(dx * dx + dy * dy) - s.r + 0.75) / 1.5, 0.0, 1.0);
+                const double depth = s.depth * (1.0 - t * t * (3.0 - 2.0 * t));
+                double& at = speckDepth[static_cast<size_t>(y) * p.width + x];
+                at = std::max(at, depth);
             }
         }
     }
 
     const Background bg = backgroundOf(p);
     const uint64_t frameKey = hashOf(p.seed ^ hashOf(0xF00Dull + static_cast<uint64_t>(frameNumber)));
+    const int32_t noiseAmplitude = std::max(p.noise, 0);
+    const uint64_t noiseRange = 2 * static_cast<uint64_t>(noiseAmplitude) + 1;
     for (int32_t y = 0; y < p.height; ++y) {
         const double fy = (h > 1 ? y / (h - 1) : 0.5) - 0.5;
         const double by = y / h - bg.bowlY;
         for (int32_t x = 0; x < p.width; ++x) {
             const double fx = (w > 1 ? x / (w - 1) : 0.5) - 0.5;
             const double bx = x / w - bg.bowlX;
-            const double back = bg.base + bg.slopeX * fx + bg.slopeY * fy + bg.bowl * (1 - 2 * (bx * bx + by * by));
             const size_t at = static_cast<size_t>(y) * p.width + x;
+            double back = bg.base + bg.slopeX * fx + bg.slopeY * fy + bg.bowl * (1 - 2 * (bx * bx + by * by));
+            if (p.debris > 0) back -= speckDepth[at];
             const double value = back * (1 - cover[at]) + tone[at] * cover[at];
             const uint64_t noiseBits = hashOf(frameKey + at);
-            const int32_t noise = static_cast<int32_t>(noiseBits % 7) + static_cast<int32_t>((noiseBits >> 32) % 7) - 6;
+            const int32_t noise = static_cast<int32_t>(noiseBits % noiseRange) +
+                                  static_cast<int32_t>((noiseBits >> 32) % noiseRange) - 2 * noiseAmplitude;
             const int32_t v = static_cast<int32_t>(std::floor(value + 0.5)) + noise;
             out[at] = static_cast<uint8_t>(std::clamp(v, 0, 255));
         }
     }
 }
 
-int32_t suggestedThreshold(const SeriesParams&) {
-    // Noise dips reach 12 levels at most; cells lie 90 and more below the background.
-    return 20;
+int32_t suggestedThreshold(const SeriesParams& p) {
+    // Noise dips reach 4 x noise levels at most (12 by default); cells lie 90 and more below
+    // the background.
+    return std::max(20, 4 * p.noise + 8);
 }
 
 int32_t suggestedSmallCellArea(const SeriesParams& p) {
@@ -265,6 +375,33 @@ struct FileCloser {
 
 int silentTiffHandler(TIFF*, void*, const char*, const char*, va_list) { return 1; }
 
+// Writes rows of samplesBits-bit gray pixels; false on any failure.
+bool writeTiffRows(const char* path, int32_t width, int32_t height, int bits, const uint8_t* rows, size_t rowBytes) {
+    TIFFOpenOptions* opts = TIFFOpenOptionsAlloc();
+    if (!opts) return false;
+    TIFFOpenOptionsSetErrorHandlerExtR(opts, silentTiffHandler, nullptr);
+    TIFFOpenOptionsSetWarningHandlerExtR(opts, silentTiffHandler, nullptr);
+    TIFF* tif = TIFFOpenExt(path, "w", opts);
+    TIFFOpenOptionsFree(opts);
+    if (!tif) return false;
+    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, static_cast<uint32_t>(width));
+    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, static_cast<uint32_t>(height));
+    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, bits);
+    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 1);
+    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
+    TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_NONE);
+    TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(tif, 0));
+    bool ok = true;
+    for (int32_t y = 0; y < height && ok; ++y) {
+        ok = TIFFWriteScanline(tif, const_cast<uint8_t*>(rows + static_cast<size_t>(y) * rowBytes),
+                               static_cast<uint32_t>(y), 0) == 1;
+    }
+    ok = TIFFFlush(tif) == 1 && ok;
+    TIFFClose(tif);
+    return ok;
+}
+
 }  // namespace
 
 bool writeGrayPng(const char* path, int32_t width, int32_t height, const uint8_t* pixels) {
@@ -281,29 +418,13 @@ bool writeGrayPng(const char* path, int32_t width, int32_t height, const uint8_t
 
 bool writeGrayTiff(const char* path, int32_t width, int32_t height, const uint8_t* pixels) {
     if (width <= 0 || height <= 0) return false;
-    TIFFOpenOptions* opts = TIFFOpenOptionsAlloc();
-    if (!opts) return false;
-    TIFFOpenOptionsSetErrorHandlerExtR(opts, silentTiffHandler, nullptr);
-    TIFFOpenOptionsSetWarningHandlerExtR(opts, silentTiffHandler, nullptr);
-    TIFF* tif = TIFFOpenExt(path, "w", opts);
-    TIFFOpenOptionsFree(opts);
-    if (!tif) return false;
-    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, static_cast<uint32_t>(width));
-    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, static_cast<uint32_t>(height));
-    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8);
-    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 1);
-    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
-    TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-    TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_NONE);
-    TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(tif, 0));
-    bool ok = true;
-    for (int32_t y = 0; y < height && ok; ++y) {
-        ok = TIFFWriteScanline(tif, const_cast<uint8_t*>(pixels + static_cast<size_t>(y) * width),
-                               static_cast<uint32_t>(y), 0) == 1;
-    }
-    ok = TIFFFlush(tif) == 1 && ok;
-    TIFFClose(tif);
-    return ok;
+    return writeTiffRows(path, width, height, 8, pixels, static_cast<size_t>(width));
+}
+
+bool writeLabelTiff(const char* path, int32_t width, int32_t height, const uint16_t* labels) {
+    if (width <= 0 || height <= 0) return false;
+    const auto* rows = reinterpret_cast<const uint8_t*>(labels);
+    return writeTiffRows(path, width, height, 16, rows, 2 * static_cast<size_t>(width));
 }
 
 }  // namespace vanto

@@ -28,6 +28,9 @@ bool FramePipeline::reserve(int32_t threads) {
     requested_ = frameCount * FrameInFlight::bytesFor(pixels) + scratchCount * SegmentScratch::bytesFor(pixels);
     const bool extensions = usesCellOptions(config_);
     if (extensions) requested_ += scratchCount * SegmentScratch::extensionBytesFor(pixels);
+    const bool splitting = config_.splitDepth > 0;
+    if (splitting)
+        requested_ += scratchCount * SegmentScratch::splittingBytesFor(config_.frameWidth, config_.frameHeight);
     for (int32_t i = 0; i < frameCount; ++i) {
         frames_.push_back(std::make_unique<FrameInFlight>());
         if (!frames_.back()->reserve(config_.frameWidth, config_.frameHeight)) return false;
@@ -36,6 +39,7 @@ bool FramePipeline::reserve(int32_t threads) {
         scratches_.push_back(std::make_unique<SegmentScratch>(tables_));
         if (!scratches_.back()->reserve(config_.frameWidth, config_.frameHeight)) return false;
         if (extensions && !scratches_.back()->reserveExtensions()) return false;
+        if (splitting && !scratches_.back()->reserveSplitting()) return false;
         sources_.push_back(std::make_unique<FrameSource>(series_));
     }
     states_.assign(frames_.size(), SlotState::free);

@@ -85,4 +85,47 @@ bool SegmentScratch::reserveExtensions() {
     return true;
 }
 
+namespace {
+
+struct SplitPlan {
+    int64_t distance, marks, envelope, keys;
+};
+
+SplitPlan splitPlanFor(int32_t frameWidth, int32_t frameHeight) {
+    const int64_t w = std::max<int64_t>(frameWidth, 0), h = std::max<int64_t>(frameHeight, 0);
+    const int64_t n = std::max<int64_t>(w * h, 1);
+    return {(w + 2) * (h + 2), n, 3 * (w + 2), n};
+}
+
+}  // namespace
+
+int64_t SegmentScratch::splittingBytesFor(int32_t frameWidth, int32_t frameHeight) {
+    const SplitPlan p = splitPlanFor(frameWidth, frameHeight);
+    return 4 * (p.distance + 2 * p.marks + p.envelope) + 8 * (2 * p.keys + 1);
+}
+
+bool SegmentScratch::reserveSplitting() {
+    const SplitPlan plan = splitPlanFor(width, height);
+    if (plan.distance >= kMaxBlockEntries) return false;
+    requested_ += splittingBytesFor(width, height);
+    std::pair<int32_t**, int64_t> ints[] = {
+        {&splitDistance, plan.distance},
+        {&splitMarks, plan.marks},
+        {&splitHeights, plan.marks},
+        {&splitEnvelope, plan.envelope}};
+    for (auto& [target, entries] : ints) {
+        OwnedBlock<int32_t> block = reserveBlock<int32_t>(entries);
+        if (!block) return false;
+        *target = block.get();
+        splitInts_.push_back(std::move(block));
+    }
+    for (auto [target, entries] : {std::pair{&splitOrder, plan.keys}, std::pair{&splitQueue, plan.keys + 1}}) {
+        OwnedBlock<int64_t> block = reserveBlock<int64_t>(entries);
+        if (!block) return false;
+        *target = block.get();
+        splitKeys_.push_back(std::move(block));
+    }
+    return true;
+}
+
 }  // namespace vanto

@@ -32,6 +32,9 @@ public:
     // reserve(); only runs that use one ask for them. extensionBytesFor: their size.
     bool reserveExtensions();
     static int64_t extensionBytesFor(int64_t pixelCount);
+    // Reserves the blocks of -split once, after reserve(); only runs with -split ask for them.
+    bool reserveSplitting();
+    static int64_t splittingBytesFor(int32_t frameWidth, int32_t frameHeight);
 
     int32_t width = 0;
     int32_t height = 0;
@@ -58,6 +61,14 @@ public:
     int32_t* innerHistogram = nullptr;  // kTableRecords x 256: gray histogram of each cell
     int32_t* ringHistogram = nullptr;   // kTableRecords x 256: gray histogram of each cell's ring
 
+    // Blocks of -split (null unless reserveSplitting()).
+    int32_t* splitDistance = nullptr;  // (width + 2) x (height + 2): squared distances in a cell's box
+    int32_t* splitMarks = nullptr;     // pixelCount entries: union-find parents, then parts
+    int32_t* splitHeights = nullptr;   // pixelCount entries: squared distances of a cell's pixels
+    int64_t* splitOrder = nullptr;     // pixelCount entries: a cell's pixels by height
+    int64_t* splitQueue = nullptr;     // pixelCount + 1 entries: counts by height, seeds, the flood's heap
+    int32_t* splitEnvelope = nullptr;  // 3 x (width + 2): one row of the distance transform
+
     const NeighbourhoodTables& tables;
 
     int32_t regionCount = 0;  // regions of the frame being segmented
@@ -72,6 +83,8 @@ private:
     OwnedBlock<uint8_t> inverted_;
     OwnedBlock<uint8_t> smoothed_;
     std::vector<OwnedBlock<int32_t>> extensions_;
+    std::vector<OwnedBlock<int32_t>> splitInts_;
+    std::vector<OwnedBlock<int64_t>> splitKeys_;
     int64_t requested_ = 0;
 };
 

@@ -1,6 +1,7 @@
 #include "segment/segmentation.h"
 
 #include "segment/area_filter.h"
+#include "segment/cell_splitting.h"
 #include "segment/cell_table.h"
 #include "segment/contrast_filter.h"
 #include "segment/depth_map.h"
@@ -14,10 +15,19 @@ namespace vanto {
 
 namespace {
 
-// The cell options, in this order: the ring contrast, growing or shrinking, the cell table
-// anew (the changed cells numbered again), the area range (and the table once more when it
-// dropped a cell). gray: the segmentation's view of the frame. Returns the new curCount.
+// The cell options, in this order: splitting touching cells (and the cell table anew when one
+// was divided), so that the filters judge the divided cells; the ring contrast, growing or
+// shrinking, the cell table anew (the changed cells numbered again), the area range (and the
+// table once more when it dropped a cell). gray: the segmentation's view of the frame.
+// Returns the new curCount.
 int32_t refineCells(SegmentScratch& s, const uint8_t* gray, const RunConfig& config) {
+    if (config.splitDepth > 0) {
+        const SplitPlanes planes{s.splitDistance, s.splitMarks,    s.splitHeights,
+                                 s.splitOrder,    s.splitQueue,    s.splitEnvelope};
+        const int32_t divided =
+            splitTouchingCells(s.segLabels, s.width, s.height, s.cellTable, s.curCount, config.splitDepth, planes);
+        if (divided > 0 && buildCellTable(s, config.smallCellArea) == kCellLimit) return kCellLimit;
+    }
     if (config.minContrast > 0)
         dropLowContrastCells(s.segLabels, s.width, s.height, s.curCount, gray, config.minContrast, s.innerHistogram,
                              s.ringHistogram);

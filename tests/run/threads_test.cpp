@@ -135,8 +135,8 @@ TEST(ThreadCounts, CellOptionsWriteTheSameBytes) {
     const std::vector<std::string> plain = {"-source", folder + "/c2c12_%04d.png", "-w", "234", "-h", "234",
                                             "-count", "10", "-threshold", "12", "-size", "15", "-image", "-tracks"};
     std::vector<std::string> options = plain;
-    options.insert(options.end(), {"-smooth", "0.7", "-min-contrast", "20", "-grow", "2", "-min-area", "20",
-                                   "-max-area", "2000"});
+    options.insert(options.end(), {"-smooth", "0.7", "-split", "1", "-min-contrast", "20", "-grow", "2", "-min-area",
+                                   "20", "-max-area", "2000"});
     const auto out = expectSameForEveryThreadCount(options);
     TempDir dir;
     std::vector<std::string> words = plain;
@@ -145,6 +145,40 @@ TEST(ThreadCounts, CellOptionsWriteTheSameBytes) {
     EXPECT_EQ(out.at("status"), "0");
     EXPECT_NE(out.at("_cell.csv"), without.at("_cell.csv"));
     EXPECT_NE(out.at("10_Calculation_0003.bmp"), without.at("10_Calculation_0003.bmp"));
+}
+
+TEST(ThreadCounts, SplittingWritesTheSameBytes) {
+    // Touching synthetic cells, split with and without the filters after it.
+    TempDir frames;
+    SeriesParams params;
+    params.cellCount = 60;
+    for (int32_t j = 1; j <= 6; ++j) {
+        std::vector<uint8_t> pixels(static_cast<size_t>(params.width) * params.height);
+        renderSyntheticFrame(params, j, pixels.data());
+        ASSERT_TRUE(writeGrayPng(frameName(frames, j).c_str(), params.width, params.height, pixels.data()));
+    }
+    const std::vector<std::string> plain = {"-source", frames.path() + "/f_%d.png", "-w", "320", "-h", "240",
+                                            "-count", "6", "-threshold", "20", "-size", "40", "-image", "-tracks"};
+    std::vector<std::string> split = plain;
+    split.insert(split.end(), {"-split", "1.5"});
+    std::vector<std::string> all = split;
+    all.insert(all.end(), {"-smooth", "0.5", "-min-contrast", "15", "-grow", "-1", "-min-area", "30"});
+    const auto splitOut = expectSameForEveryThreadCount(split);
+    const auto allOut = expectSameForEveryThreadCount(all);
+    TempDir dir;
+    std::vector<std::string> words = plain;
+    words.insert(words.end(), {"-output", dir.path(), "-threads", "1"});
+    const auto without = outputsOf(runProgram(words), dir);
+    EXPECT_EQ(splitOut.at("status"), "0");
+    // More cells with -split than without over the series (the average report's cell counts).
+    const auto cellsOf = [](const std::string& average) {
+        const auto lines = splitLines(average);
+        int total = 0;
+        for (size_t i = 2; i < lines.size(); ++i) total += std::stoi(splitFields(lines[i])[3]);
+        return total;
+    };
+    EXPECT_GT(cellsOf(splitOut.at("_average.csv")), cellsOf(without.at("_average.csv")));
+    EXPECT_NE(allOut.at("_cell.csv"), splitOut.at("_cell.csv"));
 }
 
 TEST(ThreadCounts, CellLimitMidwayDropsTheFramesReadAhead) {

@@ -2,6 +2,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
+#include <cstdlib>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
@@ -91,6 +93,160 @@ TEST(SyntheticSeries, CellsMoveAFewPixelsPerFrame) {
     // Cells stay mostly inside: the dark area hardly shrinks over the series.
     const std::vector<uint8_t> last = frameOf(p, 20);
     EXPECT_GT(static_cast<size_t>(std::count_if(last.begin(), last.end(), isDark)), darkPixels * 3 / 4);
+}
+
+// A series with every labelled feature on, small enough to render quickly.
+SeriesParams labelledParams() {
+    SeriesParams p;
+    p.width = 200;
+    p.height = 150;
+    p.cellCount = 16;
+    p.seed = 5;
+    p.divisions = 3;
+    p.frameCount = 12;
+    return p;
+}
+
+struct LabelledFrame {
+    std::vector<uint8_t> gray;
+    std::vector<uint16_t> labels;
+};
+
+LabelledFrame labelledFrame(const SeriesParams& p, int32_t k) {
+    LabelledFrame f{std::vector<uint8_t>(static_cast<size_t>(p.width) * p.height),
+                    std::vector<uint16_t>(static_cast<size_t>(p.width) * p.height)};
+    renderSyntheticFrame(p, k, f.gray.data(), f.labels.data());
+    return f;
+}
+
+TEST(SyntheticLabels, LabelsAskedForLeaveTheFrameAsItIs) {
+    for (SeriesParams p : {SeriesParams{}, labelledParams()}) {
+        p.debris = 7;
+        EXPECT_EQ(labelledFrame(p, 4).gray, frameOf(p, 4));
+    }
+}
+
+TEST(SyntheticLabels, LabelledPixelsAreTheDarkOnesOfANoiseFreeFrame) {
+    SeriesParams p = labelledParams();
+    p.noise = 0;
+    for (int32_t k : {1, 6, 12}) {
+        const LabelledFrame f = labelledFrame(p, k);
+        size_t labelled = 0;
+        for (int32_t y = 0; y < p.height; ++y)
+            for (int32_t x = 0; x < p.width; ++x) {
+                const size_t at = static_cast<size_t>(y) * p.width + x;
+                if (f.labels[at] > 0) {
+                    ++labelled;
+                    // Inside the outline a cell covers at least half of the pixel.
+                    EXPECT_LT(f.gray[at], 160) << x << "," << y;
+                    continue;
+                }
+                bool nearCell = false;
+                for (int32_t dy = -2; dy <= 2; ++dy)
+                    for (int32_t dx = -2; dx <= 2; ++dx) {
+                        const int32_t xx = x + dx, yy = y + dy;
+                        if (xx >= 0 && yy >= 0 && xx < p.width && yy < p.height &&
+                            f.labels[static_cast<size_t>(yy) * p.width + xx] > 0)
+                            nearCell = true;
+                    }
+                if (!nearCell) {
+                    EXPECT_GE(f.gray[at], 165) << x << "," << y;
+                }
+            }
+        EXPECT_GT(labelled, f.labels.size() / 20);
+    }
+}
+
+TEST(SyntheticLabels, ADivisionEndsTheMotherAndStartsTwoTouchingDaughters) {
+    const SeriesParams p = labelledParams();
+    const std::vector<int32_t> parents = syntheticParents(p);
+    ASSERT_EQ(parents.size(), static_cast<size_t>(p.cellCount + 2 * p.divisions + 1));
+    int32_t divisionsSeen = 0;
+    for (int32_t mother = 1; mother <= p.divisions; ++mother) {
+        const int32_t d1 = p.cellCount + 2 * mother - 1, d2 = d1 + 1;
+        EXPECT_EQ(parents[d1], mother);
+        EXPECT_EQ(parents[d2], mother);
+        for (int32_t k = 2; k <= p.frameCount; ++k) {
+            const LabelledFrame before = labelledFrame(p, k - 1), after = labelledFrame(p, k);
+            const auto area = [](const std::vector<uint16_t>& l, int32_t id) {
+                return std::count(l.begin(), l.end(), static_cast<uint16_t>(id));
+            };
+            if (area(after.labels, d1) == 0) {
+                EXPECT_EQ(area(after.labels, d2), 0);
+                continue;
+            }
+            if (area(before.labels, d1) > 0) continue;
+            // k is the division frame.
+            ++divisionsSeen;
+            EXPECT_EQ(area(before.labels, d2), 0);
+            EXPECT_EQ(area(after.labels, mother), 0);
+            const double motherArea = static_cast<double>(area(before.labels, mother));
+            for (int32_t d : {d1, d2}) {
+                EXPECT_GT(area(after.labels, d), 0.25 * motherArea) << d;
+                EXPECT_LT(area(after.labels, d), 0.75 * motherArea) << d;
+            }
+            bool touching = false;
+            for (size_t at = 0; at + 1 < after.labels.size(); ++at)
+                touching = touching || (after.labels[at] == d1 && after.labels[at + 1] == d2) ||
+                           (after.labels[at] == d2 && after.labels[at + 1] == d1) ||
+                           (at + p.width < after.labels.size() &&
+                            ((after.labels[at] == d1 && after.labels[at + p.width] == d2) ||
+                             (after.labels[at] == d2 && after.labels[at + p.width] == d1)));
+            EXPECT_TRUE(touching) << "daughters of " << mother;
+            EXPECT_GE(k, 3);
+            EXPECT_LE(k, p.frameCount - 2);
+        }
+    }
+    EXPECT_EQ(divisionsSeen, p.divisions);
+}
+
+TEST(SyntheticLabels, DebrisDarkensOnlyTheBackgroundAndNoiseSetsTheSpread) {
+    SeriesParams p = labelledParams();
+    p.noise = 0;
+    const LabelledFrame clean = labelledFrame(p, 2);
+    p.debris = 40;
+    const LabelledFrame dirty = labelledFrame(p, 2);
+    EXPECT_EQ(dirty.labels, clean.labels) << "debris is no cell";
+    size_t specks = 0;
+    for (size_t at = 0; at < clean.gray.size(); ++at) {
+        EXPECT_LE(dirty.gray[at], clean.gray[at]);
+        if (clean.gray[at] - dirty.gray[at] >= 15) {
+            ++specks;
+            EXPECT_EQ(clean.labels[at], 0);
+        }
+    }
+    EXPECT_GT(specks, 40u);
+    EXPECT_LT(specks, 40u * 20);
+    // Still: the same specks in a later frame.
+    const LabelledFrame later = labelledFrame(p, 9);
+    SeriesParams withoutDebris = p;
+    withoutDebris.debris = 0;
+    const LabelledFrame laterClean = labelledFrame(withoutDebris, 9);
+    size_t moved = 0;
+    for (size_t at = 0; at < clean.gray.size(); ++at)
+        if (clean.gray[at] == laterClean.gray[at] && clean.gray[at] >= 165)  // background in both frames
+            moved += (clean.gray[at] - dirty.gray[at] >= 15) != (laterClean.gray[at] - later.gray[at] >= 15);
+    EXPECT_EQ(moved, 0u);
+
+    // Noise: the sum of two integers from -A to A, standard deviation sqrt(2 A (A + 1) / 3).
+    p.debris = 0;
+    for (int32_t amplitude : {3, 8}) {
+        SeriesParams noisy = p;
+        noisy.noise = amplitude;
+        const std::vector<uint8_t> f = frameOf(noisy, 2);
+        double sum = 0, sum2 = 0;
+        int32_t widest = 0;
+        for (size_t at = 0; at < f.size(); ++at) {
+            const int32_t d = f[at] - clean.gray[at];
+            sum += d;
+            sum2 += static_cast<double>(d) * d;
+            widest = std::max(widest, std::abs(d));
+        }
+        const double n = static_cast<double>(f.size());
+        EXPECT_NEAR(sum / n, 0, 0.1) << amplitude;
+        EXPECT_NEAR(std::sqrt(sum2 / n), std::sqrt(2.0 * amplitude * (amplitude + 1) / 3), 0.1) << amplitude;
+        EXPECT_EQ(widest, 2 * amplitude);
+    }
 }
 
 class SyntheticFiles : public ::testing::Test {

@@ -1,0 +1,201 @@
+#include "segment/cell_splitting.h"
+
+#include <algorithm>
+#include <cmath>
+#include <functional>
+
+#include "model/records.h"
+
+namespace vanto {
+
+namespace {
+
+// A pixel as one sortable number: its squared distance above, its index reversed below, so
+// that the larger key is the higher pixel and, at equal height, the lower index.
+constexpr int64_t kIndexBits = 0xFFFFFFFFll;
+int64_t keyOf(int64_t d2, int64_t p) { return (d2 << 32) | (kIndexBits - p); }
+int32_t pixelOf(int64_t key) { return static_cast<int32_t>(kIndexBits - (key & kIndexBits)); }
+int64_t heightOf(int64_t key) { return key >> 32; }
+
+// One cell's box, widened by one pixel on each side (that ring holds no pixel of the cell).
+struct Box {
+    int32_t x0, y0;  // frame position of the box's first pixel (the ring's corner)
+    int32_t bw, bh;  // box width and height, ring included
+};
+
+// A column pass, then the lower envelope of parabolas along each row (Meijster, Roerdink and
+// Hesselink 2000), in integers.
+void distanceTransform(const int32_t* labels, int32_t w, int32_t c, const Box& b, int32_t* d2, int32_t* envelope) {
+    const int32_t bw = b.bw, bh = b.bh;
+    const auto inCell = [&](int32_t lx, int32_t ly) {
+        if (lx == 0 || ly == 0 || lx == bw - 1 || ly == bh - 1) return false;
+        return labels[static_cast<int64_t>(b.y0 + ly) * w + (b.x0 + lx)] == c;
+    };
+    // Column pass: d2 holds the vertical distance g to the nearest pixel not of the cell.
+    for (int32_t lx = 0; lx < bw; ++lx) {
+        d2[lx] = 0;
+        for (int32_t ly = 1; ly < bh; ++ly) d2[ly * bw + lx] = inCell(lx, ly) ? d2[(ly - 1) * bw + lx] + 1 : 0;
+        for (int32_t ly = bh - 2; ly >= 0; --ly)
+            d2[ly * bw + lx] = std::min(d2[ly * bw + lx], d2[(ly + 1) * bw + lx] + 1);
+    }
+    // Row pass: d2(x) = min over i of (x - i)^2 + g(i)^2.
+    int32_t* site = envelope;            // columns whose parabolas form the envelope
+    int32_t* start = envelope + bw;      // where each of them begins to be the lowest
+    int32_t* g = envelope + 2 * bw;      // the row's vertical distances
+    for (int32_t ly = 0; ly < bh; ++ly) {
+        int32_t* row = d2 + static_cast<int64_t>(ly) * bw;
+        std::copy_n(row, bw, g);
+        const auto f = [&](int64_t x, int64_t i) { return (x - i) * (x - i) + int64_t{g[i]} * g[i]; };
+        // The first x from which parabola u lies at or below parabola i (i < u), rounded down.
+        const auto sep = [&](int64_t i, int64_t u) {
+            const int64_t num = u * u - i * i + int64_t{g[u]} * g[u] - int64_t{g[i]} * g[i];
+            const int64_t den = 2 * (u - i);
+            return num >= 0 ? num / den : -((-num + den - 1) / den);
+        };
+        int32_t q = 0;
+        site[0] = 0;
+        start[0] = 0;
+        for (int32_t u = 1; u < bw; ++u) {
+            while (q >= 0 && f(start[q], site[q]) > f(start[q], u)) --q;
+            if (q < 0) {
+                q = 0;
+                site[0] = u;
+            } else {
+                const int64_t x = 1 + sep(site[q], u);
+                if (x < bw) {
+                    ++q;
+                    site[q] = u;
+                    start[q] = static_cast<int32_t>(x);
+                }
+            }
+        }
+        for (int32_t x = bw - 1; x >= 0; --x) {
+            const int64_t value = f(x, site[q]);
+            if (x == start[q]) --q;
+            row[x] = static_cast<int32_t>(value);
+        }
+    }
+}
+
+int32_t findRoot(int32_t* parent, int32_t p) {
+    int32_t root = p;
+    while (parent[root] != root) root = parent[root];
+    while (parent[p] != root) {
+        const int32_t next = parent[p];
+        parent[p] = root;
+        p = next;
+    }
+    return root;
+}
+
+// The 4-neighbours of p in cell c, by index.
+template <typename Visit>
+void forNeighbours(const int32_t* labels, int32_t w, int32_t h, int32_t c, int32_t p, Visit visit) {
+    const int32_t x = p % w, y = p / w;
+    if (y > 0 && labels[p - w] == c) visit(p - w);
+    if (x > 0 && labels[p - 1] == c) visit(p - 1);
+    if (x + 1 < w && labels[p + 1] == c) visit(p + 1);
+    if (y + 1 < h && labels[p + w] == c) visit(p + w);
+}
+
+}  // namespace
+
+void cellEdgeDistances(const int32_t* labels, int32_t w, int32_t c, int32_t minX, int32_t minY, int32_t maxX,
+                       int32_t maxY, int32_t* d2, int32_t* envelope) {
+    distanceTransform(labels, w, c, Box{minX - 1, minY - 1, maxX - minX + 3, maxY - minY + 3}, d2, envelope);
+}
+
+int32_t splitTouchingCells(int32_t* labels, int32_t w, int32_t h, const int32_t* cellTable, int32_t count,
+                           double minDynamic, const SplitPlanes& planes) {
+    int32_t* marks = planes.marks;
+    int32_t* heights = planes.heights;
+    int64_t* order = planes.order;
+    int64_t* queue = planes.queue;
+    int32_t nextNumber = count;
+    int32_t divided = 0;
+    for (int32_t c = 0; c < count; ++c) {
+        const int32_t* rec = cellRecord(cellTable, c);
+        const Box box{rec[CellWord::minX] - 1, rec[CellWord::minY] - 1, rec[CellWord::maxX] - rec[CellWord::minX] + 3,
+                      rec[CellWord::maxY] - rec[CellWord::minY] + 3};
+        distanceTransform(labels, w, c, box, planes.distance, planes.envelope);
+
+        // The cell's pixels, highest first (then by index): counted by height into queue, then
+        // placed in raster order, which is the order of index within each height.
+        int32_t size = 0;
+        int32_t highest = 0;
+        for (int32_t ly = 1; ly < box.bh - 1; ++ly) {
+            const int32_t* row = planes.distance + static_cast<int64_t>(ly) * box.bw;
+            for (int32_t lx = 1; lx < box.bw - 1; ++lx) {
+                const int32_t p = (box.y0 + ly) * w + box.x0 + lx;
+                if (labels[p] != c) continue;
+                heights[p] = row[lx];
+                marks[p] = -1;
+                highest = std::max(highest, row[lx]);
+                ++size;
+            }
+        }
+        // A pixel at squared distance k has every pixel nearer than sqrt(k) in its cell, at
+        // least k of them, so highest <= size and the counts fit in queue's size + 1 entries.
+        std::fill_n(queue, highest + 1, 0);
+        for (int32_t ly = 1; ly < box.bh - 1; ++ly)
+            for (int32_t lx = 1; lx < box.bw - 1; ++lx) {
+                const int32_t p = (box.y0 + ly) * w + box.x0 + lx;
+                if (labels[p] == c) ++queue[heights[p]];
+            }
+        for (int64_t k = highest, start = 0; k >= 0; --k) {
+            const int64_t n = queue[k];
+            queue[k] = start;
+            start += n;
+        }
+        for (int32_t ly = 1; ly < box.bh - 1; ++ly)
+            for (int32_t lx = 1; lx < box.bw - 1; ++lx) {
+                const int32_t p = (box.y0 + ly) * w + box.x0 + lx;
+                if (labels[p] == c) order[queue[heights[p]]++] = keyOf(heights[p], p);
+            }
+
+        // Sweep down through the heights joining neighbours (union-find whose root is always the
+        // highest pixel of its piece); when two pieces meet, the lower maximum ends there and
+        // its dynamic is its height less the meeting height. Seeds gather in queue.
+        int32_t seeds = 0;
+        for (int32_t i = 0; i < size; ++i) {
+            const int32_t p = pixelOf(order[i]);
+            const double level = std::sqrt(static_cast<double>(heightOf(order[i])));
+            marks[p] = p;
+            forNeighbours(labels, w, h, c, p, [&](int32_t q) {
+                if (marks[q] < 0) return;
+                const int32_t a = findRoot(marks, p), b = findRoot(marks, q);
+                if (a == b) return;
+                const int64_t ka = keyOf(heights[a], a), kb = keyOf(heights[b], b);
+                const int64_t lower = std::min(ka, kb);
+                if (std::sqrt(static_cast<double>(heightOf(lower))) - level >= minDynamic) queue[seeds++] = lower;
+                marks[pixelOf(lower)] = pixelOf(std::max(ka, kb));
+            });
+        }
+        queue[seeds++] = order[0];  // the highest maximum
+        if (seeds < 2) continue;
+
+        // Flood from the seeds, highest first; marks hold the part of each reached pixel.
+        ++divided;
+        std::sort(queue, queue + seeds, std::greater<int64_t>());
+        for (int32_t i = 0; i < size; ++i) marks[pixelOf(order[i])] = -1;
+        for (int32_t i = 0; i < seeds; ++i) marks[pixelOf(queue[i])] = i == 0 ? c : nextNumber++;
+        int32_t heap = seeds;  // sorted descending, so already a max-heap
+        while (heap > 0) {
+            std::pop_heap(queue, queue + heap);
+            const int32_t p = pixelOf(queue[--heap]);
+            forNeighbours(labels, w, h, c, p, [&](int32_t q) {
+                if (marks[q] >= 0) return;
+                marks[q] = marks[p];
+                queue[heap++] = keyOf(heights[q], q);
+                std::push_heap(queue, queue + heap);
+            });
+        }
+        for (int32_t i = 0; i < size; ++i) {
+            const int32_t p = pixelOf(order[i]);
+            labels[p] = marks[p];
+        }
+    }
+    return divided;
+}
+
+}  // namespace vanto

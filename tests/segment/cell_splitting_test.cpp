@@ -1,0 +1,280 @@
+// -split on drawn cells whose answer is known by construction: two touching discs give two
+// cells, a disc and an ellipse stay one, a depth above the neck's dynamic keeps a pair whole,
+// three discs in a row give three; the distance transform against every pixel's brute-force
+// distance; the whole segmentation of a drawn frame with and without the option.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <random>
+#include <set>
+#include <vector>
+
+#include "model/records.h"
+#include "segment/cell_splitting.h"
+#include "workspace_fixture.h"
+
+namespace vanto {
+namespace {
+
+struct Disc {
+    double x, y, rx, ry;
+};
+
+// A w x h label plane: cell 0 is the union of the discs (one 4-connected piece), -1 elsewhere;
+// other cells can be added by the caller.
+struct SplitScene {
+    int32_t w, h;
+    std::vector<int32_t> labels;
+    SplitScene(int32_t width, int32_t height) : w(width), h(height), labels(static_cast<size_t>(width) * height, -1) {}
+
+    void draw(const std::vector<Disc>& discs, int32_t cell) {
+        for (int32_t y = 0; y < h; ++y)
+            for (int32_t x = 0; x < w; ++x)
+                for (const Disc& d : discs) {
+                    const double u = (x - d.x) / d.rx, v = (y - d.y) / d.ry;
+                    if (u * u + v * v <= 1) labels[y * w + x] = cell;
+                }
+    }
+    int32_t at(double x, double y) const {
+        return labels[static_cast<int32_t>(std::lround(y)) * w + static_cast<int32_t>(std::lround(x))];
+    }
+
+    // The bounding boxes of cells 0..count-1 in a cell table, then -split with depth H.
+    int32_t split(int32_t count, double depth) {
+        std::vector<int32_t> table(static_cast<size_t>(kTableRecords) * kCellWords, 0);
+        for (int32_t c = 0; c < count; ++c) {
+            int32_t* rec = cellRecord(table.data(), c);
+            rec[CellWord::minX] = rec[CellWord::minY] = INT32_MAX;
+            rec[CellWord::maxX] = rec[CellWord::maxY] = -1;
+        }
+        for (int32_t y = 0; y < h; ++y)
+            for (int32_t x = 0; x < w; ++x)
+                if (const int32_t c = labels[y * w + x]; c >= 0) {
+                    int32_t* rec = cellRecord(table.data(), c);
+                    rec[CellWord::minX] = std::min(rec[CellWord::minX], x);
+                    rec[CellWord::maxX] = std::max(rec[CellWord::maxX], x);
+                    rec[CellWord::minY] = std::min(rec[CellWord::minY], y);
+                    rec[CellWord::maxY] = std::max(rec[CellWord::maxY], y);
+                }
+        const int64_t n = int64_t{w} * h;
+        distance.assign((w + 2) * (h + 2), -7);
+        marks.assign(n, -7);
+        heights.assign(n, -7);
+        order.assign(n, -7);
+        queue.assign(n + 1, -7);
+        envelope.assign(3 * (w + 2), -7);
+        const SplitPlanes planes{distance.data(), marks.data(),  heights.data(),
+                                 order.data(),    queue.data(), envelope.data()};
+        return splitTouchingCells(labels.data(), w, h, table.data(), count, depth, planes);
+    }
+    // The pixels of each number, and whether each number's pixels form one 4-connected piece.
+    std::vector<int32_t> areas() const {
+        std::vector<int32_t> a;
+        for (int32_t v : labels)
+            if (v >= 0) {
+                if (static_cast<size_t>(v) >= a.size()) a.resize(v + 1, 0);
+                ++a[v];
+            }
+        return a;
+    }
+    bool connected(int32_t number) const {
+        std::vector<int32_t> stack;
+        std::vector<bool> seen(labels.size(), false);
+        const auto first = std::find(labels.begin(), labels.end(), number);
+        if (first == labels.end()) return false;
+        stack.push_back(static_cast<int32_t>(first - labels.begin()));
+        seen[stack.back()] = true;
+        int64_t reached = 0;
+        while (!stack.empty()) {
+            const int32_t p = stack.back();
+            stack.pop_back();
+            ++reached;
+            const int32_t x = p % w, y = p / w;
+            for (const auto& [xx, yy] : {std::pair{x - 1, y}, {x + 1, y}, {x, y - 1}, {x, y + 1}}) {
+                if (xx < 0 || yy < 0 || xx >= w || yy >= h) continue;
+                const int32_t q = yy * w + xx;
+                if (labels[q] == number && !seen[q]) {
+                    seen[q] = true;
+                    stack.push_back(q);
+                }
+            }
+        }
+        return reached == std::count(labels.begin(), labels.end(), number);
+    }
+    std::vector<int32_t> distance, marks, heights, envelope;
+    std::vector<int64_t> order, queue;
+};
+
+// Two discs of radius 10, 16 apart: the neck is 2 sqrt(100 - 64) = 12 wide, so the distance
+// falls from about 10 at each centre to about 6 at the neck, a dynamic of about 4.
+const std::vector<Disc> kPair = {{20, 20, 10, 10}, {36, 20, 10, 10}};
+
+TEST(CellSplitting, TwoTouchingDiscsBecomeTwoCellsCutAtTheNeck) {
+    SplitScene s(56, 40);
+    s.draw(kPair, 0);
+    const std::vector<int32_t> before = s.labels;
+    EXPECT_EQ(s.split(1, 2.0), 1);
+    // The first part (the higher seed, the lower index at equal height) keeps number 0.
+    const auto areas = s.areas();
+    ASSERT_EQ(areas.size(), 2u);
+    EXPECT_EQ(s.at(20, 20), 0);
+    EXPECT_EQ(s.at(36, 20), 1);
+    EXPECT_TRUE(s.connected(0));
+    EXPECT_TRUE(s.connected(1));
+    // The cut runs through the neck: by symmetry the halves differ by the cut column at most.
+    EXPECT_LE(std::abs(areas[0] - areas[1]), 13);
+    for (int32_t y = 0; y < s.h; ++y)
+        for (int32_t x = 0; x < s.w; ++x) {
+            const int32_t v = s.labels[y * s.w + x];
+            EXPECT_EQ(v >= 0, before[y * s.w + x] >= 0);  // no pixel gained or lost
+            if (x < 27) {
+                EXPECT_NE(v, 1) << x << "," << y;
+            }
+            if (x > 29) {
+                EXPECT_NE(v, 0) << x << "," << y;
+            }
+        }
+}
+
+TEST(CellSplitting, ADepthAboveTheNecksDynamicKeepsThePairWhole) {
+    for (double depth : {5.0, 6.0, 50.0}) {
+        SplitScene s(56, 40);
+        s.draw(kPair, 0);
+        const auto before = s.labels;
+        EXPECT_EQ(s.split(1, depth), 0) << depth;
+        EXPECT_EQ(s.labels, before) << depth;
+    }
+    SplitScene s(56, 40);
+    s.draw(kPair, 0);
+    EXPECT_EQ(s.split(1, 3.0), 1);
+}
+
+TEST(CellSplitting, ADiscAnEllipseAndAnIrregularBlobStayOne) {
+    SplitScene s(120, 50);
+    s.draw({{20, 25, 12, 12}}, 0);
+    s.draw({{60, 25, 20, 8}}, 1);                      // long ellipse: its ridge is flat
+    s.draw({{95, 25, 10, 12}, {101, 22, 7, 6}}, 2);    // a bulge, not a neck
+    const auto before = s.labels;
+    EXPECT_EQ(s.split(3, 1.0), 0);
+    EXPECT_EQ(s.labels, before);
+}
+
+TEST(CellSplitting, ThreeDiscsInARowGiveThreeCellsAndOtherCellsKeepTheirNumbers) {
+    SplitScene s(90, 50);
+    s.draw({{6, 6, 4, 4}}, 0);  // a small cell before, one after
+    s.draw({{20, 25, 10, 10}, {36, 25, 10, 10}, {52, 25, 10, 10}}, 1);
+    s.draw({{80, 40, 5, 5}}, 2);
+    EXPECT_EQ(s.split(3, 2.0), 1);
+    const auto areas = s.areas();
+    ASSERT_EQ(areas.size(), 5u);  // the new parts are numbered from the cell count up
+    EXPECT_EQ(s.at(6, 6), 0);
+    EXPECT_EQ(s.at(80, 40), 2);
+    const std::set<int32_t> parts = {s.at(20, 25), s.at(36, 25), s.at(52, 25)};
+    EXPECT_EQ(parts, (std::set<int32_t>{1, 3, 4}));
+    for (int32_t part : parts) EXPECT_TRUE(s.connected(part)) << part;
+    // The middle disc has two necks, so it is the smallest part; the end ones mirror each other
+    // (up to the pixels of the cut, which the fixed tie order gives to one side).
+    EXPECT_NEAR(areas[s.at(20, 25)], areas[s.at(52, 25)], 20);
+    EXPECT_LT(areas[s.at(36, 25)], areas[s.at(20, 25)]);
+}
+
+TEST(CellSplitting, APairCutByTheFrameEdgeAndAPairInTheSameBoxSplitAlike) {
+    // The frame's edge counts as the cell's edge, so two half discs cut by it still have two
+    // maxima (about 5 high, a neck about 3.3 high); the second pair's box overlaps the first's.
+    SplitScene s(64, 30);
+    s.draw({{8, 0, 10, 10}, {23, 0, 10, 10}}, 0);
+    s.draw({{40, 16, 8, 8}, {52, 16, 8, 8}}, 1);
+    const auto before = s.labels;
+    EXPECT_EQ(s.split(2, 1.0), 2);
+    EXPECT_NE(s.at(6, 3), s.at(25, 3));
+    EXPECT_NE(s.at(40, 16), s.at(52, 16));
+    EXPECT_EQ(s.areas().size(), 4u);
+    for (int32_t part = 0; part < 4; ++part) EXPECT_TRUE(s.connected(part)) << part;
+    s.labels = before;
+    EXPECT_EQ(s.split(2, 2.0), 1) << "the half discs' dynamic is below 2, the whole pair's above";
+    EXPECT_EQ(s.at(6, 3), s.at(25, 3));
+}
+
+TEST(CellSplitting, EdgeDistancesEqualTheBruteForceDistance) {
+    std::mt19937 rng(11);
+    for (int trial = 0; trial < 30; ++trial) {
+        const int32_t w = 8 + static_cast<int32_t>(rng() % 30), h = 8 + static_cast<int32_t>(rng() % 30);
+        SplitScene s(w, h);
+        // Random blobs and holes, some at the frame's edge; the cell is all pixels of number 0
+        // (the transform does not need it connected).
+        std::vector<Disc> discs;
+        for (int k = 0; k < 4; ++k)
+            discs.push_back({static_cast<double>(rng() % w), static_cast<double>(rng() % h), 2.0 + rng() % 9,
+                             2.0 + rng() % 9});
+        s.draw(discs, 0);
+        s.draw({{static_cast<double>(rng() % w), static_cast<double>(rng() % h), 1.5, 2.5}}, 1);
+        int32_t minX = w, minY = h, maxX = -1, maxY = -1;
+        for (int32_t y = 0; y < h; ++y)
+            for (int32_t x = 0; x < w; ++x)
+                if (s.labels[y * w + x] == 0) {
+                    minX = std::min(minX, x), maxX = std::max(maxX, x);
+                    minY = std::min(minY, y), maxY = std::max(maxY, y);
+                }
+        if (maxX < 0) continue;
+        const int32_t bw = maxX - minX + 3, bh = maxY - minY + 3;
+        std::vector<int32_t> d2(bw * bh, -1), envelope(3 * bw, -1);
+        cellEdgeDistances(s.labels.data(), w, 0, minX, minY, maxX, maxY, d2.data(), envelope.data());
+        for (int32_t ly = 0; ly < bh; ++ly)
+            for (int32_t lx = 0; lx < bw; ++lx) {
+                const int32_t x = minX - 1 + lx, y = minY - 1 + ly;
+                const auto ofCell = [&](int32_t xx, int32_t yy) {
+                    return xx >= 0 && yy >= 0 && xx < w && yy < h && s.labels[yy * w + xx] == 0;
+                };
+                int32_t best = INT32_MAX;
+                if (ofCell(x, y))
+                    for (int32_t yy = -1; yy <= h; ++yy)
+                        for (int32_t xx = -1; xx <= w; ++xx)
+                            if (!ofCell(xx, yy)) best = std::min(best, (xx - x) * (xx - x) + (yy - y) * (yy - y));
+                ASSERT_EQ(d2[ly * bw + lx], ofCell(x, y) ? best : 0) << trial << " at " << x << "," << y;
+            }
+    }
+}
+
+// A bright frame with dark discs (gray 40 on 200) drawn where the scene has number 0.
+std::vector<uint8_t> darkCells(const SplitScene& s) {
+    std::vector<uint8_t> gray(s.labels.size(), 200);
+    for (size_t i = 0; i < gray.size(); ++i)
+        if (s.labels[i] >= 0) gray[i] = 40;
+    return gray;
+}
+
+TEST(CellSplitting, TheSegmentationCountsTheDividedCellsOnlyWithTheOption) {
+    // The segmentation's outline fills a shallow waist, so the discs are 20 apart: a neck about
+    // 9 wide in the outline, two cells with -split 2 where there is one without.
+    SplitScene s(96, 64);
+    s.draw({{22, 30, 11, 11}, {42, 30, 11, 11}}, 0);
+    s.draw({{78, 30, 10, 10}}, 0);
+    const auto gray = darkCells(s);
+    auto bench = testing::makeSegmentScratch(s.w, s.h);
+    ASSERT_TRUE(bench->reserveExtensions());
+    ASSERT_TRUE(bench->reserveSplitting());
+    RunConfig config;
+    config.threshold = 20;
+    ASSERT_EQ(bench->segment(gray.data(), config), 2);
+    const int32_t pairArea = cellRecord(bench->cellTable, 0)[CellWord::size];
+    config.splitDepth = 2;
+    ASSERT_EQ(bench->segment(gray.data(), config), 3);
+    // The cell table is built anew: each part has its own record and raster numbering.
+    const int32_t* first = cellRecord(bench->cellTable, 0);
+    const int32_t* second = cellRecord(bench->cellTable, 1);
+    EXPECT_LT(first[CellWord::maxX], second[CellWord::minX] + 3);
+    EXPECT_NEAR(first[CellWord::size], second[CellWord::size], 30);
+    EXPECT_EQ(first[CellWord::size] + second[CellWord::size], pairArea);
+    // The filters see the parts: an area ceiling below the pair's area drops the pair when
+    // splitting is off and keeps both parts when it is on.
+    config.maxArea = std::max(first[CellWord::size], second[CellWord::size]) + 20;
+    ASSERT_LT(config.maxArea, pairArea);
+    EXPECT_EQ(bench->segment(gray.data(), config), 3);
+    config.splitDepth = 0;
+    EXPECT_EQ(bench->segment(gray.data(), config), 1);
+}
+
+}  // namespace
+}  // namespace vanto

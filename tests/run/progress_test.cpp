@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -49,6 +51,26 @@ TEST(ProgressMeter, LongRunsTellMinutesAndHoursAndADisabledMeterWritesNothing) {
                                      }));
 }
 
+TEST(ProgressMeter, InPlaceOneLineIsRewrittenClearedAndEnded) {
+    ProgressMeter meter;
+    std::ostringstream out;
+    meter.start(true, 100, 0, true);
+    meter.frameDone(1, 1000, out);     // due: drawn
+    meter.frameDone(2, 1100, out);     // not due: nothing
+    meter.clearLine(out);              // wiped for a console line
+    meter.frameDone(3, 1200, out);     // not due, but drawn again as it stood
+    meter.frameDone(90, 9000, out);    // due: rewritten; the shorter line wipes what is left
+    meter.endLine(out);                // ended for a message
+    meter.endLine(out);                // nothing more to end
+    meter.frameDone(100, 10000, out);  // the last frame: drawn and ended
+    const std::string first = "vanto: 1 of 100 frames done, 1.0 frames/s, 1 min 39 s left";
+    const std::string later = "vanto: 90 of 100 frames done, 10.0 frames/s, 1 s left";
+    const std::string last = "vanto: 100 of 100 frames done, 10.0 frames/s, 0 s left";
+    const std::string blanks(first.size(), ' ');
+    EXPECT_EQ(out.str(), "\r" + first + "\r" + blanks + "\r" + "\r" + first + "\r" + later +
+                             std::string(first.size() - later.size(), ' ') + "\n" + "\r" + last + "\n");
+}
+
 TEST(ProgressMeter, ARunWithProgressKeepsItsConsoleAndLogAndReportsOnStandardError) {
     TempDir dir;
     SeriesParams params;
@@ -81,6 +103,48 @@ TEST(ProgressMeter, ARunWithProgressKeepsItsConsoleAndLogAndReportsOnStandardErr
     };
     EXPECT_EQ(untimed(shown.console), untimed(plain.console));
     EXPECT_EQ(untimed(readFile(dir.file("_log.txt"))), untimed(plainLog));
+}
+
+// -quiet: no per-frame line on the console, whatever happens in the frame; the log keeps
+// them all and standard error still names the unreadable frame.
+TEST(QuietConsole, ThePerFrameLinesStayInTheLogOnly) {
+    TempDir dir;
+    SeriesParams params;
+    params.width = 64;
+    params.height = 64;
+    params.cellCount = 3;
+    std::vector<uint8_t> frame(64 * 64);
+    for (int32_t j : {1, 3}) {
+        renderSyntheticFrame(params, j, frame.data());
+        ASSERT_TRUE(writeGrayPng(dir.file("f_00" + std::to_string(j) + ".png").c_str(), 64, 64, frame.data()));
+    }
+    std::ofstream(dir.file("f_002.png")) << "not an image";  // frame 2 cannot be read
+    const std::vector<std::string> words = {"-source", dir.path() + "/f_^03d.png", "-w", "64", "-h", "64",
+                                            "-count", "3", "-threshold", "20", "-output", dir.path()};
+    const auto plain = runProgram(words);
+    const std::string plainLog = readFile(dir.file("_log.txt"));
+    std::vector<std::string> quietWords = words;
+    quietWords.push_back("-quiet");
+    const auto quiet = runProgram(quietWords);
+    ASSERT_EQ(plain.status, 2) << plain.errors;
+    ASSERT_EQ(quiet.status, 2) << quiet.errors;
+    EXPECT_EQ(quiet.errors, plain.errors);
+    auto untimed = [](const std::string& text) {
+        std::vector<std::string> lines;
+        for (const auto& line : splitLines(text))
+            if (line.rfind("--- Analysis Finished in ", 0) != 0) lines.push_back(line);
+        return lines;
+    };
+    EXPECT_EQ(untimed(readFile(dir.file("_log.txt"))), untimed(plainLog));
+    // The quiet console is the plain one without the lines of frames 1 to 3.
+    const auto plainLines = splitLines(plain.console);
+    const auto memory = std::find(plainLines.begin(), plainLines.end(), "--- Memory Prepared ---");
+    ASSERT_NE(memory, plainLines.end());
+    const std::vector<std::string> header(plainLines.begin(), memory + 2);  // and its blank line
+    EXPECT_EQ(splitLines(quiet.console), header);
+    EXPECT_NE(std::find(plainLines.begin(), plainLines.end(), "Image Load Error"), plainLines.end());
+    EXPECT_GT(plainLines.size(), header.size() + 6);
+    EXPECT_NE(quiet.errors.find("frame 2"), std::string::npos) << quiet.errors;
 }
 
 }  // namespace

@@ -1,4 +1,8 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <pty.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <fstream>
@@ -145,6 +149,55 @@ TEST(QuietConsole, ThePerFrameLinesStayInTheLogOnly) {
     EXPECT_NE(std::find(plainLines.begin(), plainLines.end(), "Image Load Error"), plainLines.end());
     EXPECT_GT(plainLines.size(), header.size() + 6);
     EXPECT_NE(quiet.errors.find("frame 2"), std::string::npos) << quiet.errors;
+}
+
+// The program itself with standard error on a terminal (a pseudo-terminal) and the console
+// on a pipe: the meter's line is rewritten in place and ended once, after the last frame.
+TEST(ProgressMeter, OnATerminalTheLineIsRewrittenInPlace) {
+    TempDir dir;
+    SeriesParams params;
+    params.width = 64;
+    params.height = 64;
+    params.cellCount = 3;
+    std::vector<uint8_t> frame(64 * 64);
+    for (int32_t j = 1; j <= 3; ++j) {
+        renderSyntheticFrame(params, j, frame.data());
+        ASSERT_TRUE(writeGrayPng(dir.file("f_00" + std::to_string(j) + ".png").c_str(), 64, 64, frame.data()));
+    }
+    std::vector<std::string> words = {VANTO_EXE, "-source", dir.path() + "/f_^03d.png", "-w", "64", "-h", "64",
+                                      "-count", "3", "-threshold", "20", "-output", dir.path(), "-threads", "1"};
+    std::vector<char*> argv;
+    for (auto& w : words) argv.push_back(w.data());
+    argv.push_back(nullptr);
+    int master = -1, slave = -1, console[2];
+    ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+    ASSERT_EQ(pipe(console), 0);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(console[1], 1);
+        dup2(slave, 2);
+        close(console[0]);
+        close(master);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    close(slave);
+    close(console[1]);
+    std::string shown, printed;
+    char buffer[4096];
+    for (ssize_t n; (n = read(console[0], buffer, sizeof buffer)) > 0;) printed.append(buffer, static_cast<size_t>(n));
+    // The terminal's side ends with an error once the child and its copies have closed it.
+    for (ssize_t n; (n = read(master, buffer, sizeof buffer)) > 0;) shown.append(buffer, static_cast<size_t>(n));
+    int status = 0;
+    waitpid(pid, &status, 0);
+    close(console[0]);
+    close(master);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << shown;
+    // The terminal turns "\n" into "\r\n": one line ended, after the last frame's figures.
+    EXPECT_NE(shown.find("\rvanto: 3 of 3 frames done, "), std::string::npos) << shown;
+    EXPECT_EQ(std::count(shown.begin(), shown.end(), '\n'), 1) << shown;
+    EXPECT_EQ(shown.substr(shown.size() - 6), "left\r\n") << shown;
+    EXPECT_NE(printed.find("--- Analysis Finished in "), std::string::npos);
 }
 
 }  // namespace

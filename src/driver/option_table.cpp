@@ -114,6 +114,7 @@ const OptionEntry kOptionTable[] = {
     answer("--help", &RunConfig::showHelp, nullptr),
     answer("--version", &RunConfig::showVersion, "         print the version"),
     flag("-progress", &RunConfig::showProgress, "         frames done, rate and time left on standard error"),
+    flag("-quiet", &RunConfig::quiet, "         leave the per-frame lines off the console (the log keeps them)"),
     text("-ctc", &RunConfig::ctcDir, "DIR      write Cell Tracking Challenge label images and res_track.txt into DIR"),
     flag("-tracks", &RunConfig::writeTracks, "         write the track table _tracks.csv and the event table _events.csv"),
     real("-pixel-size", &RunConfig::pixelSize, "UM       micrometres per pixel: physical columns in the track outputs",
@@ -121,6 +122,12 @@ const OptionEntry kOptionTable[] = {
     real("-frame-interval", &RunConfig::frameInterval,
          "MIN      minutes between frames: time columns in the track outputs",
          {0, kMost, "-frame-interval must be a positive number of minutes"}),
+    integer("-close-gaps", &RunConfig::closeGaps,
+            "G        join a track that ends lost to one that starts 1..G frames later nearby (track outputs)",
+            {0, kMost, "-close-gaps must be 0 or more frames"}),
+    real("-gap-distance", &RunConfig::gapDistance,
+         "D        with -close-gaps: largest distance in pixels across a gap (default 20)",
+         {0, kMost, "-gap-distance must be 0 or more pixels"}),
     integer("-threads", &RunConfig::threads, "N        threads of the run (default: one per core)"),
 };
 
@@ -278,6 +285,8 @@ std::vector<std::string> optionRefusals(const RunConfig& config) {
         const double value = checkedValue(option, config);
         if (!(value >= option.range.low && value <= option.range.high)) refusals.push_back(option.range.refusal);
     }
+    if (config.closeGaps > 0 && !config.writeTracks && config.ctcDir.empty())
+        refusals.push_back("-close-gaps joins tracks in the track outputs: give -tracks or -ctc too");
     if (config.frameCount > 0 && static_cast<int64_t>(config.firstFrame) + config.frameCount - 1 > INT32_MAX)
         refusals.push_back("-first plus -count goes beyond frame number 2147483647");
     return refusals;

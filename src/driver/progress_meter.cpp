@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <iostream>
 
@@ -22,10 +23,18 @@ void formatDuration(char* buffer, size_t size, int64_t seconds) {
     }
 }
 
+constexpr char kBlanks[] =
+    "                                                                                "
+    "                                                                                ";
+
 }  // namespace
 
-void ProgressMeter::start(bool enabled, int32_t frameCount, int64_t nowMs) {
+void ProgressMeter::start(bool enabled, int32_t frameCount, int64_t nowMs, bool inPlace) {
     enabled_ = enabled;
+    inPlace_ = inPlace;
+    shown_ = false;
+    length_ = 0;
+    shownLength_ = 0;
     frameCount_ = frameCount;
     startMs_ = nowMs;
     lastLineMs_ = nowMs;
@@ -34,20 +43,57 @@ void ProgressMeter::start(bool enabled, int32_t frameCount, int64_t nowMs) {
 void ProgressMeter::frameDone(int32_t frame, int64_t nowMs, std::ostream& out) {
     if (!enabled_) return;
     const bool last = frame >= frameCount_;
-    if (!last && nowMs - lastLineMs_ < kIntervalMs) return;
+    if (!last && nowMs - lastLineMs_ < kIntervalMs) {
+        if (inPlace_ && !shown_ && length_ > 0) show(out);
+        return;
+    }
     lastLineMs_ = nowMs;
     const double seconds = static_cast<double>(nowMs - startMs_) / 1000.0;
     const double rate = seconds > 0 ? frame / seconds : 0.0;
     char left[32] = "-";
     if (rate > 0) formatDuration(left, sizeof left, static_cast<int64_t>((frameCount_ - frame) / rate + 0.5));
-    char line[160];
-    std::snprintf(line, sizeof line, "vanto: %d of %d frames done, %.1f frames/s, %s left\n", frame, frameCount_, rate,
-                  left);
-    out << line << std::flush;
+    const int n = std::snprintf(line_, sizeof line_, "vanto: %d of %d frames done, %.1f frames/s, %s left", frame,
+                                frameCount_, rate, left);
+    length_ = n < 0 ? 0 : std::min(static_cast<size_t>(n), sizeof line_ - 1);
+    if (!inPlace_) {
+        out << line_ << '\n' << std::flush;
+        return;
+    }
+    show(out);
+    if (last) endLine(out);
+}
+
+void ProgressMeter::show(std::ostream& out) {
+    // The line before may have been longer: blanks wipe what it leaves.
+    out << '\r' << line_;
+    if (shown_ && length_ < shownLength_) out.write(kBlanks, static_cast<std::streamsize>(shownLength_ - length_));
+    out << std::flush;
+    shown_ = true;
+    shownLength_ = std::max(shownLength_, length_);
+}
+
+void ProgressMeter::clearLine(std::ostream& out) {
+    if (!shown_) return;
+    out << '\r';
+    out.write(kBlanks, static_cast<std::streamsize>(std::min(shownLength_, sizeof kBlanks - 1)));
+    out << '\r' << std::flush;
+    shown_ = false;
+    shownLength_ = 0;
+}
+
+void ProgressMeter::endLine(std::ostream& out) {
+    if (!shown_) return;
+    out << '\n' << std::flush;
+    shown_ = false;
+    shownLength_ = 0;
 }
 
 bool progressWanted(bool showProgress, const std::ostream& errors) {
-    return showProgress || (&errors == &std::cerr && isatty(STDERR_FILENO) == 1);
+    return showProgress || errorsOnTerminal(errors);
 }
+
+bool errorsOnTerminal(const std::ostream& errors) { return &errors == &std::cerr && isatty(STDERR_FILENO) == 1; }
+
+bool consoleOnTerminal(const std::ostream& console) { return &console == &std::cout && isatty(STDOUT_FILENO) == 1; }
 
 }  // namespace vanto

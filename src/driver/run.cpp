@@ -115,6 +115,7 @@ private:
             return Ending::refused;
         }
         for (const std::string& warning : absentOptionWarnings(config_)) errors_ << "vanto: warning: " << warning << '\n';
+        progress_.setQuiet(config_.quiet);
         progress_.line(std::string("--- Vanto version ") + kVersion + " (" + kVersionDate + ") ---");
         progress_.line("Size : " + std::to_string(config_.frameWidth) + " x " + std::to_string(config_.frameHeight) +
                        " (" + std::to_string(config_.originX) + ", " + std::to_string(config_.originY) + ")");
@@ -193,6 +194,7 @@ private:
     // same in the log while it takes lines, and in the record's errors. Straight to teardown,
     // which cuts a failed report back to its last whole frame.
     Ending fail(const Status& failure) {
+        meter_.endLine(errors_);
         errors_ << "vanto: " << failure.detail << '\n' << std::flush;
         progress_.logOnly("--- " + failure.detail + " ---");
         record_.addError(failure.detail);
@@ -255,7 +257,18 @@ private:
     }
 
     Ending frameLoop() {
-        meter_.start(progressWanted(config_.showProgress, errors_), plan_.frameCount, monotonicMs());
+        // On a terminal the meter keeps to one line, which console lines on the same terminal
+        // wipe and the next frame draws again.
+        const bool inPlace = errorsOnTerminal(errors_);
+        meter_.start(progressWanted(config_.showProgress, errors_), plan_.frameCount, monotonicMs(), inPlace);
+        if (inPlace && consoleOnTerminal(console_)) progress_.wipeBeforeConsole(&meter_, &errors_);
+        const Ending ending = analyseFrames();
+        meter_.endLine(errors_);
+        progress_.wipeBeforeConsole(nullptr, nullptr);
+        return ending;
+    }
+
+    Ending analyseFrames() {
         for (int32_t j = 1; j <= plan_.frameCount; ++j) {
             if (interrupts_.pendingSignal()) return interrupted(j);
             const int64_t startMark = monotonicMs();
@@ -267,8 +280,8 @@ private:
             if (ending != Ending::finished) return ending;
 
             const std::string finished = "--- Analysis Finished in ";
-            progress_.console(finished + std::to_string(monotonicMs() - startMark) + " ---");
-            progress_.console("");
+            progress_.frameConsole(finished + std::to_string(monotonicMs() - startMark) + " ---");
+            progress_.frameConsole("");
             progress_.logOnly(finished + std::to_string(monotonicMs() - startMark) + " ---");
             progress_.logOnly("");
             if (progress_.failed()) return fail(progress_.fault().status());
@@ -285,12 +298,13 @@ private:
     Ending trackNextFrame(int32_t j) {
         Workspace& ws = *ws_;
         ws.beginFrame(j);
-        progress_.line("--- " + series_.label(j) + " ---");
+        progress_.frameLine("--- " + series_.label(j) + " ---");
         framesRead_ = j;
         FrameInFlight& frame = pipeline_->next(j, canvas_.gray.data());
         if (frame.load.code != StatusCode::ok) {
-            progress_.console("Image Load Error");
-            if (frame.load.code != StatusCode::undecodable) progress_.console(frame.load.detail);
+            progress_.frameConsole("Image Load Error");
+            if (frame.load.code != StatusCode::undecodable) progress_.frameConsole(frame.load.detail);
+            meter_.endLine(errors_);
             series_.noteFailure(j, frame.load, errors_);
             record_.addUnreadableFrame(j, frame.load.detail);
             if (config_.strict)

@@ -128,7 +128,7 @@ void CtcExport::rollBackFrame() {
     pending_.rollBackFrame();
 }
 
-Status CtcExport::writeLineage(const TrackTable& table) {
+Status CtcExport::writeLineage(const TrackTable& table, const TrackJoins& joins) {
     const std::string path = dir_ + "/res_track.txt";
     TextOutputFile out;
     if (Status opened = openChecked(out, path); !opened.ok()) return opened;
@@ -137,7 +137,10 @@ Status CtcExport::writeLineage(const TrackTable& table) {
         const Track& t = tracks[id];
         if (t.firstFrame > lastMaskFrame_) break;  // later tracks begin later
         const auto [first, last] = table.parentRange(static_cast<int32_t>(id));
-        const int32_t parent = last - first == 1 ? table.lineage()[first].first + 1 : 0;
+        const int32_t bridged = joins.before(static_cast<int32_t>(id));
+        const int32_t parent = bridged >= 0       ? bridged + 1
+                               : last - first == 1 ? table.lineage()[first].first + 1
+                                                   : 0;
         out << id + 1 << ' ' << t.firstFrame - 1 << ' ' << std::min(t.lastFrame, lastMaskFrame_) - 1 << ' ' << parent
             << '\n';
     }

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "export/track_joins.h"
 #include "export/track_table.h"
 #include "io/frame_output.h"
 #include "io/status.h"
@@ -42,8 +43,10 @@ public:
     void rollBackFrame();
 
     // Writes res_track.txt, one "L B E P" line per track that begins by the last mask written,
-    // its end cut to that mask; P is the label of the track's only parent, else 0.
-    Status writeLineage(const TrackTable& table);
+    // its end cut to that mask; P is the label of the track's only parent, else 0. A track
+    // that continues another across a gap (joins) keeps its label and has that one as its
+    // parent, the format's way of telling a gap.
+    Status writeLineage(const TrackTable& table, const TrackJoins& joins);
 
     int32_t lastMaskFrame() const { return lastMaskFrame_; }
 

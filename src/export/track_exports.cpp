@@ -54,14 +54,15 @@ std::vector<Status> TrackExports::finish(bool stoppedEarly) {
     if (!active_) return failures;
     active_ = false;
     table_.close(stoppedEarly);
+    joins_ = TrackJoins::decide(table_, config_.closeGaps, config_.gapDistance);
     auto keep = [&](Status written) {
         if (!written.ok()) failures.push_back(std::move(written));
     };
     if (tracks_) {
         keep(events_.close());
-        keep(writeTrackReport(outputDir_ + "/_tracks.csv", table_, config_));
+        keep(writeTrackReport(outputDir_ + "/_tracks.csv", table_, config_, joins_));
     }
-    if (ctc_) keep(ctcExport_.writeLineage(table_));
+    if (ctc_) keep(ctcExport_.writeLineage(table_, joins_));
     return failures;
 }
 

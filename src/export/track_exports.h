@@ -7,6 +7,7 @@
 #include "export/ctc_export.h"
 #include "export/event_report.h"
 #include "export/run_record.h"
+#include "export/track_joins.h"
 #include "export/track_table.h"
 #include "io/frame_output.h"
 #include "io/status.h"
@@ -39,6 +40,10 @@ public:
     // that failed is removed, or cut back to its last committed frame.
     std::vector<Status> finish(bool stoppedEarly);
 
+    // The tracks joined across gaps (-close-gaps), decided by finish(); none before it or
+    // without the option. Tables written at the end tell a track by joins().joinedId(id).
+    const TrackJoins& joins() const { return joins_; }
+
 private:
     bool active_ = false;
     bool tracks_ = false;
@@ -46,6 +51,7 @@ private:
     bool masksFull_ = false;
     std::string outputDir_;
     TrackTable table_;
+    TrackJoins joins_;
     EventReport events_;
     CtcExport ctcExport_;
     RunConfig config_;

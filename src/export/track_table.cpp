@@ -66,7 +66,11 @@ const FrameEvents& TrackTable::recordFrame(const FrameCells& cells, const FrameH
         if (id >= idsBefore_) {
             // Fresh identities are handed out one after the other, so this appends one track.
             if (static_cast<size_t>(id) >= tracks_.size()) tracks_.resize(static_cast<size_t>(id) + 1);
-            tracks_[static_cast<size_t>(id)] = Track{frame, frame, 0, 0, 0, TrackFate::alive};
+            Track& fresh = tracks_[static_cast<size_t>(id)];
+            fresh = Track{};
+            fresh.firstFrame = frame;
+            fresh.firstX = rec[CellWord::centerX];
+            fresh.firstY = rec[CellWord::centerY];
             ++events_.fresh;
             if (parentCount_[i] >= 2) ++events_.merges;
         }
@@ -76,6 +80,8 @@ const FrameEvents& TrackTable::recordFrame(const FrameCells& cells, const FrameH
         t.sizeSum += size;
         t.maxSize = std::max(t.maxSize, size);
         t.totalWay = rec[CellWord::totalWay];
+        t.lastX = rec[CellWord::centerX];
+        t.lastY = rec[CellWord::centerY];
     }
 
     const size_t lineageStart = lineage_.size();

@@ -28,6 +28,11 @@ struct Track {
     int32_t maxSize = 0;
     int32_t totalWay = 0;  // hundredths of a pixel, as the last cell's record holds it
     TrackFate fate = TrackFate::alive;
+    // Centres (pixels, as the cell report gives them) in its first and last frame.
+    int32_t firstX = 0;
+    int32_t firstY = 0;
+    int32_t lastX = 0;
+    int32_t lastY = 0;
 };
 
 // The counts of one frame (the event table's row).
@@ -51,7 +56,7 @@ public:
     TrackTable();
 
     // Reads the frame's final cellTable records 0 .. finalCount - 1 (cellId, size, smallFlag,
-    // totalWay), history's prevCellTable cellIds and nextCellId, and the accepted (linkState 2) entries of slot, which
+    // totalWay, centre), history's prevCellTable cellIds and nextCellId, and the accepted (linkState 2) entries of slot, which
     // carryIdentities has brought to the final numbering. Must be called for every frame in
     // order, after tracking and before the frames are exchanged. A cell is fresh when its
     // cellId was given in this frame; its parents are the distinct previous cells its accepted

@@ -22,6 +22,7 @@ struct RunConfig {
     bool drawIds = false;
     bool drawVoronoi = false;
     bool showProgress = false;  // frames done, rate and time left on standard error
+    bool quiet = false;         // -quiet: the per-frame console lines are left out (the log keeps them)
 
     // Frames as stored by microscopes.
     bool hasCount = false;       // -count was given (a stack without it is read whole)
@@ -40,6 +41,10 @@ struct RunConfig {
     bool writeTracks = false;
     double pixelSize = 0;      // micrometres per pixel
     double frameInterval = 0;  // minutes between frames
+    // Gap closing in the track outputs: a track that ends lost is joined to one that starts
+    // without parents 1 .. closeGaps frames later within gapDistance pixels (0 = off).
+    int32_t closeGaps = 0;
+    double gapDistance = 20;
     int32_t threads = 0;  // -threads N: threads of the run; 0 (or below) for one per core
     // Cell options between segmentation and tracking; 0 = off.
     double smoothSigma = 0;   // -smooth SIGMA: Gaussian smoothing of the segmented gray

@@ -74,7 +74,8 @@ const Words kSheetColumnsWithoutOption = {"name", "extra", "threads", "mem_mb", 
 const Words kOptionsWithoutSheetColumn = {
     "-output", "-threads", "-help", "--help", "--version", "-progress", "-id", "-image",
     "-voronoi", "-strict", "-ctc", "-tracks", "-pixel-size", "-frame-interval",
-    "-smooth", "-split", "-min-contrast", "-grow", "-min-area", "-max-area",
+    "-smooth", "-split", "-min-contrast", "-grow", "-min-area", "-max-area", "-quiet", "-close-gaps",
+    "-gap-distance",
 };
 
 TEST(OptionDocs, TheSheetSchemaNamesEveryOptionButItsDeclaredExceptions) {

@@ -1,8 +1,10 @@
 #pragma once
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <ostream>
 #include <string>
+#include <utility>
 
 #include "io/status.h"
 #include "model/neighbourhood_tables.h"
@@ -23,7 +25,9 @@ public:
 
     // Chooses the device (printing "Platform name : ..." and "Device name : ..." to console),
     // builds the program from the file at kernelPath (printing the build log to console on
-    // failure), creates buffers and kernels for a width x height frame. A deviceFailed status
+    // failure) or loads it from the program cache (see ProgramCache; a missing, stale or
+    // corrupt entry is built and stored again, and a cache that cannot be written is only
+    // skipped), creates buffers and kernels for a width x height frame. A deviceFailed status
     // (its detail also in error()) when anything fails; an empty frame or one of more than 2^31 - 1 pixels or a side above
     // 65,535 is refused before the platform is touched.
     Status open(const std::string& kernelPath, int32_t width, int32_t height, std::ostream& console);
@@ -39,6 +43,12 @@ public:
     // the nearest cell of each pixel into outNearest (see addOneHost).
     Status nearestCellMap(const int32_t* cellTable, int32_t* outNearest);
 
+    // The folder of the program cache for the next open(); empty: no cache. Without this,
+    // ProgramCache::defaultFolder().
+    void setProgramCacheFolder(std::string folder) { cacheFolder_ = std::move(folder); }
+    // True when the last open() took the program from the cache rather than building it.
+    bool programFromCache() const { return fromCache_; }
+
     // The last failure's own words (a failed call returns them as its status too).
     const std::string& error() const { return error_; }
 
@@ -46,6 +56,8 @@ private:
     struct Handles;
     std::unique_ptr<Handles> h_;
     std::string error_;
+    std::optional<std::string> cacheFolder_;
+    bool fromCache_ = false;
     Status runFailure() const;  // a failed run: "compute device failure: " and error_
 };
 

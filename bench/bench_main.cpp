@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "compute/compute_device.h"
+#include "compute/label_reach.h"
 #include "export/track_exports.h"
 #include "image/canvas.h"
 #include "image/frame_loader.h"
@@ -168,6 +169,44 @@ struct DepthMapRatio {
     double literalMs = 0, linearMs = 0;
 };
 
+// addtwo once more without and once with its pruning, outside the stage figures, for their
+// ratio; both must give what the run's own call gave. The host's share of the pruned run (the
+// tile starts) is timed on its own as well.
+struct AddTwoRatio {
+    explicit AddTwoRatio(const SeriesParams& params)
+        : a(static_cast<size_t>(params.width) * params.height), b(a.size()) {
+        reach.reserve(params.width, params.height);
+    }
+
+    // False when a run fails or differs from the results given.
+    bool compare(ComputeDevice& device, const Workspace& ws, const CrossFrameNearest& given) {
+        bool same = true;
+        for (const bool prune : {false, true}) {
+            device.setAddTwoPruning(prune);
+            const auto t0 = std::chrono::steady_clock::now();
+            const double cpu0 = processCpuMs();
+            same = device.nearestLabelsAcrossFrames(ws.history.prevFrameLabels, ws.cells.segLabels, ws.tables,
+                                                    a.data(), b.data()).ok() && same;
+            const double ms =
+                std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
+            (prune ? prunedMs : plainMs) += ms;
+            (prune ? prunedCpuMs : plainCpuMs) += processCpuMs() - cpu0;
+            same = same && std::equal(a.begin(), a.end(), given.curNearPrev) &&
+                   std::equal(b.begin(), b.end(), given.prevNearCur);
+        }
+        device.setAddTwoPruning(false);  // the run's own setting
+        // The host's share of the pruned run: the tile starts alone.
+        const double cpu0 = processCpuMs();
+        reach.build(ws.history.prevFrameLabels, ws.cells.segLabels, ws.tables);
+        startsCpuMs += processCpuMs() - cpu0;
+        return same;
+    }
+
+    std::vector<int32_t> a, b;
+    LabelReach reach;
+    double plainMs = 0, prunedMs = 0, plainCpuMs = 0, prunedCpuMs = 0, startsCpuMs = 0;
+};
+
 // What the timed stages after segmentation write to.
 struct TrackOutputs {
     Canvas& canvas;
@@ -176,6 +215,7 @@ struct TrackOutputs {
     TrackExports& exports;
     std::string& exportError;
     std::filesystem::path dir;
+    AddTwoRatio& addTwoRatio;
 };
 
 // The timed stages of frame j after segmentation, called as a run calls them; false when a
@@ -193,6 +233,10 @@ bool timeTrackingStages(StageClock& clock, Workspace& ws, ComputeDevice& device,
             ok = device.nearestLabelsAcrossFrames(history.prevFrameLabels, cells.segLabels, ws.tables,
                                                   nearest.curNearPrev, nearest.prevNearCur).ok();
         });
+        if (ok && !out.addTwoRatio.compare(device, ws, scratch.crossFrameNearest())) {
+            std::cerr << "frame " << j << ": addtwo differs with and without its pruning\n";
+            return false;
+        }
         clock.time("link candidates", [&] {
             int32_t* linkList = scratch.scratchInts + ScratchRegion::queue;
             ok = ok && listLinkCandidates(cells, history, scratch.crossFrameNearest(), linkList, slot) < kLinkLimit;
@@ -374,7 +418,8 @@ int main(int argc, char** argv) {
     DepthMapRatio depthRatio(params);
     bool ok = true;
     int cellSum = 0, linkSum = 0;
-    TrackOutputs outputs{canvas, cellReport, averageReport, exports, exportError, dir};
+    AddTwoRatio addTwoRatio(params);
+    TrackOutputs outputs{canvas, cellReport, averageReport, exports, exportError, dir, addTwoRatio};
     for (int32_t j = 1; j <= frames && ok; ++j) {
         const int64_t startMark = monotonicMs();
         ws.beginFrame(j);  // as the run starts each frame
@@ -409,6 +454,13 @@ int main(int argc, char** argv) {
     std::printf("\ndepth map: literal sort-and-sweep %.3f ms/frame, linear %.3f ms/frame, ratio %.1f\n",
                 depthRatio.literalMs / frames, depthRatio.linearMs / frames,
                 depthRatio.literalMs / std::max(depthRatio.linearMs, 1e-9));
+
+    const AddTwoRatio& r2 = addTwoRatio;
+    std::printf("addtwo: unpruned %.3f ms/frame (cpu %.3f), pruned %.3f ms/frame (cpu %.3f, of which the tile starts "
+                "%.3f), ratio %.2f (cpu %.2f)\n",
+                r2.plainMs / frames, r2.plainCpuMs / frames, r2.prunedMs / frames, r2.prunedCpuMs / frames,
+                r2.startsCpuMs / frames, r2.prunedMs / std::max(r2.plainMs, 1e-9),
+                r2.prunedCpuMs / std::max(r2.plainCpuMs, 1e-9));
 
     printWholeRuns(exe, dir, params, frames, threshold, smallCellArea);
     fs::remove_all(dir);

@@ -11,6 +11,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "compute/label_reach.h"
 #include "compute/nearest_candidates.h"
 #include "compute/program_cache.h"
 #include "model/records.h"
@@ -30,11 +31,14 @@ enum Buffer : int {
     devOffsetDy,
     devGroupSpans,
     devGroupEntries,
+    devFirstA,
+    devFirstB,
     bufferCount,
 };
 const char* const kBufferNames[bufferCount] = {"devLabelsPrev", "devLabelsCur",  "devOutA",
                                                "devOutB",       "devCellTable",  "devOffsetDx",
-                                               "devOffsetDy",   "devGroupSpans", "devGroupEntries"};
+                                               "devOffsetDy",   "devGroupSpans", "devGroupEntries",
+                                               "devFirstA",     "devFirstB"};
 
 constexpr size_t kNameBytes = 256;
 constexpr size_t kCellTableBytes = sizeof(int32_t) * kCellWords * kTableRecords;
@@ -126,6 +130,10 @@ struct ComputeDevice::Handles {
     size_t addOneLocal[2] = {1, 1};
     size_t addOneGlobal[2] = {0, 0};
     NearestCandidates candidates;  // addone's candidate records of each group, built per run
+    LabelReach reach;              // addtwo's first offset of each tile, built per run when pruning
+    // Off by default: on the measured series the searches end at their first offset for most
+    // pixels, and listing the starts costs the host more than the kernel saves (docs/speed.md).
+    bool pruneAddTwo = false;
 
     std::string chooseDevice(std::ostream& console);
     std::string buildProgram(const std::string& kernelPath, const std::string& cacheFolder, std::ostream& console,
@@ -346,6 +354,13 @@ std::string ComputeDevice::Handles::createKernels(int32_t width, int32_t height,
         if (status != CL_SUCCESS) return failure(onBuffer("clCreateBuffer", b), status);
         bufferBytes[b] = layout[b].bytes;
     }
+    if (!reach.reserve(width, height)) return "compute device: cannot reserve the tile tables of addtwo";
+    const size_t tileBytes = sizeof(int32_t) * static_cast<size_t>(reach.tileCount());
+    for (int b : {devFirstA, devFirstB}) {
+        buffers[b] = clCreateBuffer(context, CL_MEM_READ_ONLY, tileBytes, nullptr, &status);
+        if (status != CL_SUCCESS) return failure(onBuffer("clCreateBuffer", b), status);
+        bufferBytes[b] = tileBytes;
+    }
 
     const cl_int w = width;
     const cl_int ht = height;
@@ -372,6 +387,12 @@ std::string ComputeDevice::Handles::createKernels(int32_t width, int32_t height,
     }
     if (status == CL_SUCCESS) status = clSetKernelArg(kernelAddTwo, arg++, sizeof(cl_int), &w);
     if (status == CL_SUCCESS) status = clSetKernelArg(kernelAddTwo, arg++, sizeof(cl_int), &ht);
+    if (status == CL_SUCCESS) status = clSetKernelArg(kernelAddTwo, arg++, sizeof(cl_mem), &buf[devFirstA]);
+    if (status == CL_SUCCESS) status = clSetKernelArg(kernelAddTwo, arg++, sizeof(cl_mem), &buf[devFirstB]);
+    const cl_int tileSide = LabelReach::kTileSide;
+    const cl_int tilesAcross = reach.tilesAcross();
+    if (status == CL_SUCCESS) status = clSetKernelArg(kernelAddTwo, arg++, sizeof(cl_int), &tileSide);
+    if (status == CL_SUCCESS) status = clSetKernelArg(kernelAddTwo, arg++, sizeof(cl_int), &tilesAcross);
     if (status != CL_SUCCESS) return failInSource("clSetKernelArg(addtwo)", status);
 
     globalSize[0] = static_cast<size_t>(width);
@@ -405,7 +426,7 @@ std::string ComputeDevice::Handles::sizeAddOneGroups(int32_t width, int32_t heig
     }
     const size_t groupTableBytes[] = {sizeof(int32_t) * candidates.spans().size(),
                                       sizeof(int32_t) * candidates.entries().size()};
-    for (int b = devGroupSpans; b < bufferCount; ++b) {
+    for (int b = devGroupSpans; b <= devGroupEntries; ++b) {
         buffers[b] = clCreateBuffer(context, CL_MEM_READ_ONLY, groupTableBytes[b - devGroupSpans], nullptr,
                                        &status);
         if (status != CL_SUCCESS) return failure(onBuffer("clCreateBuffer", b), status);
@@ -449,12 +470,20 @@ Status ComputeDevice::nearestLabelsAcrossFrames(const int32_t* prevLabels, const
         error_ = "addtwo run on a compute device that is not open";
         return runFailure();
     }
+    LabelReach& reach = h_->reach;
+    if (h_->pruneAddTwo) {
+        reach.build(prevLabels, curLabels, tables);
+    } else {
+        reach.clear();
+    }
     const Transfer uploads[] = {{devLabelsPrev, prevLabels, nullptr},
                                 {devLabelsCur, curLabels, nullptr},
                                 {devOffsetDx, tables.offsetDx, nullptr},
-                                {devOffsetDy, tables.offsetDy, nullptr}};
+                                {devOffsetDy, tables.offsetDy, nullptr},
+                                {devFirstA, reach.startsA().data(), nullptr},
+                                {devFirstB, reach.startsB().data(), nullptr}};
     const Transfer readBacks[] = {{devOutA, nullptr, curNearPrev}, {devOutB, nullptr, prevNearCur}};
-    error_ = h_->run(h_->kernelAddTwo, h_->globalSize, nullptr, uploads, 4, readBacks, 2);
+    error_ = h_->run(h_->kernelAddTwo, h_->globalSize, nullptr, uploads, 6, readBacks, 2);
     if (!error_.empty()) error_ = "addtwo: " + error_;
     return error_.empty() ? Status{} : runFailure();
 }
@@ -486,6 +515,10 @@ Status ComputeDevice::nearestCellMap(const int32_t* cellTable, int32_t* outNeare
 }  // namespace vanto
 
 namespace vanto {
+
+void ComputeDevice::setAddTwoPruning(bool on) {
+    if (h_) h_->pruneAddTwo = on;
+}
 
 Status ComputeDevice::runFailure() const {
     return Status::failure(StatusCode::deviceFailed, "compute device failure: " + error_);

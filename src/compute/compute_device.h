@@ -12,7 +12,7 @@
 namespace vanto {
 
 // The OpenCL side of a run: first device of the first platform, the program built from
-// kernel3.cl, nine buffers and the kernels addone and addtwo with their fixed arguments.
+// kernel3.cl, eleven buffers and the kernels addone and addtwo with their fixed arguments.
 // Each wrapper is named for what it computes; the kernel it runs is named in its comment.
 // Every run is synchronous. A failed OpenCL call makes the call return a deviceFailed status,
 // and the run's results must then not be used.
@@ -21,7 +21,7 @@ public:
     ComputeDevice();
     ComputeDevice(const ComputeDevice&) = delete;
     ComputeDevice& operator=(const ComputeDevice&) = delete;
-    ~ComputeDevice();  // releases addone, addtwo, the nine buffers, the program, the context
+    ~ComputeDevice();  // releases addone, addtwo, the eleven buffers, the program, the context
 
     // Chooses the device (printing "Platform name : ..." and "Device name : ..." to console),
     // builds the program from the file at kernelPath (printing the build log to console on
@@ -32,7 +32,8 @@ public:
     // 65,535 is refused before the platform is touched.
     Status open(const std::string& kernelPath, int32_t width, int32_t height, std::ostream& console);
 
-    // Kernel addtwo: uploads prevLabels, curLabels and the two offset tables; reads into
+    // Kernel addtwo: lists the first offset of each tile's searches (LabelReach) when pruning,
+    // uploads prevLabels, curLabels, the two offset tables and the starts; reads into
     // curNearPrev, for each pixel of a previous cell, the current label nearest to it (result
     // A), and into prevNearCur the previous label nearest to each pixel of a current cell
     // (result B); -1 where there is none (see addTwoHost).
@@ -42,6 +43,11 @@ public:
     // uploads the whole cell table (kTableRecords records) and the lists, reads the index of
     // the nearest cell of each pixel into outNearest (see addOneHost).
     Status nearestCellMap(const int32_t* cellTable, int32_t* outNearest);
+
+    // Whether addtwo skips the offsets that cannot reach a cell (LabelReach; off after open(),
+    // see docs/speed.md); off, every search starts at offset 0. The results are the same; the
+    // benchmark and the tests compare.
+    void setAddTwoPruning(bool on);
 
     // The folder of the program cache for the next open(); empty: no cache. Without this,
     // ProgramCache::defaultFolder().

@@ -9,7 +9,7 @@
 #               numpy, pandas, matplotlib, Pillow, tifffile, PyYAML)
 set -euo pipefail
 
-packages=(g++ make cmake python3 libgtest-dev libtiff-dev libpng-dev ocl-icd-opencl-dev opencl-headers
+packages=(g++ make cmake python3 libgtest-dev libtiff-dev libpng-dev libdeflate-dev zlib1g-dev ocl-icd-opencl-dev opencl-headers
           pocl-opencl-icd nlohmann-json3-dev)
 workflow=(snakemake python3-numpy python3-pandas python3-matplotlib python3-pil python3-tifffile python3-yaml)
 slurm=(slurmctld slurmd slurm-client munge)

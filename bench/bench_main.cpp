@@ -117,7 +117,8 @@ private:
 // on the series; stdout and stderr go to files in out.
 double wholeRunMs(const std::string& program, const std::string& pattern, const SeriesParams& params, int frames,
                   int32_t threshold, int32_t smallCellArea, const std::string& out, const char* threads,
-                  const std::vector<std::string>& extra = {}, char** environment = environ) {
+                  const std::vector<std::string>& extra = {}, char** environment = environ,
+                  double* cpuMs = nullptr) {
     std::filesystem::create_directories(out);
     std::vector<std::string> words = {program,      "-source",      pattern,
                                       "-w",         std::to_string(params.width),
@@ -141,8 +142,13 @@ double wholeRunMs(const std::string& program, const std::string& pattern, const 
     const auto start = std::chrono::steady_clock::now();
     pid_t child = 0;
     int status = -1;
+    rusage usage{};
     if (posix_spawn(&child, program.c_str(), &actions, nullptr, argv.data(), environment) == 0) {
-        waitpid(child, &status, 0);
+        wait4(child, &status, 0, &usage);
+    }
+    if (cpuMs) {
+        *cpuMs = (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3 +
+                 (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3;
     }
     const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
     posix_spawn_file_actions_destroy(&actions);
@@ -354,14 +360,23 @@ void printWholeRuns(const std::filesystem::path& exe, const std::filesystem::pat
     std::vector<char*> noCache;
     for (std::string& e : plainEnvironment) noCache.push_back(e.data());
     noCache.push_back(nullptr);
-    double oneFrame[2] = {};  // [no cache]
+    double oneFrame[2] = {}, oneFrameCpu[2] = {}, emptyCpu[2] = {};  // [no cache]
     constexpr int kStarts = 5;
     for (int i = 0; i < kStarts; ++i) {
         for (int cache = 0; cache < 2; ++cache) {
             const std::string out = (dir / ("start" + std::to_string(i) + std::to_string(cache))).string();
+            double cpu = 0;
             oneFrame[cache] += wholeRunMs(program, pattern, params, 1, threshold, smallCellArea, out, "1", {},
-                                          cache ? noCache.data() : environ) /
+                                          cache ? noCache.data() : environ, &cpu) /
                                kStarts;
+            oneFrameCpu[cache] += cpu / kStarts;
+            // The same run with a frame of one pixel: start-up and almost nothing else.
+            SeriesParams tiny = params;
+            tiny.width = tiny.height = 1;
+            std::filesystem::remove_all(out);
+            wholeRunMs(program, pattern, tiny, 1, threshold, smallCellArea, out, "1", {},
+                       cache ? noCache.data() : environ, &cpu);
+            emptyCpu[cache] += cpu / kStarts;
             std::filesystem::remove_all(out);
         }
     }
@@ -371,6 +386,10 @@ void printWholeRuns(const std::filesystem::path& exe, const std::filesystem::pat
                 "program cache, %.3f ms building the program (%.2f x)\n",
                 marginal, kStarts, oneFrame[0] - marginal, oneFrame[1] - marginal,
                 (oneFrame[0] - marginal) / std::max(oneFrame[1] - marginal, 1e-9));
+    std::printf("processor ms of a one-frame run: %.3f with the cache, %.3f building (%.2f x); of a run on a "
+                "one-pixel window of it (start-up, nearly alone): %.3f and %.3f (%.2f x)\n",
+                oneFrameCpu[0], oneFrameCpu[1], oneFrameCpu[0] / std::max(oneFrameCpu[1], 1e-9), emptyCpu[0],
+                emptyCpu[1], emptyCpu[0] / std::max(emptyCpu[1], 1e-9));
 
     rusage usage{};
     getrusage(RUSAGE_CHILDREN, &usage);

@@ -1,5 +1,7 @@
 // Per-stage timings of the whole frame pipeline on a generated series, the literal depth map
-// against the linear one, whole runs on 1 thread and on the default threads, and peak memory.
+// against the linear one, addtwo with and without its pruning, PNG decoding by libpng and the
+// fast way, whole runs on 1 thread and on the default threads with reports only and with every
+// output, start-up alone with and without the kernel program cache, and peak memory.
 // Usage: vanto_bench [--width W] [--height H] [--cells K] [--frames N] [--seed S]
 //                    [--min-radius R] [--max-radius R]
 #include <fcntl.h>
@@ -22,8 +24,10 @@
 #include <vector>
 
 #include "compute/compute_device.h"
+#include "compute/label_reach.h"
 #include "export/track_exports.h"
 #include "image/canvas.h"
+#include "image/frame_decode.h"
 #include "image/frame_loader.h"
 #include "literal_depth_map.h"
 #include "measure/frame_report.h"
@@ -112,7 +116,9 @@ private:
 // Milliseconds per frame of a whole run of the program (the built vanto beside this benchmark)
 // on the series; stdout and stderr go to files in out.
 double wholeRunMs(const std::string& program, const std::string& pattern, const SeriesParams& params, int frames,
-                  int32_t threshold, int32_t smallCellArea, const std::string& out, const char* threads) {
+                  int32_t threshold, int32_t smallCellArea, const std::string& out, const char* threads,
+                  const std::vector<std::string>& extra = {}, char** environment = environ,
+                  double* cpuMs = nullptr) {
     std::filesystem::create_directories(out);
     std::vector<std::string> words = {program,      "-source",      pattern,
                                       "-w",         std::to_string(params.width),
@@ -125,6 +131,7 @@ double wholeRunMs(const std::string& program, const std::string& pattern, const 
         words.push_back("-threads");
         words.push_back(threads);
     }
+    words.insert(words.end(), extra.begin(), extra.end());
     std::vector<char*> argv;
     for (std::string& w : words) argv.push_back(w.data());
     argv.push_back(nullptr);
@@ -135,7 +142,14 @@ double wholeRunMs(const std::string& program, const std::string& pattern, const 
     const auto start = std::chrono::steady_clock::now();
     pid_t child = 0;
     int status = -1;
-    if (posix_spawn(&child, program.c_str(), &actions, nullptr, argv.data(), environ) == 0) waitpid(child, &status, 0);
+    rusage usage{};
+    if (posix_spawn(&child, program.c_str(), &actions, nullptr, argv.data(), environment) == 0) {
+        wait4(child, &status, 0, &usage);
+    }
+    if (cpuMs) {
+        *cpuMs = (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3 +
+                 (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3;
+    }
     const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
     posix_spawn_file_actions_destroy(&actions);
     if (status != 0) {
@@ -168,6 +182,44 @@ struct DepthMapRatio {
     double literalMs = 0, linearMs = 0;
 };
 
+// addtwo once more without and once with its pruning, outside the stage figures, for their
+// ratio; both must give what the run's own call gave. The host's share of the pruned run (the
+// tile starts) is timed on its own as well.
+struct AddTwoRatio {
+    explicit AddTwoRatio(const SeriesParams& params)
+        : a(static_cast<size_t>(params.width) * params.height), b(a.size()) {
+        reach.reserve(params.width, params.height);
+    }
+
+    // False when a run fails or differs from the results given.
+    bool compare(ComputeDevice& device, const Workspace& ws, const CrossFrameNearest& given) {
+        bool same = true;
+        for (const bool prune : {false, true}) {
+            device.setAddTwoPruning(prune);
+            const auto t0 = std::chrono::steady_clock::now();
+            const double cpu0 = processCpuMs();
+            same = device.nearestLabelsAcrossFrames(ws.history.prevFrameLabels, ws.cells.segLabels, ws.tables,
+                                                    a.data(), b.data()).ok() && same;
+            const double ms =
+                std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
+            (prune ? prunedMs : plainMs) += ms;
+            (prune ? prunedCpuMs : plainCpuMs) += processCpuMs() - cpu0;
+            same = same && std::equal(a.begin(), a.end(), given.curNearPrev) &&
+                   std::equal(b.begin(), b.end(), given.prevNearCur);
+        }
+        device.setAddTwoPruning(false);  // the run's own setting
+        // The host's share of the pruned run: the tile starts alone.
+        const double cpu0 = processCpuMs();
+        reach.build(ws.history.prevFrameLabels, ws.cells.segLabels, ws.tables);
+        startsCpuMs += processCpuMs() - cpu0;
+        return same;
+    }
+
+    std::vector<int32_t> a, b;
+    LabelReach reach;
+    double plainMs = 0, prunedMs = 0, plainCpuMs = 0, prunedCpuMs = 0, startsCpuMs = 0;
+};
+
 // What the timed stages after segmentation write to.
 struct TrackOutputs {
     Canvas& canvas;
@@ -176,6 +228,7 @@ struct TrackOutputs {
     TrackExports& exports;
     std::string& exportError;
     std::filesystem::path dir;
+    AddTwoRatio& addTwoRatio;
 };
 
 // The timed stages of frame j after segmentation, called as a run calls them; false when a
@@ -193,6 +246,10 @@ bool timeTrackingStages(StageClock& clock, Workspace& ws, ComputeDevice& device,
             ok = device.nearestLabelsAcrossFrames(history.prevFrameLabels, cells.segLabels, ws.tables,
                                                   nearest.curNearPrev, nearest.prevNearCur).ok();
         });
+        if (ok && !out.addTwoRatio.compare(device, ws, scratch.crossFrameNearest())) {
+            std::cerr << "frame " << j << ": addtwo differs with and without its pruning\n";
+            return false;
+        }
         clock.time("link candidates", [&] {
             int32_t* linkList = scratch.scratchInts + ScratchRegion::queue;
             ok = ok && listLinkCandidates(cells, history, scratch.crossFrameNearest(), linkList, slot) < kLinkLimit;
@@ -259,25 +316,118 @@ bool openExports(TrackExports& exports, RunRecord& record, const SeriesParams& p
     return opened.ok();
 }
 
-// Times whole runs of the vanto beside exe on the series in dir, then prints peak memory.
+// Times whole runs of the vanto beside exe on the series in dir, interleaved: 1 thread and
+// the default threads, reports only and every output on; then start-up alone, with the kernel
+// program from vanto's cache and built afresh; then peak memory.
 void printWholeRuns(const std::filesystem::path& exe, const std::filesystem::path& dir, const SeriesParams& params,
                     int frames, int32_t threshold, int32_t smallCellArea) {
-    // Whole runs of the program (reports and log, no bitmaps). Until -threads is understood it
-    // is an unknown word that the run ignores.
     const std::string pattern = (dir / "f_%d.png").string();
     const std::string program = (exe.parent_path() / "vanto").string();
-    const double oneThread = wholeRunMs(program, pattern, params, frames, threshold, smallCellArea,
-                                        (dir / "run1").string(), "1");
-    const double defaultThreads = wholeRunMs(program, pattern, params, frames, threshold, smallCellArea,
-                                             (dir / "rund").string(), nullptr);
-    std::printf("whole run: 1 thread %.3f ms/frame, default threads %.3f ms/frame (%.2f x)\n", oneThread,
-                defaultThreads, defaultThreads / oneThread);
+    const auto everyOutput = [&](const std::string& out) {
+        std::filesystem::create_directories(out + "/ctc");
+        return std::vector<std::string>{"-image", "-id", "-voronoi", "-ctc", out + "/ctc", "-tracks"};
+    };
+    constexpr int kRounds = 2;
+    double ms[2][2] = {};  // [threads default][every output]
+    int n = 0;
+    for (int round = 0; round < kRounds; ++round) {
+        for (int all = 0; all < 2; ++all) {
+            for (int threads = 0; threads < 2; ++threads) {
+                const std::string out = (dir / ("run" + std::to_string(n++))).string();
+                const double one = wholeRunMs(program, pattern, params, frames, threshold, smallCellArea, out,
+                                              threads ? nullptr : "1", all ? everyOutput(out) : std::vector<std::string>{});
+                ms[threads][all] += one / kRounds;
+                std::filesystem::remove_all(out);
+            }
+        }
+    }
+    std::printf("\nwhole runs of %d frames, ms per frame (start-up included), mean of %d interleaved rounds:\n", frames,
+                kRounds);
+    std::printf("%-28s %12s %12s %8s\n", "", "1 thread", "default", "ratio");
+    for (int all = 0; all < 2; ++all) {
+        std::printf("%-28s %12.3f %12.3f %8.2f\n", all ? "every output on" : "reports only", ms[0][all], ms[1][all],
+                    ms[1][all] / ms[0][all]);
+    }
+    std::printf("%-28s %12.2f %12.2f\n", "every output / reports only", ms[0][1] / ms[0][0], ms[1][1] / ms[1][0]);
+
+    // Start-up alone: a one-frame run less one frame's marginal time (from the runs above), with
+    // vanto's program cache (filled by the runs above) and with none (VANTO_CACHE_DIR empty).
+    std::vector<std::string> plainEnvironment;
+    for (char** e = environ; *e; ++e) {
+        if (std::strncmp(*e, "VANTO_CACHE_DIR=", 16) != 0) plainEnvironment.push_back(*e);
+    }
+    plainEnvironment.push_back("VANTO_CACHE_DIR=");
+    std::vector<char*> noCache;
+    for (std::string& e : plainEnvironment) noCache.push_back(e.data());
+    noCache.push_back(nullptr);
+    double oneFrame[2] = {}, oneFrameCpu[2] = {}, emptyCpu[2] = {};  // [no cache]
+    constexpr int kStarts = 5;
+    for (int i = 0; i < kStarts; ++i) {
+        for (int cache = 0; cache < 2; ++cache) {
+            const std::string out = (dir / ("start" + std::to_string(i) + std::to_string(cache))).string();
+            double cpu = 0;
+            oneFrame[cache] += wholeRunMs(program, pattern, params, 1, threshold, smallCellArea, out, "1", {},
+                                          cache ? noCache.data() : environ, &cpu) /
+                               kStarts;
+            oneFrameCpu[cache] += cpu / kStarts;
+            // The same run with a frame of one pixel: start-up and almost nothing else.
+            SeriesParams tiny = params;
+            tiny.width = tiny.height = 1;
+            std::filesystem::remove_all(out);
+            wholeRunMs(program, pattern, tiny, 1, threshold, smallCellArea, out, "1", {},
+                       cache ? noCache.data() : environ, &cpu);
+            emptyCpu[cache] += cpu / kStarts;
+            std::filesystem::remove_all(out);
+        }
+    }
+    // ms[0][0] = start / frames + marginal, and a one-frame run = start + marginal.
+    const double marginal = frames > 1 ? (ms[0][0] * frames - oneFrame[0]) / (frames - 1) : 0;
+    std::printf("start-up alone (a one-frame run less one frame of %.3f ms), mean of %d: %.3f ms with the kernel "
+                "program cache, %.3f ms building the program (%.2f x)\n",
+                marginal, kStarts, oneFrame[0] - marginal, oneFrame[1] - marginal,
+                (oneFrame[0] - marginal) / std::max(oneFrame[1] - marginal, 1e-9));
+    std::printf("processor ms of a one-frame run: %.3f with the cache, %.3f building (%.2f x); of a run on a "
+                "one-pixel window of it (start-up, nearly alone): %.3f and %.3f (%.2f x)\n",
+                oneFrameCpu[0], oneFrameCpu[1], oneFrameCpu[0] / std::max(oneFrameCpu[1], 1e-9), emptyCpu[0],
+                emptyCpu[1], emptyCpu[0] / std::max(emptyCpu[1], 1e-9));
 
     rusage usage{};
     getrusage(RUSAGE_CHILDREN, &usage);
     std::printf("peak memory of a whole run %.1f MiB (largest resident set)\n", usage.ru_maxrss / 1024.0);
     getrusage(RUSAGE_SELF, &usage);
     std::printf("peak memory of this benchmark %.1f MiB\n", usage.ru_maxrss / 1024.0);
+}
+
+// Decodes each frame of the series with libpng alone and the fast way, interleaved, checks
+// that they agree and prints both times.
+void printPngDecoding(const std::filesystem::path& dir, const SeriesParams& params, int frames) {
+    std::vector<float> values[2];
+    std::vector<uint8_t> block, rows;
+    DecodeScratch scratch{block, rows};
+    double ms[2] = {};
+    bool same = true;
+    for (int round = 0; round < 3; ++round) {
+        for (int j = 1; j <= frames; ++j) {
+            const std::string path = (dir / ("f_" + std::to_string(j) + ".png")).string();
+            for (int way = 0; way < 2; ++way) {
+                values[way].assign(static_cast<size_t>(params.width) * params.height, 0);
+                const auto t0 = std::chrono::steady_clock::now();
+                const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+                uint8_t signature[8];
+                FrameFacts facts;
+                const bool read = fd >= 0 && ::read(fd, signature, 8) == 8 &&
+                                  readPngWindow(fd, {0, 0, params.width, params.height, values[way].data()}, scratch,
+                                                facts, way ? PngPath::fastest : PngPath::libpngOnly)
+                                      .ok();
+                ms[way] += std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
+                same = same && read;
+            }
+            same = same && values[0] == values[1];
+        }
+    }
+    std::printf("PNG decoding of a frame: libpng %.3f ms, libdeflate and own row filters %.3f ms (%.2f x)%s\n",
+                ms[0] / (3 * frames), ms[1] / (3 * frames), ms[1] / std::max(ms[0], 1e-9),
+                same ? "" : " -- THE TWO DIFFER");
 }
 
 // Reserves the workspace and the segmentation scratch as a run does and builds the run's
@@ -374,7 +524,8 @@ int main(int argc, char** argv) {
     DepthMapRatio depthRatio(params);
     bool ok = true;
     int cellSum = 0, linkSum = 0;
-    TrackOutputs outputs{canvas, cellReport, averageReport, exports, exportError, dir};
+    AddTwoRatio addTwoRatio(params);
+    TrackOutputs outputs{canvas, cellReport, averageReport, exports, exportError, dir, addTwoRatio};
     for (int32_t j = 1; j <= frames && ok; ++j) {
         const int64_t startMark = monotonicMs();
         ws.beginFrame(j);  // as the run starts each frame
@@ -410,6 +561,14 @@ int main(int argc, char** argv) {
                 depthRatio.literalMs / frames, depthRatio.linearMs / frames,
                 depthRatio.literalMs / std::max(depthRatio.linearMs, 1e-9));
 
+    const AddTwoRatio& r2 = addTwoRatio;
+    std::printf("addtwo: unpruned %.3f ms/frame (cpu %.3f), pruned %.3f ms/frame (cpu %.3f, of which the tile starts "
+                "%.3f), ratio %.2f (cpu %.2f)\n",
+                r2.plainMs / frames, r2.plainCpuMs / frames, r2.prunedMs / frames, r2.prunedCpuMs / frames,
+                r2.startsCpuMs / frames, r2.prunedMs / std::max(r2.plainMs, 1e-9),
+                r2.prunedCpuMs / std::max(r2.plainCpuMs, 1e-9));
+
+    printPngDecoding(dir, params, frames);
     printWholeRuns(exe, dir, params, frames, threshold, smallCellArea);
     fs::remove_all(dir);
     return 0;

@@ -11,7 +11,7 @@
 #               scripts/skimage-baseline, the yardstick pipeline (optional; no test needs it)
 set -euo pipefail
 
-packages=(g++ make cmake python3 libgtest-dev libtiff-dev libpng-dev ocl-icd-opencl-dev opencl-headers
+packages=(g++ make cmake python3 libgtest-dev libtiff-dev libpng-dev libdeflate-dev zlib1g-dev ocl-icd-opencl-dev opencl-headers
           pocl-opencl-icd nlohmann-json3-dev)
 workflow=(snakemake python3-numpy python3-pandas python3-matplotlib python3-pil python3-tifffile python3-yaml)
 measure=(python3-skimage "${workflow[@]}")

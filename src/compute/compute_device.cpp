@@ -11,7 +11,9 @@
 #include <type_traits>
 #include <vector>
 
+#include "compute/label_reach.h"
 #include "compute/nearest_candidates.h"
+#include "compute/program_cache.h"
 #include "model/records.h"
 
 namespace vanto {
@@ -29,11 +31,14 @@ enum Buffer : int {
     devOffsetDy,
     devGroupSpans,
     devGroupEntries,
+    devFirstA,
+    devFirstB,
     bufferCount,
 };
 const char* const kBufferNames[bufferCount] = {"devLabelsPrev", "devLabelsCur",  "devOutA",
                                                "devOutB",       "devCellTable",  "devOffsetDx",
-                                               "devOffsetDy",   "devGroupSpans", "devGroupEntries"};
+                                               "devOffsetDy",   "devGroupSpans", "devGroupEntries",
+                                               "devFirstA",     "devFirstB"};
 
 constexpr size_t kNameBytes = 256;
 constexpr size_t kCellTableBytes = sizeof(int32_t) * kCellWords * kTableRecords;
@@ -125,9 +130,21 @@ struct ComputeDevice::Handles {
     size_t addOneLocal[2] = {1, 1};
     size_t addOneGlobal[2] = {0, 0};
     NearestCandidates candidates;  // addone's candidate records of each group, built per run
+    LabelReach reach;              // addtwo's first offset of each tile, built per run when pruning
+    // Off by default: on the measured series the searches end at their first offset for most
+    // pixels, and listing the starts costs the host more than the kernel saves (docs/speed.md).
+    bool pruneAddTwo = false;
 
     std::string chooseDevice(std::ostream& console);
-    std::string buildProgram(const std::string& kernelPath, std::ostream& console);
+    std::string buildProgram(const std::string& kernelPath, const std::string& cacheFolder, std::ostream& console,
+                             bool& fromCache);
+    // What a built program depends on besides its source: platform, device and driver.
+    std::string deviceIdentity() const;
+    // The program from a cached binary, built for the device; false (and no program) when
+    // the binary is refused.
+    bool programFromBinary(const std::vector<unsigned char>& binary);
+    // The device's binary of the built program; empty when it cannot be had.
+    std::vector<unsigned char> programBinary() const;
     std::string createKernels(int32_t width, int32_t height, const std::string& kernelPath);
     std::string sizeAddOneGroups(int32_t width, int32_t height, const std::string& kernelPath);
 
@@ -191,7 +208,9 @@ std::string ComputeDevice::Handles::chooseDevice(std::ostream& console) {
     return {};
 }
 
-std::string ComputeDevice::Handles::buildProgram(const std::string& kernelPath, std::ostream& console) {
+std::string ComputeDevice::Handles::buildProgram(const std::string& kernelPath, const std::string& cacheFolder,
+                                                 std::ostream& console, bool& fromCache) {
+    fromCache = false;
     cl_int status = CL_SUCCESS;
     context = clCreateContext(nullptr, 1, &device, nullptr, nullptr, &status);
     if (status != CL_SUCCESS) return failure("clCreateContext", status);
@@ -217,11 +236,22 @@ std::string ComputeDevice::Handles::buildProgram(const std::string& kernelPath, 
     if (source.empty()) {
         return "the kernel source \"" + kernelPath + "\" is empty";
     }
+    // The build options are part of the key, should the build ever be given any.
+    constexpr const char* kBuildOptions = "";
+    const std::string identity = deviceIdentity();
+    std::string key = identity;
+    key.append("\noptions ").append(kBuildOptions).append("\nsource ").append(source.data(), source.size());
+    const ProgramCache cache(cacheFolder, identity, std::move(key));
+    if (std::vector<unsigned char> binary; cache.load(binary) && programFromBinary(binary)) {
+        fromCache = true;
+        return {};
+    }
+
     const char* text = source.data();
     const size_t textLength = source.size();
     program = clCreateProgramWithSource(context, 1, &text, &textLength, &status);
     if (status != CL_SUCCESS) return failure("clCreateProgramWithSource", status);
-    status = clBuildProgram(program, 1, &device, nullptr, nullptr, nullptr);
+    status = clBuildProgram(program, 1, &device, kBuildOptions, nullptr, nullptr);
     if (status != CL_SUCCESS) {
         size_t logSize = 0;
         std::string said;
@@ -236,8 +266,74 @@ std::string ComputeDevice::Handles::buildProgram(const std::string& kernelPath, 
         return "the kernel source \"" + kernelPath + "\" does not build (" + failure("clBuildProgram", status) +
                  ")" + (said.empty() ? "" : ": " + said);
     }
+    cache.store(programBinary());  // a cache that cannot be written only costs the next run a build
 
     return {};
+}
+
+std::string ComputeDevice::Handles::deviceIdentity() const {
+    std::string identity = "vanto kernel program";
+    cl_platform_id platform = nullptr;
+    clGetDeviceInfo(device, CL_DEVICE_PLATFORM, sizeof platform, &platform, nullptr);
+    const auto add = [&](const char* label, cl_int status, const char* value) {
+        identity.append("\n").append(label).append(" ").append(status == CL_SUCCESS ? value : "?");
+    };
+    char text[kNameBytes] = {};
+    const struct {
+        const char* label;
+        cl_platform_info info;
+    } platformFacts[] = {{"platform", CL_PLATFORM_NAME}, {"platform version", CL_PLATFORM_VERSION}};
+    for (const auto& fact : platformFacts) {
+        const cl_int status = clGetPlatformInfo(platform, fact.info, kNameBytes, text, nullptr);
+        text[kNameBytes - 1] = '\0';
+        add(fact.label, status, text);
+    }
+    const struct {
+        const char* label;
+        cl_device_info info;
+    } deviceFacts[] = {{"device", CL_DEVICE_NAME},
+                       {"vendor", CL_DEVICE_VENDOR},
+                       {"device version", CL_DEVICE_VERSION},
+                       {"driver version", CL_DRIVER_VERSION}};
+    for (const auto& fact : deviceFacts) {
+        const cl_int status = clGetDeviceInfo(device, fact.info, kNameBytes, text, nullptr);
+        text[kNameBytes - 1] = '\0';
+        add(fact.label, status, text);
+    }
+    return identity;
+}
+
+bool ComputeDevice::Handles::programFromBinary(const std::vector<unsigned char>& binary) {
+    const unsigned char* bytes = binary.data();
+    const size_t length = binary.size();
+    cl_int binaryStatus = CL_SUCCESS;
+    cl_int status = CL_SUCCESS;
+    program = clCreateProgramWithBinary(context, 1, &device, &length, &bytes, &binaryStatus, &status);
+    if (status == CL_SUCCESS && binaryStatus == CL_SUCCESS) {
+        status = clBuildProgram(program, 1, &device, nullptr, nullptr, nullptr);
+        // Both kernels must be there: an entry that builds but lacks one is not ours.
+        for (const char* name : {"addone", "addtwo"}) {
+            if (status != CL_SUCCESS) break;
+            cl_kernel kernel = clCreateKernel(program, name, &status);
+            if (kernel) clReleaseKernel(kernel);
+        }
+        if (status == CL_SUCCESS) return true;
+    }
+    if (program) clReleaseProgram(program);
+    program = nullptr;
+    return false;
+}
+
+std::vector<unsigned char> ComputeDevice::Handles::programBinary() const {
+    size_t length = 0;
+    if (clGetProgramInfo(program, CL_PROGRAM_BINARY_SIZES, sizeof length, &length, nullptr) != CL_SUCCESS ||
+        length == 0) {
+        return {};
+    }
+    std::vector<unsigned char> binary(length);
+    unsigned char* target = binary.data();
+    if (clGetProgramInfo(program, CL_PROGRAM_BINARIES, sizeof target, &target, nullptr) != CL_SUCCESS) return {};
+    return binary;
 }
 
 std::string ComputeDevice::Handles::createKernels(int32_t width, int32_t height, const std::string& kernelPath) {
@@ -257,6 +353,13 @@ std::string ComputeDevice::Handles::createKernels(int32_t width, int32_t height,
         buffers[b] = clCreateBuffer(context, layout[b].flags, layout[b].bytes, nullptr, &status);
         if (status != CL_SUCCESS) return failure(onBuffer("clCreateBuffer", b), status);
         bufferBytes[b] = layout[b].bytes;
+    }
+    if (!reach.reserve(width, height)) return "compute device: cannot reserve the tile tables of addtwo";
+    const size_t tileBytes = sizeof(int32_t) * static_cast<size_t>(reach.tileCount());
+    for (int b : {devFirstA, devFirstB}) {
+        buffers[b] = clCreateBuffer(context, CL_MEM_READ_ONLY, tileBytes, nullptr, &status);
+        if (status != CL_SUCCESS) return failure(onBuffer("clCreateBuffer", b), status);
+        bufferBytes[b] = tileBytes;
     }
 
     const cl_int w = width;
@@ -284,6 +387,12 @@ std::string ComputeDevice::Handles::createKernels(int32_t width, int32_t height,
     }
     if (status == CL_SUCCESS) status = clSetKernelArg(kernelAddTwo, arg++, sizeof(cl_int), &w);
     if (status == CL_SUCCESS) status = clSetKernelArg(kernelAddTwo, arg++, sizeof(cl_int), &ht);
+    if (status == CL_SUCCESS) status = clSetKernelArg(kernelAddTwo, arg++, sizeof(cl_mem), &buf[devFirstA]);
+    if (status == CL_SUCCESS) status = clSetKernelArg(kernelAddTwo, arg++, sizeof(cl_mem), &buf[devFirstB]);
+    const cl_int tileSide = LabelReach::kTileSide;
+    const cl_int tilesAcross = reach.tilesAcross();
+    if (status == CL_SUCCESS) status = clSetKernelArg(kernelAddTwo, arg++, sizeof(cl_int), &tileSide);
+    if (status == CL_SUCCESS) status = clSetKernelArg(kernelAddTwo, arg++, sizeof(cl_int), &tilesAcross);
     if (status != CL_SUCCESS) return failInSource("clSetKernelArg(addtwo)", status);
 
     globalSize[0] = static_cast<size_t>(width);
@@ -317,7 +426,7 @@ std::string ComputeDevice::Handles::sizeAddOneGroups(int32_t width, int32_t heig
     }
     const size_t groupTableBytes[] = {sizeof(int32_t) * candidates.spans().size(),
                                       sizeof(int32_t) * candidates.entries().size()};
-    for (int b = devGroupSpans; b < bufferCount; ++b) {
+    for (int b = devGroupSpans; b <= devGroupEntries; ++b) {
         buffers[b] = clCreateBuffer(context, CL_MEM_READ_ONLY, groupTableBytes[b - devGroupSpans], nullptr,
                                        &status);
         if (status != CL_SUCCESS) return failure(onBuffer("clCreateBuffer", b), status);
@@ -335,6 +444,7 @@ ComputeDevice::~ComputeDevice() = default;
 Status ComputeDevice::open(const std::string& kernelPath, int32_t width, int32_t height, std::ostream& console) {
     h_.reset();
     error_.clear();
+    fromCache_ = false;
     if (width <= 0 || height <= 0 || width > kMaxSide || height > kMaxSide ||
         static_cast<int64_t>(width) * height > kMaxPixels) {
         error_ = "compute device: unsupported frame size " + std::to_string(width) + " x " + std::to_string(height);
@@ -342,7 +452,10 @@ Status ComputeDevice::open(const std::string& kernelPath, int32_t width, int32_t
     }
     auto h = std::make_unique<Handles>();
     error_ = h->chooseDevice(console);
-    if (error_.empty()) error_ = h->buildProgram(kernelPath, console);
+    if (error_.empty()) {
+        error_ = h->buildProgram(kernelPath, cacheFolder_ ? *cacheFolder_ : ProgramCache::defaultFolder(), console,
+                                 fromCache_);
+    }
     if (error_.empty()) error_ = h->createKernels(width, height, kernelPath);
     if (error_.empty()) error_ = h->sizeAddOneGroups(width, height, kernelPath);
     if (!error_.empty()) return Status::failure(StatusCode::deviceFailed, error_);
@@ -357,12 +470,20 @@ Status ComputeDevice::nearestLabelsAcrossFrames(const int32_t* prevLabels, const
         error_ = "addtwo run on a compute device that is not open";
         return runFailure();
     }
+    LabelReach& reach = h_->reach;
+    if (h_->pruneAddTwo) {
+        reach.build(prevLabels, curLabels, tables);
+    } else {
+        reach.clear();
+    }
     const Transfer uploads[] = {{devLabelsPrev, prevLabels, nullptr},
                                 {devLabelsCur, curLabels, nullptr},
                                 {devOffsetDx, tables.offsetDx, nullptr},
-                                {devOffsetDy, tables.offsetDy, nullptr}};
+                                {devOffsetDy, tables.offsetDy, nullptr},
+                                {devFirstA, reach.startsA().data(), nullptr},
+                                {devFirstB, reach.startsB().data(), nullptr}};
     const Transfer readBacks[] = {{devOutA, nullptr, curNearPrev}, {devOutB, nullptr, prevNearCur}};
-    error_ = h_->run(h_->kernelAddTwo, h_->globalSize, nullptr, uploads, 4, readBacks, 2);
+    error_ = h_->run(h_->kernelAddTwo, h_->globalSize, nullptr, uploads, 6, readBacks, 2);
     if (!error_.empty()) error_ = "addtwo: " + error_;
     return error_.empty() ? Status{} : runFailure();
 }
@@ -394,6 +515,10 @@ Status ComputeDevice::nearestCellMap(const int32_t* cellTable, int32_t* outNeare
 }  // namespace vanto
 
 namespace vanto {
+
+void ComputeDevice::setAddTwoPruning(bool on) {
+    if (h_) h_->pruneAddTwo = on;
+}
 
 Status ComputeDevice::runFailure() const {
     return Status::failure(StatusCode::deviceFailed, "compute device failure: " + error_);

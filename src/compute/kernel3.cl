@@ -10,10 +10,13 @@
 
 // For a cell pixel of `from`, the label in `other` at the first of the 441 sorted window
 // offsets that lies in the frame and holds a cell; -1 for no such offset or no cell in `from`.
+// The search starts at offset `first`: the host has shown that every offset before it lands,
+// from this pixel, outside the frame or on no cell of `other` (see LabelReach), so the answer
+// is the one a search from offset 0 gives.
 static int nearestOtherLabel(__global const int* from, __global const int* other, __global const char* dx,
-                             __global const char* dy, int x, int y, int width, int height) {
+                             __global const char* dy, int x, int y, int width, int height, int first) {
     if (from[y * width + x] < 0) return -1;
-    for (int k = 0; k < WINDOW_OFFSETS; ++k) {
+    for (int k = first; k < WINDOW_OFFSETS; ++k) {
         const int qx = x + dx[k];
         const int qy = y + dy[k];
         if (qx < 0 || qy < 0 || qx >= width || qy >= height) continue;
@@ -24,15 +27,19 @@ static int nearestOtherLabel(__global const int* from, __global const int* other
 }
 
 // A: for each previous-frame cell pixel the nearest current-frame label; B the reverse.
+// firstA and firstB hold the first offset of each search for each tile of tileSide x tileSide
+// pixels, tiles in rows of tilesAcross.
 __kernel void addtwo(__global const int* labelsPrev, __global const int* labelsCur, __global int* outA,
                      __global int* outB, __global const char* offsetDx, __global const char* offsetDy, int width,
-                     int height) {
+                     int height, __global const int* firstA, __global const int* firstB, int tileSide,
+                     int tilesAcross) {
     const int x = get_global_id(0);
     const int y = get_global_id(1);
     if (x >= width || y >= height) return;
     const int p = y * width + x;
-    outA[p] = nearestOtherLabel(labelsPrev, labelsCur, offsetDx, offsetDy, x, y, width, height);
-    outB[p] = nearestOtherLabel(labelsCur, labelsPrev, offsetDx, offsetDy, x, y, width, height);
+    const int tile = (y / tileSide) * tilesAcross + x / tileSide;
+    outA[p] = nearestOtherLabel(labelsPrev, labelsCur, offsetDx, offsetDy, x, y, width, height, firstA[tile]);
+    outB[p] = nearestOtherLabel(labelsCur, labelsPrev, offsetDx, offsetDy, x, y, width, height, firstB[tile]);
 }
 
 // Squared distances are exact in 64 bits for any 32-bit centre and any frame side below

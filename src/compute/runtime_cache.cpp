@@ -28,22 +28,21 @@ std::string runtimeCacheFolder() {
 
 }  // namespace
 
-bool folderCanBeMade(const std::string& path) {
-    namespace fs = std::filesystem;
+bool makeFolder(const std::string& path) {
+    if (path.empty()) return false;
     std::error_code ec;
-    fs::path at = fs::absolute(path, ec);
-    if (ec) return false;
-    // Up to the first part that exists: it must be a folder this process may write in.
-    while (!fs::exists(fs::symlink_status(at, ec)) && at.has_relative_path()) at = at.parent_path();
-    return fs::is_directory(at, ec) && ::access(at.c_str(), W_OK | X_OK) == 0;
+    std::filesystem::create_directories(path, ec);
+    // Made now or there already; either way it must be a folder this process may write in.
+    return !ec && std::filesystem::is_directory(path, ec) && ::access(path.c_str(), W_OK | X_OK) == 0;
 }
 
 bool RuntimeCacheFolder::prepare() {
-    if (folderCanBeMade(runtimeCacheFolder())) return true;
-    std::string base = environment("TMPDIR");
-    if (base.empty() || !folderCanBeMade(base)) base = "/tmp";
-    std::string pattern = base + "/vanto-kernel-cache-XXXXXX";
-    if (!::mkdtemp(pattern.data())) return false;
+    if (makeFolder(runtimeCacheFolder())) return true;
+    std::string pattern = environment("TMPDIR") + "/vanto-kernel-cache-XXXXXX";
+    if (environment("TMPDIR").empty() || !::mkdtemp(pattern.data())) {
+        pattern = "/tmp/vanto-kernel-cache-XXXXXX";
+        if (!::mkdtemp(pattern.data())) return false;
+    }
     private_ = pattern;
     hadVariable_ = std::getenv(kCacheVariable) != nullptr;
     previousValue_ = environment(kCacheVariable);

@@ -16,9 +16,10 @@ public:
     RuntimeCacheFolder& operator=(const RuntimeCacheFolder&) = delete;
     ~RuntimeCacheFolder() { release(); }
 
-    // Before the first OpenCL call of the process: leaves the environment as it is when the
-    // runtime's own folder exists and is writable or can be created, else makes a private
-    // folder below $TMPDIR (or /tmp) and sets POCL_CACHE_DIR to it. False when even that
+    // Before the first OpenCL call of the process: makes the runtime's own folder (with its
+    // parents) and leaves the environment as it is when that folder is then there and
+    // writable, else makes a private folder below $TMPDIR (or /tmp when that fails) and sets
+    // POCL_CACHE_DIR to it. False when even that
     // fails; the run then goes on and the runtime says what it can.
     bool prepare();
     // Removes the private folder with everything in it (after the device is released) and
@@ -31,8 +32,8 @@ private:
     std::string previousValue_;
 };
 
-// True when path is a writable folder, or the first folder that exists on the way up from
-// it is writable, so that the missing part can be created.
-bool folderCanBeMade(const std::string& path);
+// Makes path and its missing parents; true when path is then a folder this process may
+// write in (made now or there before).
+bool makeFolder(const std::string& path);
 
 }  // namespace vanto

@@ -14,13 +14,17 @@ namespace vanto {
 constexpr uint64_t kMaxDecodedBytes = 256ull << 20;
 constexpr const char* kMaxDecodedText = "256 MiB";
 
-// The window to decode; values receives width x height source values, top row first.
+// The window to decode; values receives width x height source values, top row first. When
+// bytes is given, a reader that has 8-bit stored samples at hand may copy them there instead
+// (width x height bytes, top row first) and set *wroteBytes; values are then not written.
 struct DecodeTarget {
     int32_t originX = 0;
     int32_t originY = 0;
     int32_t width = 0;
     int32_t height = 0;
     float* values = nullptr;
+    uint8_t* bytes = nullptr;
+    bool* wroteBytes = nullptr;
 };
 
 // Buffers a reader reuses from frame to frame.
@@ -42,7 +46,12 @@ Status tooLarge(const std::string& what, uint64_t bytes);
 Status readTiffWindow(int fd, const char* path, int32_t page, const DecodeTarget& target, DecodeScratch& scratch,
                           FrameFacts& facts);
 
-// Decodes the window of the PNG file open on fd (taken over and closed).
-Status readPngWindow(int fd, const DecodeTarget& target, DecodeScratch& scratch, FrameFacts& facts);
+// Which way readPngWindow may take: the fast one for the plain gray files it takes (see
+// inflateGrayPng) and libpng for the others, or libpng for every file (the tests compare).
+enum class PngPath { fastest, libpngOnly };
+
+// Decodes the window of the PNG file open on fd (taken over and closed), its signature read.
+Status readPngWindow(int fd, const DecodeTarget& target, DecodeScratch& scratch, FrameFacts& facts,
+                     PngPath path = PngPath::fastest);
 
 }  // namespace vanto

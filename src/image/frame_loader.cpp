@@ -104,7 +104,10 @@ Status FrameReader::load(const char* path, int32_t page, int32_t originX, int32_
 
     // Decoded into values of its own, so a failure leaves the gray plane as it was.
     values_.resize(static_cast<size_t>(std::max(width, 0)) * std::max(height, 0));
-    const DecodeTarget target{originX, originY, width, height, values_.data()};
+    // Without a range, 8-bit stored samples are their own gray: a reader may write them there.
+    bool wroteBytes = false;
+    const DecodeTarget target{originX, originY, width, height, values_.data(), mapping.hasRange ? nullptr : gray,
+                              &wroteBytes};
     DecodeScratch scratch{block_, rows_};
     Status result;
     if (tiffLittle || tiffBig) {
@@ -124,6 +127,7 @@ Status FrameReader::load(const char* path, int32_t page, int32_t originX, int32_
         return loadFailure(StatusCode::undecodable, got < 0 ? systemReason(errno) : "not a TIFF or PNG file");
     }
     if (result.code != StatusCode::ok) return result;
+    if (wroteBytes) return {};  // gray is written; values_ does not hold the window
     decoded_ = true;
     if (facts_.bits != 8 && !mapping.hasRange) {
         return loadFailure(StatusCode::unsupportedFormat, sampleName(facts_) + " samples need -range LO HI");

@@ -40,7 +40,8 @@ public:
                     const GrayMapping& mapping, uint8_t* gray);
 
     // Facts of the last load (also after a failure) and the statistics of its window, which
-    // are computed here from the decoded values (only after a decode that got that far).
+    // are computed here from the decoded values (only after a decode that got that far, and
+    // not after 8-bit samples went straight to gray).
     const FrameFacts& facts() const { return facts_; }
     bool statsOfLastWindow(SampleStats& stats) const;
 

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 #include <filesystem>
 #include <fstream>
@@ -238,6 +239,45 @@ TEST(ComputeAddTwo, DeviceMatchesHostOnRandomPlanesOfOddSizes) {
             if (density == 1.0) {
                 EXPECT_EQ(r.hostB, f.plane()) << "no current cells";
             }
+        }
+    }
+}
+
+// Discs of labels 0 .. 3 (equal labels meet, and equally near different labels are common)
+// over several "no cell" values; a few discs leave most cell pixels far from the other plane's.
+Plane labelBlobs(const Frame& f, int count, std::mt19937& rng) {
+    const int32_t none[] = {-1, -2, -1000};
+    Plane p = f.plane();
+    for (int32_t& v : p) v = none[rng() % 3];
+    for (int i = 0; i < count; ++i) {
+        const int32_t cx = static_cast<int32_t>(rng() % f.width), cy = static_cast<int32_t>(rng() % f.height);
+        const int32_t r = static_cast<int32_t>(rng() % 9), label = static_cast<int32_t>(rng() % 4);
+        for (int32_t y = std::max(0, cy - r); y <= std::min(f.height - 1, cy + r); ++y) {
+            for (int32_t x = std::max(0, cx - r); x <= std::min(f.width - 1, cx + r); ++x) {
+                if ((x - cx) * (x - cx) + (y - cy) * (y - cy) <= r * r) f.at(p, x, y) = label;
+            }
+        }
+    }
+    return p;
+}
+
+TEST(ComputeAddTwo, PrunedSearchesMatchTheHostAndTheUnprunedSearch) {
+    std::mt19937 rng(4711);
+    for (const Frame f : {Frame{7, 5}, Frame{33, 17}, Frame{211, 190}}) {
+        ComputeDevice* device = DeviceCache::get(f.width, f.height);
+        ASSERT_NE(device, nullptr);
+        for (const int blobs : {0, 1, 3, 12, 40, 400}) {
+            const Plane prev = labelBlobs(f, blobs, rng);
+            const Plane cur = labelBlobs(f, blobs / 2 + 1, rng);
+            device->setAddTwoPruning(true);
+            const AddTwoResults pruned = nearestLabelsBoth(f, prev, cur);
+            device->setAddTwoPruning(false);
+            const AddTwoResults plain = nearestLabelsBoth(f, prev, cur);
+            const auto where = ::testing::Message() << f.width << " x " << f.height << ", " << blobs << " blobs";
+            EXPECT_EQ(pruned.deviceA, pruned.hostA) << where;
+            EXPECT_EQ(pruned.deviceB, pruned.hostB) << where;
+            EXPECT_EQ(plain.deviceA, pruned.deviceA) << where;
+            EXPECT_EQ(plain.deviceB, pruned.deviceB) << where;
         }
     }
 }

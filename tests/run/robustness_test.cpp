@@ -108,7 +108,7 @@ TEST(RuntimeSetUp, AHomeThatCannotHoldTheKernelCacheStillRuns) {
     TempDir dir, tmp;
     std::ofstream(dir.file("plain_file")) << "not a folder";
     ChildSetup setup;
-    setup.environment = {"HOME=" + dir.file("plain_file") + "/home", "POCL_CACHE_DIR", "XDG_CACHE_HOME",
+    setup.environment = {"HOME=" + dir.file("plain_file") + "/home", "POCL_CACHE_DIR", "XDG_CACHE_HOME", "VANTO_CACHE_DIR",
                          "TMPDIR=" + tmp.path()};
     const auto out = runChild(with(seriesWords(dir, 2), {"-output", dir.path()}), setup);
     EXPECT_EQ(out.status, 0) << out.errors;

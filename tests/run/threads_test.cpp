@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -117,6 +118,44 @@ TEST(ThreadCounts, GeneratedSeriesWithUnreadableFramesWritesTheSameBytes) {
     const auto average = splitLines(out.at("_average.csv"));
     ASSERT_EQ(average.size(), 16u);
     EXPECT_EQ(splitFields(average[8])[3], splitFields(average[7])[3]);
+}
+
+TEST(ThreadCounts, ACorruptProgramCacheEntryIsBuiltAgainAndTheOutputsStayTheSame) {
+    const std::string folder = std::string(VANTO_SHARED_DATA) + "/c2c12-phase";
+    VANTO_NEED_SHARED_DATA(folder);
+    TempDir cache;
+    const char* was = std::getenv("VANTO_CACHE_DIR");
+    const std::string saved = was ? was : "";
+    ::setenv("VANTO_CACHE_DIR", cache.path().c_str(), 1);
+    const std::vector<std::string> words = {"-source", folder + "/c2c12_%04d.png", "-w", "234", "-h", "234",
+                                            "-count", "4", "-threshold", "12", "-size", "15", "-image", "-voronoi"};
+    // Runs words on `threads`, returning every output and the one cache entry's bytes.
+    const auto runOnce = [&](const char* threads) {
+        TempDir dir;
+        std::vector<std::string> all = words;
+        all.insert(all.end(), {"-output", dir.path(), "-threads", threads});
+        auto outputs = outputsOf(runProgram(all), dir);
+        std::string entry;
+        for (const auto& e : std::filesystem::directory_iterator(cache.path())) entry = e.path().string();
+        return std::pair{outputs, entry};
+    };
+    const auto [built, entry] = runOnce("1");
+    ASSERT_FALSE(entry.empty()) << "the first run stores the program";
+    const std::string good = readFile(entry);
+    for (const char* threads : {"1", "3"}) {
+        std::string bad = good;
+        for (size_t i = bad.size() / 3; i < bad.size() / 3 + 64; ++i) bad[i] = static_cast<char>(~bad[i]);
+        std::ofstream(entry, std::ios::binary | std::ios::trunc) << bad;
+        const auto [again, same] = runOnce(threads);
+        EXPECT_EQ(same, entry);
+        EXPECT_EQ(readFile(entry), good) << "the damaged entry is replaced by the program built again";
+        EXPECT_EQ(again, built) << threads << " threads";
+    }
+    if (was) {
+        ::setenv("VANTO_CACHE_DIR", saved.c_str(), 1);
+    } else {
+        ::unsetenv("VANTO_CACHE_DIR");
+    }
 }
 
 TEST(ThreadCounts, RealSeriesWritesTheSameBytes) {

@@ -5,6 +5,7 @@ fails it with the program's own message. Called by the Snakefile's analyse rule.
 
 import json
 import os
+import shlex
 import subprocess
 import sys
 import time
@@ -23,7 +24,8 @@ command = ([sm.params.program, "-threads", str(sm.threads)] + list(sm.params.opt
 
 started = time.time()
 with open(sm.log[0], "w", encoding="utf-8", errors="replace") as log:
-    log.write("$ " + " ".join(command) + "\n")
+    # Shell-quoted, so that the line can be pasted into a shell as it stands.
+    log.write("$ " + shlex.join(command) + "\n")
     log.flush()
     proc = subprocess.run(command, stdout=log, stderr=subprocess.PIPE, text=True, errors="replace")
     log.write(proc.stderr)

@@ -46,7 +46,7 @@ using TiffCursorHandle = std::unique_ptr<TiffCursor, TiffCursorFree>;
 // Decodes the window of TIFF directory page (0 = the first) of the file open on fd (taken over
 // and closed). Fills facts as soon as the header is read. When cursor holds the same file at an
 // earlier page, fd is closed and the cursor steps on to page; otherwise the file is opened anew
-// from fd and kept in cursor. A failure empties cursor.
+// from fd and kept in cursor while a later page can follow. A failure empties cursor.
 Status readTiffWindow(int fd, const char* path, int32_t page, const DecodeTarget& target, DecodeScratch& scratch,
                           FrameFacts& facts, TiffCursorHandle& cursor);
 

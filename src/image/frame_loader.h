@@ -33,8 +33,8 @@ struct TiffCursorFree {
 };
 
 // One reader per thread: it keeps its decoding buffers between frames and holds no state that
-// another reader shares, so different frames may be read concurrently. A TIFF file it read a
-// page of stays open, so that the next page of a stack is reached in one step.
+// another reader shares, so different frames may be read concurrently. A TIFF stack it read a
+// page of stays open while later pages follow, so that the next page is reached in one step.
 class FrameReader {
 public:
     FrameReader();

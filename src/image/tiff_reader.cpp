@@ -327,7 +327,9 @@ Status readTiffWindow(int fd, const char* path, int32_t page, const DecodeTarget
         return loadFailure(StatusCode::undecodable, why);
     }
     Status read = readOpenPage(cursor->tif.get(), target, scratch, facts, cursor->messages);
-    if (read.code != StatusCode::ok) cursor.reset();
+    // Kept only while a later page can follow: a single frame file (or a stack's last page)
+    // gives its handle and buffers back at once.
+    if (read.code != StatusCode::ok || TIFFLastDirectory(cursor->tif.get())) cursor.reset();
     return read;
 }
 

@@ -115,7 +115,7 @@ private:
             // A link planted at the log's name is named as such; anything else is the folder's fault.
             const std::string& cause = progress_.fault().cause;
             refuse(std::string("cannot create the run log \"") + pathBuffer_ + "\": " +
-                   (cause.rfind("a symbolic link", 0) == 0 ? cause : "-output must name an existing, writable folder"));
+                   (cause == kLinkAtOutputName ? cause : "-output must name an existing, writable folder"));
             return Ending::refused;
         }
         for (const std::string& warning : absentOptionWarnings(config_)) errors_ << "vanto: warning: " << warning << '\n';

@@ -23,8 +23,8 @@ struct RunCheck {
 
 // The one pass of checks before a run starts, after the refusals already found (the errors of
 // the command line): the option values, the output folder and its paths, the window against
-// bound, the series, the threads against bound (series is resolved whatever else is refused), then, when frames are to
-// be analysed, the frame size, the frame pattern and the frame and bitmap paths. A check that
+// bound, the series (resolved whatever else is refused), the threads against bound, then,
+// when frames are to be analysed, the frame size, the frame pattern and the frame and bitmap paths. A check that
 // would only repeat an earlier refusal is left out. Only when nothing is refused is the -ctc
 // folder prepared (created when missing) and frame 1 loaded as the run will load it.
 RunCheck checkRun(const RunConfig& config, const MemoryBound& bound, FrameSeries& series,

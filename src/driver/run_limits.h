@@ -17,8 +17,9 @@ MemoryBound memoryBound();
 
 // Host working memory of a run on `threads` threads: every workspace block, the canvas (gray
 // plane, colour raster and their painted copies), the bitmap file image when a bitmap is
-// drawn, the compute device's planes, and for the threads the frames in flight, each segmenting thread's scratch and each
-// reader's decode buffers (its window of source values and a block up to the decoding cap).
+// drawn, the compute device's planes, and for the threads the frames in flight, each
+// segmenting thread's scratch and each reader's decode buffers (its window of source values
+// and a block up to the decoding cap).
 // INT64_MAX for a window of more than 2^31 - 1 pixels or a sum beyond 64 bits.
 int64_t runMemoryBytes(const RunConfig& config, int32_t threads);
 

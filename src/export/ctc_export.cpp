@@ -105,7 +105,7 @@ Status CtcExport::writeMask(const FrameCells& cells, int32_t frame) {
         const bool link = ::lstat(path_.data(), &info) == 0 && S_ISLNK(info.st_mode);
         return Status::outputFailure(
             "cannot write \"" + std::string(path_.data()) + "\": " +
-            (link            ? "a symbolic link stands at that name; outputs are never written through links: remove it"
+            std::string(link              ? kLinkAtOutputName
              : error == EEXIST ? "the file exists already; a -ctc mask is only ever created new"
                                : std::generic_category().message(error)));
     }

@@ -41,7 +41,7 @@ bool OutputFile::open(const std::string& path, Creation creation) {
     const int error = errno;
     struct stat info {};
     if ((error == ELOOP || error == EEXIST) && ::lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode))
-        return fail("a symbolic link stands at that name; outputs are never written through links: remove it");
+        return fail(kLinkAtOutputName);
     if (error == EEXIST) return fail("the file exists already; this output is only ever created new");
     return fail(error);
 }

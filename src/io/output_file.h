@@ -24,6 +24,10 @@ struct OutputFault {
     Status status() const { return failed() ? Status::outputFailure(describe()) : Status{}; }
 };
 
+// The cause an output gives when a symbolic link stands at its name.
+inline constexpr const char* kLinkAtOutputName =
+    "a symbolic link stands at that name; outputs are never written through links: remove it";
+
 // How open() makes a file: created or truncated, or created new (nothing may stand at its name).
 // Either way a symbolic link at the name is never followed: the open fails.
 enum class Creation { replace, exclusive };

@@ -79,6 +79,10 @@ def job_sizes_and_owned_options(folder, frames):
               f"{word} in extra is refused: {messages}")
     rows, messages = read(folder, header + f"a\t{frames}\t64\t64\t5\t20\t56\t\t\t\t-image '-output-like'\n")
     check(messages is None, f"a word that only looks like an owned option passes: {messages}")
+    # -ctc comes from the ctc column, as a switch the workflow turns into its own folder.
+    rows, messages = read(folder, f"{HEADER}\tctc\na\t{frames}\t64\t64\t5\t20\t56\tyes\n")
+    check(messages is None and rows[0]["ctc"] is True and "-ctc" not in sample_sheet.program_options(rows[0]),
+          f"the ctc column is a switch the workflow owns: {messages or rows}")
 
 
 def main():

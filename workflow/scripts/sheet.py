@@ -89,7 +89,7 @@ def frame_path(source, number):
 
 
 # Options the workflow gives itself: the source column, and the series' folder under out=.
-OWNED_OPTIONS = {"-source": "the source column", "-output": "out=", "-ctc": "out="}
+OWNED_OPTIONS = {"-source": "the source column", "-output": "out=", "-ctc": "the ctc column"}
 
 
 class _SheetDialect(csv.Dialect):
@@ -268,24 +268,26 @@ def program_options(row, schema=None):
 
 # Job sizes. The program's working memory grows with the window (about 60 bytes a pixel
 # measured, on about 120 MB for the program and the OpenCL runtime); both are taken about four
-# times over. Time grows with pixels times frames (about 1.4 s per megapixel-frame measured on
+# times over. The program's check before a run also counts each thread's decoding cap (256 MiB),
+# and refuses a -threads whose count exceeds the job's memory: the job asks for it too. Time grows with pixels times frames (about 1.4 s per megapixel-frame measured on
 # a busy two-core machine), taken three times over, on a fixed start-up allowance.
 MEMORY_BASE_MB = 512
 MEMORY_BYTES_PER_PIXEL = 256
 SECONDS_PER_MEGAPIXEL_FRAME = 2.0
 TIME_BASE_MINUTES = 10
 LARGE_FRAME_PIXELS = 1_000_000
+DECODE_CAP_MB = 256
 
 
 def job_resources(row):
     """threads, mem_mb and runtime (minutes) of a row's job; sheet columns win."""
     pixels = max(row.get("w", 1), 1) * max(row.get("h", 1), 1)
     frames = max(row.get("count", 1), 1)
-    threads = 4 if pixels >= LARGE_FRAME_PIXELS else 2
-    mem_mb = MEMORY_BASE_MB + math.ceil(pixels * MEMORY_BYTES_PER_PIXEL / 2**20)
+    threads = row.get("threads", 4 if pixels >= LARGE_FRAME_PIXELS else 2)
+    mem_mb = MEMORY_BASE_MB + math.ceil(pixels * MEMORY_BYTES_PER_PIXEL / 2**20) + threads * DECODE_CAP_MB
     runtime = TIME_BASE_MINUTES + math.ceil(pixels / 1e6 * frames * SECONDS_PER_MEGAPIXEL_FRAME * 3 / 60)
     return {
-        "threads": row.get("threads", threads),
+        "threads": threads,
         "mem_mb": row.get("mem_mb", mem_mb),
         "runtime": row.get("runtime", runtime),
     }

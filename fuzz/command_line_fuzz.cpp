@@ -51,6 +51,11 @@ const std::string& harnessFolder() {
         TIFFClose(tif);
         return std::string(name);
     }();
+    static const bool removedAtExit = std::atexit([] {
+        std::error_code ignored;
+        std::filesystem::remove_all(harnessFolder(), ignored);
+    }) == 0;
+    (void)removedAtExit;
     return dir;
 }
 

@@ -2,7 +2,10 @@
 // PNG file.
 // Checks, on top of the sanitizers: a failed load gives a reason and leaves the gray plane as it
 // was; a successful one only for a window inside the image; and a window inside a loaded window
-// delivers the same pixels, whichever strips, tiles or rows it crosses.
+// delivers the same pixels, whichever strips, tiles or rows it crosses. A series prefix also
+// reads the file as a run does: any -range bounds the command line accepts, and the file as a
+// stack (its ImageJ description, -channel and -first against its pages), whose frames either
+// load or fail with a reason.
 #include <sys/mman.h>
 #include <tiffio.h>
 #include <unistd.h>
@@ -15,6 +18,9 @@
 #include <string>
 #include <vector>
 
+#include "driver/command_line.h"
+#include "driver/frame_series.h"
+#include "driver/option_table.h"
 #include "frame_input.h"
 #include "image/frame_loader.h"
 
@@ -125,6 +131,45 @@ Status checkedLoad(vanto::FrameReader& reader, const char* path, const vanto::fu
     return r;
 }
 
+// Whether the command line takes -range LO HI (written exactly), as a run would be given it.
+bool rangeAccepted(const vanto::fuzz::Range& range) {
+    if (!range.has) return true;
+    char low[40], high[40];
+    std::snprintf(low, sizeof low, "%.17g", range.low);
+    std::snprintf(high, sizeof high, "%.17g", range.high);
+    char* argv[] = {const_cast<char*>("vanto"), const_cast<char*>("-range"), low, high, nullptr};
+    const vanto::ParsedCommandLine parsed = vanto::parseCommandLine(4, argv);
+    return parsed.errors.empty() && vanto::optionRefusals(parsed.config).empty();
+}
+
+// The file read as a stack, as a run reads it: the plan, frame 1's check, then frames 1, 2 and
+// the last of the plan.
+void readAsSeries(const std::string& path, const vanto::fuzz::FrameInput& in) {
+    vanto::RunConfig config;
+    config.sourcePattern = path;
+    config.frameWidth = in.width;
+    config.frameHeight = in.height;
+    config.originX = in.originX;
+    config.originY = in.originY;
+    config.hasRange = in.range.has;
+    config.rangeLow = in.range.low;
+    config.rangeHigh = in.range.high;
+    config.channel = in.channel;
+    config.firstFrame = in.first;
+    if (!vanto::optionRefusals(config).empty() || in.width < 1 || in.height < 1) return;
+    vanto::FrameSeries series;
+    const vanto::SeriesPlan plan = series.resolve(config);
+    if (!plan.refusal.empty() || plan.frameCount < 1) return;
+    if (!series.checkFirstFrame(config).empty()) return;
+    vanto::FrameReader reader;
+    std::vector<uint8_t> gray(static_cast<size_t>(in.width) * in.height);
+    for (const int32_t j : {1, 2, plan.frameCount}) {
+        if (j > plan.frameCount) continue;
+        const Status r = series.load(reader, j, gray.data());
+        if (r.code != StatusCode::ok && r.detail.empty()) fail("a frame of an accepted stack failed without a reason", r);
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -141,7 +186,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static vanto::FrameReader reader;
     static std::vector<uint8_t> outer;
     static std::vector<uint8_t> inner;
+    if (!rangeAccepted(in.range)) return 0;
     const vanto::GrayMapping mapping = vanto::makeGrayMapping(in.range.has, in.range.low, in.range.high);
+    if (in.series) readAsSeries(file.path, in);
 
     Declared d;
     const bool known = declared(file.path, in.file, in.fileSize, in.page, d);

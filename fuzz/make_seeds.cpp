@@ -97,6 +97,31 @@ bool writePng(const fs::path& path, const PngSpec& s) {
     return ok;
 }
 
+// Saves the file behind series prefixes (pages, -channel, -first and -range bounds vary) and
+// removes it.
+void emitSeries(const fs::path& dir, const std::string& name, const fs::path& image) {
+    const std::vector<uint8_t> bytes = readAll(image);
+    fs::remove(image);
+    struct Series {
+        int16_t x, y;
+        uint8_t w, h, page, rangeMode;
+        double low, high;
+        uint8_t channel, first;
+    };
+    const Series all[] = {{3, 2, 9, 11, 0, 5, 0.0, 255.0, 2, 1},
+                          {0, 0, kWidth, kHeight, 5, 1, 0, 0, 1, 3},
+                          {1, 1, 4, 4, 4, 5, -3.5, 1e6, 0, 2},
+                          {0, 0, 2, 2, 200, 5, 1e-300, 2e-300, 3, 255}};
+    int k = 0;
+    for (const Series& s : all) {
+        std::vector<uint8_t> input =
+            vanto::fuzz::seriesPrefix(s.x, s.y, s.w, s.h, s.page, s.rangeMode, s.low, s.high, s.channel, s.first);
+        input.insert(input.end(), bytes.begin(), bytes.end());
+        std::ofstream(dir / (name + "_series_" + std::to_string(k++)), std::ios::binary)
+            .write(reinterpret_cast<const char*>(input.data()), static_cast<std::streamsize>(input.size()));
+    }
+}
+
 // ---- TIFF ----
 
 struct TiffSpec {
@@ -111,6 +136,7 @@ struct TiffSpec {
     uint32_t tile = 0;          // non-zero: square tiles
     bool separate = false;
     uint16_t pages = 1;  // a stack when more than one
+    const char* description = nullptr;  // an ImageJ description, on the first page
 };
 
 bool writeTiffPage(TIFF* tif, const TiffSpec& s, uint16_t page) {
@@ -126,6 +152,7 @@ bool writeTiffPage(TIFF* tif, const TiffSpec& s, uint16_t page) {
         const uint16_t extra[1] = {EXTRASAMPLE_UNASSALPHA};
         TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1, extra);
     }
+    if (s.description && page == 0) TIFFSetField(tif, TIFFTAG_IMAGEDESCRIPTION, s.description);
     if (s.pages > 1) {
         TIFFSetField(tif, TIFFTAG_SUBFILETYPE, FILETYPE_PAGE);
         TIFFSetField(tif, TIFFTAG_PAGENUMBER, page, s.pages);
@@ -289,6 +316,30 @@ int main(int argc, char** argv) {
     for (const TiffSpec& s : tiffs) {
         if (!writeTiff(scratch, s)) return 1;
         emit(loader, s.name, scratch);
+    }
+
+    // Read also as stacks: an ImageJ hyperstack of two channels and three time points, a plain
+    // stack, and float RGB, under series prefixes.
+    std::vector<TiffSpec> stacks;
+    t = tiffSpec("tif_hyperstack_c2t3");
+    t.pages = 6;
+    t.rowsPerStrip = 5;
+    t.description = "ImageJ=1.53t\nimages=6\nchannels=2\nframes=3\nhyperstack=true\nmode=composite\n";
+    stacks.push_back(t);
+    t = tiffSpec("tif_stack7_gray16");
+    t.pages = 7;
+    t.bits = 16;
+    stacks.push_back(t);
+    t = tiffSpec("tif_float_rgb");
+    t.bits = 32;
+    t.samples = 3;
+    t.photometric = PHOTOMETRIC_RGB;
+    t.sampleFormat = SAMPLEFORMAT_IEEEFP;
+    t.pages = 2;
+    stacks.push_back(t);
+    for (const TiffSpec& s : stacks) {
+        if (!writeTiff(scratch, s)) return 1;
+        emitSeries(loader, s.name, scratch);
     }
 
     int k = 0;

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs the whole suite twice: in the normal build and
 # in a build with AddressSanitizer and UndefinedBehaviorSanitizer; then the threaded tests in
-# a build with ThreadSanitizer, and each fuzz harness for a minute (FUZZ_SECONDS), side by side.
+# a build with ThreadSanitizer, and the loader and command-line fuzz harnesses for a minute
+# (FUZZ_SECONDS), side by side, then the export harness for 20 seconds (FUZZ_EXPORT_SECONDS).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 jobs=$(nproc)
@@ -32,4 +33,6 @@ cmake --build "$root/build-tsan" -j"$jobs" --target vanto_run_tests
 export TSAN_OPTIONS=halt_on_error=1:detect_deadlocks=0:suppressions=$root/.ci/tsan.supp
 (cd "$root/build-tsan" && ./vanto_run_tests --gtest_filter='FramePipeline.*:ThreadCounts.GeneratedSeries*')
 
-FUZZ_JOBS=2 "$root/scripts/fuzz.sh" "${FUZZ_SECONDS:-60}"
+FUZZ_JOBS=2 "$root/scripts/fuzz.sh" "${FUZZ_SECONDS:-60}" frame_loader command_line
+# The export harness writes files for every input: a short smoke run of its own.
+"$root/scripts/fuzz.sh" "${FUZZ_EXPORT_SECONDS:-20}" export_writers

@@ -86,6 +86,14 @@ std::string FrameSeries::resolveStack(const RunConfig& config) {
     const int32_t timePoints = layout.pages / channels_;
     const int32_t available = timePoints >= first_ ? timePoints - first_ + 1 : 0;
     const std::string pages = channels_ > 1 ? " time points" : " pages";
+    // A stack whose chain of pages breaks off is read only as far as the run asks for pages
+    // before the break, never silently shortened.
+    if (!layout.chainBreak.empty() && (!config.hasCount || plan_.frameCount > available))
+        return "the stack " + source_ + " breaks off after page " + std::to_string(layout.pages) + " (" +
+               layout.chainBreak + ")" +
+               (available > 0 ? ": give -count " + std::to_string(available) + " to analyse the " +
+                                    std::to_string(available) + pages + " before the break"
+                              : "");
     if (first_ > timePoints)
         return "-first " + std::to_string(first_) + ": " + source_ + " holds " + std::to_string(timePoints) + pages;
     if (!config.hasCount) plan_.frameCount = available;

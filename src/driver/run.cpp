@@ -89,6 +89,8 @@ private:
     bool checkConfig(const std::vector<std::string>& commandLineErrors) {
         RunCheck check = checkRun(config_, memoryBound(), series_, commandLineErrors);
         plan_ = check.plan;
+        threads_ = check.threads;
+        threadWarning_ = check.threadWarning;
         for (const std::string& why : check.refusals) errors_ << "vanto: " << why << '\n';
         errors_ << std::flush;
         return check.refusals.empty();
@@ -110,11 +112,14 @@ private:
         if (!checkConfig(parsed.errors)) return Ending::refused;
         formatPath("%s/_log.txt", config_.outputDir.c_str());
         if (!progress_.open(pathBuffer_)) {
-            refuse(std::string("cannot create the run log \"") + pathBuffer_ +
-                   "\": -output must name an existing, writable folder");
+            // A link planted at the log's name is named as such; anything else is the folder's fault.
+            const std::string& cause = progress_.fault().cause;
+            refuse(std::string("cannot create the run log \"") + pathBuffer_ + "\": " +
+                   (cause == kLinkAtOutputName ? cause : "-output must name an existing, writable folder"));
             return Ending::refused;
         }
         for (const std::string& warning : absentOptionWarnings(config_)) errors_ << "vanto: warning: " << warning << '\n';
+        if (!threadWarning_.empty()) errors_ << "vanto: warning: " << threadWarning_ << '\n';
         progress_.setQuiet(config_.quiet);
         progress_.line(std::string("--- Vanto version ") + kVersion + " (" + kVersionDate + ") ---");
         progress_.line("Size : " + std::to_string(config_.frameWidth) + " x " + std::to_string(config_.frameHeight) +
@@ -135,13 +140,19 @@ private:
         ws_ = std::make_unique<Workspace>();
         pipeline_ = std::make_unique<FramePipeline>(config_, series_, ws_->tables);
         const bool reserved = ws_->reserve(config_.frameWidth, config_.frameHeight);
-        record_.setThreads(effectiveThreads(config_, plan_.frameCount));
-        if (!pipeline_->reserve(effectiveThreads(config_, plan_.frameCount)) || !reserved) {
+        record_.setThreads(threads_);
+        record_.setThreadsLowered(threadWarning_);
+        if (!pipeline_->reserve(threads_) || !reserved) {
             return refusedAfterStart("cannot reserve " +
                                      std::to_string(ws_->requestedBytes() + pipeline_->requestedBytes()) +
                                      " bytes of working memory");
         }
-        canvas_.createCanvas(config_.frameWidth, config_.frameHeight);
+        const bool bitmaps = config_.drawCalculation || config_.drawVoronoi;
+        if (!canvas_.createCanvas(config_.frameWidth, config_.frameHeight, bitmaps)) {
+            return refusedAfterStart(
+                "cannot reserve " + std::to_string(Canvas::bytesFor(config_.frameWidth, config_.frameHeight, bitmaps)) +
+                " bytes for the drawing canvas");
+        }
         TrackScratch& scratch = ws_->scratch;
         buildNeighbourhoodTables(ws_->tables, scratch.scratchInts, scratch.scratchInts + kWindowOffsets,
                                  scratch.sortStack, scratch.sortStackRanges);
@@ -390,6 +401,8 @@ private:
     RunConfig config_;
     FrameSeries series_;
     SeriesPlan plan_;  // what the checks resolved: the frames of the run
+    int32_t threads_ = 1;        // the threads the checks allowed
+    std::string threadWarning_;  // why they are fewer than one per core; empty when they are not
     int32_t framesRead_ = 0;
     std::unique_ptr<Workspace> ws_;
     std::unique_ptr<FramePipeline> pipeline_;

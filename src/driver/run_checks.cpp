@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "driver/command_line.h"
+#include "driver/frame_pipeline.h"
 #include "driver/option_table.h"
 #include "export/ctc_export.h"
 
@@ -68,12 +69,19 @@ RunCheck checkRun(const RunConfig& config, const MemoryBound& bound, FrameSeries
     RunCheck check;
     for (std::string& why : optionRefusals(config)) refusals.push_back(std::move(why));
     const bool outputUsable = checkOutput(config, refusals);
-    if (std::string why = windowRefusal(config, bound); !why.empty()) refusals.push_back(why);
+    const std::string windowWhy = windowRefusal(config, bound);
+    if (!windowWhy.empty()) refusals.push_back(windowWhy);
     check.plan = series.resolve(config);
     if (!check.plan.refusal.empty()) {
         refusals.push_back(check.plan.refusal);
     } else if (check.plan.frameCount >= 1) {
         checkFrames(config, series, outputUsable, refusals);
+    }
+    if (windowWhy.empty()) {
+        ThreadPlan threads = planThreads(config, bound, effectiveThreads(config, check.plan.frameCount));
+        if (!threads.refusal.empty()) refusals.push_back(threads.refusal);
+        check.threads = threads.threads;
+        check.threadWarning = std::move(threads.warning);
     }
     check.refusals = std::move(refusals);
     if (!check.refusals.empty()) return check;

@@ -7,6 +7,9 @@
 #include <cstring>
 #include <fstream>
 
+#include "image/frame_decode.h"
+#include "model/frame_in_flight.h"
+#include "model/segment_scratch.h"
 #include "model/workspace.h"
 
 namespace vanto {
@@ -14,6 +17,17 @@ namespace vanto {
 namespace {
 
 constexpr int64_t kBmpHeaderBytes = 54;
+constexpr int64_t kMiB = 1 << 20;
+
+// a + b x c, or INT64_MAX when that would not fit (all three at least 0).
+int64_t cappedSum(int64_t a, int64_t b, int64_t c) {
+    int64_t product = 0;
+    int64_t sum = 0;
+    if (__builtin_mul_overflow(b, c, &product) || __builtin_add_overflow(a, product, &sum)) return INT64_MAX;
+    return sum;
+}
+
+std::string mebibytes(int64_t bytes) { return std::to_string(bytes / kMiB + (bytes % kMiB != 0)); }
 
 void lower(MemoryBound& bound, int64_t bytes, const char* source) {
     if (bytes > 0 && bytes < bound.bytes) bound = {bytes, source};
@@ -59,20 +73,35 @@ MemoryBound memoryBound() {
     return bound;
 }
 
-int64_t runMemoryBytes(const RunConfig& config) {
+int64_t runMemoryBytes(const RunConfig& config, int32_t threads) {
     const int64_t workspace = Workspace::plannedBytes(config.frameWidth, config.frameHeight);
     if (workspace == INT64_MAX) return INT64_MAX;
     const int64_t w = std::max(config.frameWidth, 0);
     const int64_t h = std::max(config.frameHeight, 0);
-    int64_t bytes = workspace + 4 * w * h;  // gray plane and colour raster
+    const int64_t pixels = w * h;
+    // The canvas: gray plane and colour raster, and the copies they were last painted from.
+    int64_t bytes = workspace + 8 * pixels;
     if (config.drawCalculation || config.drawVoronoi) bytes += kBmpHeaderBytes + (3 * w + 3) / 4 * 4 * h;
-    return bytes;
+    // The compute device's four planes of 32-bit values: host memory on a processor's OpenCL.
+    bytes += 16 * pixels;
+    threads = std::max(threads, 1);
+    // As FramePipeline::reserve: one frame for one thread, else one per worker, one ready and
+    // one the main thread holds; a scratch per worker (one for one thread).
+    const int64_t frames = threads == 1 ? 1 : int64_t{threads} + 1;
+    const int64_t scratches = std::max(threads - 1, 1);
+    int64_t scratch = SegmentScratch::bytesFor(pixels);
+    if (usesCellOptions(config)) scratch += SegmentScratch::extensionBytesFor(pixels);
+    // Every thread reads frames (the main thread too, while no worker runs): its window of
+    // source values and a decoded block of at most the cap.
+    const int64_t decode = 4 * pixels + static_cast<int64_t>(kMaxDecodedBytes);
+    bytes = cappedSum(bytes, frames, FrameInFlight::bytesFor(pixels));
+    bytes = cappedSum(bytes, scratches, scratch);
+    return cappedSum(bytes, threads, decode);
 }
 
 std::string windowRefusal(const RunConfig& config, const MemoryBound& bound) {
     const std::string size = std::to_string(config.frameWidth) + " x " + std::to_string(config.frameHeight);
-    const int64_t bytes = runMemoryBytes(config);
-    if (bytes == INT64_MAX)
+    if (Workspace::plannedBytes(config.frameWidth, config.frameHeight) == INT64_MAX)
         return "the window " + size + " has more than " + std::to_string(Workspace::kMaxPixels) +
                " pixels: give a smaller -w or -h";
     const int64_t w = std::max(config.frameWidth, 0);
@@ -80,13 +109,34 @@ std::string windowRefusal(const RunConfig& config, const MemoryBound& bound) {
     if ((config.drawCalculation || config.drawVoronoi) && kBmpHeaderBytes + (3 * w + 3) / 4 * 4 * h > UINT32_MAX)
         return "bitmaps of the window " + size + " would exceed the 4 GiB a BMP file can hold: leave out -image "
                "and -voronoi, or give a smaller -w or -h";
-    if (bytes > bound.bytes) {
-        constexpr int64_t kMiB = 1 << 20;
-        return "the window " + size + " needs " + std::to_string((bytes + kMiB - 1) / kMiB) +
-               " MiB of working memory, more than the " + std::to_string(bound.bytes / kMiB) + " MiB of " +
-               bound.source + ": give a smaller -w or -h";
+    if (const int64_t bytes = runMemoryBytes(config, 1); bytes > bound.bytes) {
+        return "the window " + size + " needs " + mebibytes(bytes) + " MiB of working memory, more than the " +
+               std::to_string(bound.bytes / kMiB) + " MiB of " + bound.source + ": give a smaller -w or -h";
     }
     return {};
+}
+
+ThreadPlan planThreads(const RunConfig& config, const MemoryBound& bound, int32_t wanted) {
+    ThreadPlan plan;
+    plan.threads = std::max(wanted, 1);
+    if (runMemoryBytes(config, plan.threads) <= bound.bytes) return plan;
+    // The bytes grow with the threads: the most that fit, by bisection over [1, wanted).
+    int32_t fit = 1;
+    for (int32_t above = plan.threads; above - fit > 1;) {
+        const int32_t middle = fit + (above - fit) / 2;
+        (runMemoryBytes(config, middle) <= bound.bytes ? fit : above) = middle;
+    }
+    const std::string need = mebibytes(runMemoryBytes(config, plan.threads)) + " MiB of working memory, more than the " +
+                             std::to_string(bound.bytes / kMiB) + " MiB of " + bound.source;
+    if (config.threads >= 1) {
+        plan.refusal = "-threads " + std::to_string(config.threads) + " needs " + need + ": give -threads " +
+                       std::to_string(fit) + " or fewer (the most that fit)";
+    } else {
+        plan.warning = "one thread per core (" + std::to_string(plan.threads) + ") needs " + need + "; the run uses " +
+                       std::to_string(fit) + (fit == 1 ? " thread" : " threads");
+    }
+    plan.threads = fit;
+    return plan;
 }
 
 int64_t shortestFormattedLength(const std::string& pattern, int64_t cap) {

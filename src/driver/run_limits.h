@@ -15,15 +15,29 @@ struct MemoryBound {
 };
 MemoryBound memoryBound();
 
-// Host working memory of a run: every workspace block, the canvas's gray plane and colour
-// raster, and the bitmap file image when a bitmap is drawn. INT64_MAX for a window of more
-// than 2^31 - 1 pixels.
-int64_t runMemoryBytes(const RunConfig& config);
+// Host working memory of a run on `threads` threads: every workspace block, the canvas (gray
+// plane, colour raster and their painted copies), the bitmap file image when a bitmap is
+// drawn, the compute device's planes, and for the threads the frames in flight, each
+// segmenting thread's scratch and each reader's decode buffers (its window of source values
+// and a block up to the decoding cap).
+// INT64_MAX for a window of more than 2^31 - 1 pixels or a sum beyond 64 bits.
+int64_t runMemoryBytes(const RunConfig& config, int32_t threads);
 
 // Why the window cannot be had: more than 2^31 - 1 pixels, bitmaps (when drawn) beyond the
-// 32-bit sizes of a BMP file, or more working memory than bound allows. Empty when it fits.
-// Nothing is reserved and nothing overflows.
+// 32-bit sizes of a BMP file, or more working memory than bound allows even on one thread.
+// Empty when it fits. Nothing is reserved and nothing overflows.
 std::string windowRefusal(const RunConfig& config, const MemoryBound& bound);
+
+// The threads a run that fits on one thread (windowRefusal empty) gets: `wanted`, the thread
+// count of the options. When that many do not fit in bound, an explicit -threads is refused
+// naming the most that fit; the default (one per core) is lowered to the most that fit, with
+// a warning.
+struct ThreadPlan {
+    int32_t threads = 1;
+    std::string refusal;
+    std::string warning;
+};
+ThreadPlan planThreads(const RunConfig& config, const MemoryBound& bound, int32_t wanted);
 
 // The fewest characters that pattern can format to with any one integer: its literal
 // characters ("%%" one) and, for each conversion, its field width or precision, whichever

@@ -1,12 +1,17 @@
 #include "export/ctc_export.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <tiffio.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <filesystem>
 #include <limits>
+#include <system_error>
 
 #include "io/output_check.h"
 
@@ -87,10 +92,29 @@ Status CtcExport::writeMask(const FrameCells& cells, int32_t frame) {
         if (tiffMessage_[0] != '\0') why += std::string(": ") + tiffMessage_;
         return Status::outputFailure(why);
     };
-    pending_.begin(path_.data());
     pendingFrame_ = frame;
-    TIFF* tif = TIFFOpenExt(path_.data(), "w", options_);
-    if (!tif) return fail();
+    // Created new and never through a link: the folder was empty when the run began, so
+    // whatever stands at the name now was put there by someone else and is left alone.
+    int fd = -1;
+    do {
+        fd = ::open(path_.data(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        const int error = errno;
+        struct stat info {};
+        const bool link = ::lstat(path_.data(), &info) == 0 && S_ISLNK(info.st_mode);
+        return Status::outputFailure(
+            "cannot write \"" + std::string(path_.data()) + "\": " +
+            std::string(link              ? kLinkAtOutputName
+             : error == EEXIST ? "the file exists already; a -ctc mask is only ever created new"
+                               : std::generic_category().message(error)));
+    }
+    pending_.begin(path_.data());
+    TIFF* tif = TIFFFdOpenExt(fd, path_.data(), "w", options_);
+    if (!tif) {
+        ::close(fd);
+        return fail();
+    }
     bool ok = TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, static_cast<uint32_t>(width_)) &&
               TIFFSetField(tif, TIFFTAG_IMAGELENGTH, static_cast<uint32_t>(height_)) &&
               TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 16) && TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 1) &&
@@ -131,7 +155,7 @@ void CtcExport::rollBackFrame() {
 Status CtcExport::writeLineage(const TrackTable& table, const TrackJoins& joins) {
     const std::string path = dir_ + "/res_track.txt";
     TextOutputFile out;
-    if (Status opened = openChecked(out, path); !opened.ok()) return opened;
+    if (Status opened = openChecked(out, path, Creation::exclusive); !opened.ok()) return opened;
     const auto& tracks = table.tracks();
     for (size_t id = 0; id < tracks.size() && !out.failed(); ++id) {
         const Track& t = tracks[id];

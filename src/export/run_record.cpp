@@ -67,6 +67,7 @@ std::string RunRecord::json() const {
     j["mapping"] = mapping_;
     j["input_kind"] = inputKind_;
     j["threads"] = threads_;
+    if (!threadsLowered_.empty()) j["threads_lowered"] = threadsLowered_;
     j["start_time"] = startTime_;
     j["end_time"] = endTime_.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(endTime_);
     j["frames_analysed"] = framesAnalysed_;

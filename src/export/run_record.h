@@ -25,6 +25,8 @@ public:
     void setMapping(const std::string& mapping) { mapping_ = mapping; }      // how gray values are mapped
     void setInputKind(const std::string& kind) { inputKind_ = kind; }       // frame files, stacks, ...
     void setThreads(int32_t threads) { threads_ = threads; }                 // worker threads in use
+    // Why the run uses fewer threads than one per core (memory); listed as "threads_lowered".
+    void setThreadsLowered(const std::string& why) { threadsLowered_ = why; }
     void setInterrupted() { ending_ = RunEnding::interrupted; }
     void setFramesAnalysed(int32_t frames) { framesAnalysed_ = frames; }
     void addUnreadableFrame(int32_t frame, const std::string& why);
@@ -48,6 +50,7 @@ private:
     std::string mapping_ = "none";
     std::string inputKind_ = "frame files";
     int32_t threads_ = 1;
+    std::string threadsLowered_;
     std::string startTime_;
     std::string endTime_;
     int32_t framesAnalysed_ = 0;

@@ -1,6 +1,8 @@
 #include "image/canvas.h"
 
 #include <algorithm>
+#include <new>
+#include <stdexcept>
 
 namespace vanto {
 
@@ -34,15 +36,32 @@ constexpr uint32_t kBmpHeaderBytes = 54;
 
 }  // namespace
 
-void Canvas::createCanvas(int32_t w, int32_t h) {
+int64_t Canvas::bytesFor(int32_t w, int32_t h, bool bitmapFile) {
+    const int64_t pixels = w > 0 && h > 0 ? int64_t{w} * h : 0;
+    const int64_t file = bitmapFile && pixels > 0 ? kBmpHeaderBytes + (3 * int64_t{w} + 3) / 4 * 4 * h : 0;
+    return 8 * pixels + file;
+}
+
+bool Canvas::createCanvas(int32_t w, int32_t h, bool bitmapFile) {
     width = w;
     height = h;
     const size_t pixels = w > 0 && h > 0 ? static_cast<size_t>(w) * static_cast<size_t>(h) : 0;
-    gray.assign(pixels, 0);
-    rgb.resize(3 * pixels);
-    paintedGray_.assign(pixels, 0);
-    paintedRgb_.assign(3 * pixels, 0);
     painted_ = false;
+    try {
+        gray.assign(pixels, 0);
+        rgb.resize(3 * pixels);
+        paintedGray_.assign(pixels, 0);
+        paintedRgb_.assign(3 * pixels, 0);
+        if (bitmapFile) bmpFile_.reserve(static_cast<size_t>(bytesFor(w, h, true) - 8 * static_cast<int64_t>(pixels)));
+    } catch (const std::bad_alloc&) {
+        destroyCanvas();
+    } catch (const std::length_error&) {
+        destroyCanvas();
+    }
+    if (gray.size() == pixels) return true;
+    width = 0;
+    height = 0;
+    return false;
 }
 
 void Canvas::destroyCanvas() {

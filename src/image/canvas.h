@@ -12,8 +12,11 @@ namespace vanto {
 // Coordinates are x to the right and y downward from the top-left pixel.
 class Canvas {
 public:
-    // Stores the size, sets every gray byte to 0 and reserves the raster.
-    void createCanvas(int32_t w, int32_t h);
+    // Stores the size, sets every gray byte to 0 and reserves the raster, and with bitmapFile
+    // the file image of writeBmp too. False (the canvas left empty) when memory cannot be had.
+    bool createCanvas(int32_t w, int32_t h, bool bitmapFile = false);
+    // Bytes createCanvas asks for.
+    static int64_t bytesFor(int32_t w, int32_t h, bool bitmapFile);
     void destroyCanvas();
 
     // Paints the gray frame into the raster. The painted raster is kept with the gray it was

@@ -1,6 +1,7 @@
 #pragma once
 // What the TIFF and PNG readers share: the decode target, the facts they report and the caps.
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -41,10 +42,17 @@ Status checkWindow(const DecodeTarget& target, int64_t imageWidth, int64_t image
 // "a strip of N bytes" etc. beyond kMaxDecodedBytes.
 Status tooLarge(const std::string& what, uint64_t bytes);
 
+// A TIFF file a reader keeps open between frames, at the page it read last, so that the pages
+// of a stack are reached by stepping on from there instead of walking from page 0 each time.
+// (TiffCursor and TiffCursorFree are declared in frame_loader.h.)
+using TiffCursorHandle = std::unique_ptr<TiffCursor, TiffCursorFree>;
+
 // Decodes the window of TIFF directory page (0 = the first) of the file open on fd (taken over
-// and closed). Fills facts as soon as the header is read.
+// and closed). Fills facts as soon as the header is read. When cursor holds the same file at an
+// earlier page, fd is closed and the cursor steps on to page; otherwise the file is opened anew
+// from fd and kept in cursor while a later page can follow. A failure empties cursor.
 Status readTiffWindow(int fd, const char* path, int32_t page, const DecodeTarget& target, DecodeScratch& scratch,
-                          FrameFacts& facts);
+                          FrameFacts& facts, TiffCursorHandle& cursor);
 
 // Which way readPngWindow may take: the fast one for the plain gray files it takes (see
 // inflateGrayPng) and libpng for the others, or libpng for every file (the tests compare).

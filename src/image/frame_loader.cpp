@@ -87,6 +87,11 @@ std::string sampleName(const FrameFacts& facts) {
 
 }  // namespace
 
+FrameReader::FrameReader() = default;
+FrameReader::~FrameReader() = default;
+FrameReader::FrameReader(FrameReader&&) noexcept = default;
+FrameReader& FrameReader::operator=(FrameReader&&) noexcept = default;
+
 Status FrameReader::load(const char* path, int32_t page, int32_t originX, int32_t originY, int32_t width,
                              int32_t height, const GrayMapping& mapping, uint8_t* gray) {
     facts_ = FrameFacts{};
@@ -110,12 +115,13 @@ Status FrameReader::load(const char* path, int32_t page, int32_t originX, int32_
                               &wroteBytes};
     DecodeScratch scratch{block_, rows_};
     Status result;
+    if (!tiffLittle && !tiffBig) tiff_.reset();  // another file now: the kept one is done with
     if (tiffLittle || tiffBig) {
         if (::lseek(fd, 0, SEEK_SET) != 0) {
             ::close(fd);
             return loadFailure(StatusCode::undecodable, "cannot read the file");
         }
-        result = readTiffWindow(fd, path, page, target, scratch, facts_);
+        result = readTiffWindow(fd, path, page, target, scratch, facts_, tiff_);
     } else if (got == sizeof magic && std::memcmp(magic, kPngSignature, sizeof magic) == 0) {
         if (page > 0) {
             ::close(fd);

@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -26,10 +27,21 @@ struct SampleStats {
     double high = 0;  // 99.9 percentile
 };
 
+struct TiffCursor;
+struct TiffCursorFree {
+    void operator()(TiffCursor* cursor) const;
+};
+
 // One reader per thread: it keeps its decoding buffers between frames and holds no state that
-// another reader shares, so different frames may be read concurrently.
+// another reader shares, so different frames may be read concurrently. A TIFF stack it read a
+// page of stays open while later pages follow, so that the next page is reached in one step.
 class FrameReader {
 public:
+    FrameReader();
+    ~FrameReader();
+    FrameReader(FrameReader&&) noexcept;
+    FrameReader& operator=(FrameReader&&) noexcept;
+
     // Copies the width x height window at (originX, originY) of the frame at path into gray,
     // top row first, through mapping. page: the TIFF page (0 = first) of a stack. The format is
     // chosen by the file's first bytes (TIFF or PNG). 8-bit gray and palette images give their
@@ -51,6 +63,7 @@ private:
     std::vector<float> values_;
     std::vector<uint8_t> block_;
     std::vector<uint8_t> rows_;
+    std::unique_ptr<TiffCursor, TiffCursorFree> tiff_;
 };
 
 // The pages of a TIFF file read as a series of frames. ImageJ hyperstacks name their
@@ -60,13 +73,15 @@ struct StackLayout {
     int32_t pages = 0;
     int32_t channels = 1;
     int32_t slices = 1;
+    std::string chainBreak;  // empty when the chain of pages ends as a TIFF file should
 };
 
 // True when path is a regular file that starts like a TIFF file.
 bool isTiffFile(const char* path);
 
 // Counts the pages of the TIFF at path and reads its hyperstack fields; returns why it cannot
-// (empty on success).
+// (empty on success). A chain of pages that breaks off (a page that cannot be read, or a link
+// back to an earlier page) counts the pages before the break, and chainBreak says why.
 std::string describeTiffStack(const char* path, StackLayout& layout);
 
 }  // namespace vanto

@@ -21,6 +21,7 @@ namespace {
 // libtiff's messages of one handle, kept for the reason of a failure.
 struct TiffMessages {
     std::string firstError;
+    std::string firstWarning;  // kept for the chain of pages only: libtiff warns of a loop
 };
 
 int keepTiffError(TIFF*, void* user, const char*, const char* format, va_list args) {
@@ -34,7 +35,16 @@ int keepTiffError(TIFF*, void* user, const char*, const char* format, va_list ar
     return 1;
 }
 
-int ignoreTiffWarning(TIFF*, void*, const char*, const char*, va_list) { return 1; }
+int keepTiffWarning(TIFF*, void* user, const char*, const char* format, va_list args) {
+    auto* messages = static_cast<TiffMessages*>(user);
+    if (messages && messages->firstWarning.empty()) {
+        char text[256];
+        std::vsnprintf(text, sizeof text, format, args);
+        messages->firstWarning = text;
+        std::replace(messages->firstWarning.begin(), messages->firstWarning.end(), '\n', ' ');
+    }
+    return 1;
+}
 
 struct TiffCloser {
     void operator()(TIFF* tif) const { TIFFClose(tif); }
@@ -55,7 +65,7 @@ TiffHandle openTiff(int fd, const char* path, TiffMessages& messages) {
         return nullptr;
     }
     TIFFOpenOptionsSetErrorHandlerExtR(opts.get(), keepTiffError, &messages);
-    TIFFOpenOptionsSetWarningHandlerExtR(opts.get(), ignoreTiffWarning, nullptr);
+    TIFFOpenOptionsSetWarningHandlerExtR(opts.get(), keepTiffWarning, &messages);
     TIFFOpenOptionsSetMaxSingleMemAlloc(opts.get(), static_cast<tmsize_t>(kMaxDecodedBytes));
     TIFF* tif = TIFFFdOpenExt(fd, path, "r", opts.get());
     if (!tif) ::close(fd);
@@ -253,43 +263,107 @@ int32_t imageJField(const std::string& description, const char* key) {
 
 }  // namespace
 
-Status readTiffWindow(int fd, const char* path, int32_t page, const DecodeTarget& target, DecodeScratch& scratch,
-                          FrameFacts& facts) {
+// The open file, what identifies it (device, inode, size and change time when it was opened),
+// the page it stands at and its messages (libtiff's error handler writes into them).
+struct TiffCursor {
     TiffMessages messages;
-    TiffHandle tif = openTiff(fd, path, messages);
-    if (!tif) {
-        return loadFailure(StatusCode::undecodable, messages.firstError.empty()
-                                                        ? "not a readable TIFF file"
-                                                        : "not a readable TIFF file: " + messages.firstError);
+    TiffHandle tif;
+    struct stat identity {};
+    int32_t page = 0;
+};
+
+void TiffCursorFree::operator()(TiffCursor* cursor) const { delete cursor; }
+
+namespace {
+
+bool sameFile(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
+           a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec &&
+           a.st_ctim.tv_sec == b.st_ctim.tv_sec && a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
+}
+
+// Brings cursor to page of the file open on fd (taken over): by stepping on from the page it
+// stands at when it holds the same file at an earlier page, else from a fresh handle (which
+// walks from page 0). Empty on success.
+std::string seekPage(int fd, const char* path, int32_t page, TiffCursorHandle& cursor) {
+    struct stat identity {};
+    const bool known = ::fstat(fd, &identity) == 0;
+    if (known && cursor && page > cursor->page && sameFile(identity, cursor->identity)) {
+        ::close(fd);
+        cursor->messages.firstError.clear();
+        while (cursor->page < page) {
+            if (!TIFFReadDirectory(cursor->tif.get())) return "the TIFF file has no page " + std::to_string(page + 1);
+            ++cursor->page;
+        }
+        return {};
     }
-    if (page > 0 && !TIFFSetDirectory(tif.get(), static_cast<tdir_t>(page))) {
-        return loadFailure(StatusCode::undecodable, "the TIFF file has no page " + std::to_string(page + 1));
+    cursor.reset(new TiffCursor);
+    cursor->identity = identity;
+    cursor->tif = openTiff(fd, path, cursor->messages);
+    if (!cursor->tif) {
+        return cursor->messages.firstError.empty() ? "not a readable TIFF file"
+                                                   : "not a readable TIFF file: " + cursor->messages.firstError;
     }
+    if (!known) {
+        // A file that cannot be identified is not kept for the next page.
+        cursor->identity.st_ino = 0;
+        cursor->identity.st_dev = 0;
+    }
+    if (page > 0 && !TIFFSetDirectory(cursor->tif.get(), static_cast<tdir_t>(page)))
+        return "the TIFF file has no page " + std::to_string(page + 1);
+    cursor->page = page;
+    return {};
+}
+
+Status readOpenPage(TIFF* tif, const DecodeTarget& target, DecodeScratch& scratch, FrameFacts& facts,
+                    const TiffMessages& messages);
+
+}  // namespace
+
+Status readTiffWindow(int fd, const char* path, int32_t page, const DecodeTarget& target, DecodeScratch& scratch,
+                      FrameFacts& facts, TiffCursorHandle& cursor) {
+    if (std::string why = seekPage(fd, path, page, cursor); !why.empty()) {
+        cursor.reset();
+        return loadFailure(StatusCode::undecodable, why);
+    }
+    Status read = readOpenPage(cursor->tif.get(), target, scratch, facts, cursor->messages);
+    // Kept only while a later page can follow: a single frame file (or a stack's last page)
+    // gives its handle and buffers back at once.
+    if (read.code != StatusCode::ok || TIFFLastDirectory(cursor->tif.get())) cursor.reset();
+    return read;
+}
+
+namespace {
+
+Status readOpenPage(TIFF* tif, const DecodeTarget& target, DecodeScratch& scratch, FrameFacts& facts,
+                    const TiffMessages& messages) {
     uint32_t imageWidth = 0;
     uint32_t imageHeight = 0;
-    if (!TIFFGetField(tif.get(), TIFFTAG_IMAGEWIDTH, &imageWidth) ||
-        !TIFFGetField(tif.get(), TIFFTAG_IMAGELENGTH, &imageHeight)) {
+    if (!TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &imageWidth) ||
+        !TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &imageHeight)) {
         return loadFailure(StatusCode::undecodable, "TIFF file without image size");
     }
     facts.width = imageWidth;
     facts.height = imageHeight;
     TiffGeometry g{};
-    if (std::string why = classifyTiff(tif.get(), facts, g.type, g.kind); !why.empty()) {
+    if (std::string why = classifyTiff(tif, facts, g.type, g.kind); !why.empty()) {
         return loadFailure(StatusCode::unsupportedFormat, why);
     }
     if (Status r = checkWindow(target, imageWidth, imageHeight); r.code != StatusCode::ok) return r;
 
     uint16_t planar = PLANARCONFIG_CONTIG;
-    TIFFGetFieldDefaulted(tif.get(), TIFFTAG_PLANARCONFIG, &planar);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &planar);
     g.samples = facts.samplesPerPixel;
     g.sampleBytes = facts.bits / 8;
     g.separate = planar == PLANARCONFIG_SEPARATE && g.samples > 1;
     g.planesUsed = g.separate ? (g.kind == PixelKind::luma ? 3 : 1) : 1;
     g.step = g.separate ? 1 : g.samples;
     if (target.width == 0 || target.height == 0) return {};
-    return TIFFIsTiled(tif.get()) ? readTiles(tif.get(), g, target, scratch.block, messages)
-                                  : readStrips(tif.get(), g, imageHeight, target, scratch.block, messages);
+    return TIFFIsTiled(tif) ? readTiles(tif, g, target, scratch.block, messages)
+                                  : readStrips(tif, g, imageHeight, target, scratch.block, messages);
 }
+
+}  // namespace
 
 bool isTiffFile(const char* path) {
     const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
@@ -313,7 +387,12 @@ std::string describeTiffStack(const char* path, StackLayout& layout) {
     const char* description = nullptr;
     std::string text;
     if (TIFFGetField(tif.get(), TIFFTAG_IMAGEDESCRIPTION, &description) && description) text = description;
+    // libtiff stops counting at a page it cannot reach (a link past the end of the file, a
+    // broken page: an error) or one it has seen (a loop: a warning).
+    messages.firstError.clear();
+    messages.firstWarning.clear();
     layout.pages = static_cast<int32_t>(std::min<tdir_t>(TIFFNumberOfDirectories(tif.get()), INT32_MAX));
+    layout.chainBreak = messages.firstError.empty() ? messages.firstWarning : messages.firstError;
     layout.channels = 1;
     layout.slices = 1;
     if (text.rfind("ImageJ=", 0) == 0) {

@@ -7,8 +7,8 @@
 namespace vanto {
 
 // Opens a table; the failure names the file and the cause when it cannot be created.
-inline Status openChecked(TextOutputFile& out, const std::string& path) {
-    out.open(path);
+inline Status openChecked(TextOutputFile& out, const std::string& path, Creation creation = Creation::replace) {
+    out.open(path, creation);
     return out.fault().status();
 }
 

@@ -16,12 +16,14 @@ OutputFile::~OutputFile() {
     if (fd_ >= 0) ::close(fd_);
 }
 
-bool OutputFile::fail(int error) {
-    if (!fault_.failed()) fault_ = {path_, std::generic_category().message(error)};
+bool OutputFile::fail(int error) { return fail(std::generic_category().message(error)); }
+
+bool OutputFile::fail(const std::string& cause) {
+    if (!fault_.failed()) fault_ = {path_, cause};
     return false;
 }
 
-bool OutputFile::open(const std::string& path) {
+bool OutputFile::open(const std::string& path, Creation creation) {
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
     created_ = false;
@@ -29,12 +31,19 @@ bool OutputFile::open(const std::string& path) {
     written_ = 0;
     wholeEnd_ = 0;
     fault_ = {};
-    // The same flags and mode as a plain "w" stream open, so that files come out alike.
+    // The mode of a plain "w" stream open, so that files come out alike.
+    const int how = creation == Creation::exclusive ? O_EXCL : O_TRUNC;
     do {
-        fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+        fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | how | O_NOFOLLOW | O_CLOEXEC, 0666);
     } while (fd_ < 0 && errno == EINTR);
     created_ = fd_ >= 0;
-    return created_ || fail(errno);
+    if (created_) return true;
+    const int error = errno;
+    struct stat info {};
+    if ((error == ELOOP || error == EEXIST) && ::lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode))
+        return fail(kLinkAtOutputName);
+    if (error == EEXIST) return fail("the file exists already; this output is only ever created new");
+    return fail(error);
 }
 
 bool OutputFile::write(const void* data, size_t bytes) {
@@ -93,10 +102,10 @@ void FrameFiles::rollBackFrame() {
 
 TextOutputFile::TextOutputFile(WholeUnit unit) : std::ostream(nullptr), buffer_(unit) { rdbuf(&buffer_); }
 
-bool TextOutputFile::open(const std::string& path) {
+bool TextOutputFile::open(const std::string& path, Creation creation) {
     buffer_.pubsync();
     buffer_.file.close();
-    const bool opened = buffer_.file.open(path);
+    const bool opened = buffer_.file.open(path, creation);
     clear();
     return opened;
 }

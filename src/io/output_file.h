@@ -24,6 +24,14 @@ struct OutputFault {
     Status status() const { return failed() ? Status::outputFailure(describe()) : Status{}; }
 };
 
+// The cause an output gives when a symbolic link stands at its name.
+inline constexpr const char* kLinkAtOutputName =
+    "a symbolic link stands at that name; outputs are never written through links: remove it";
+
+// How open() makes a file: created or truncated, or created new (nothing may stand at its name).
+// Either way a symbolic link at the name is never followed: the open fails.
+enum class Creation { replace, exclusive };
+
 // One output file written through its descriptor, every call checked: open, each write
 // (short writes continued, interrupted calls retried) and close. The first failure is kept
 // in fault() and every later write is refused, so nothing past a hole reaches the file.
@@ -35,9 +43,10 @@ public:
     OutputFile& operator=(const OutputFile&) = delete;
     ~OutputFile();  // closes unchecked; call close() to know the outcome
 
-    // Creates or truncates path (following links, as a plain stream open does). False with
-    // fault() set when the file cannot be had; an earlier open file is closed first.
-    bool open(const std::string& path);
+    // Creates or truncates path (exclusive: creates it new), never through a symbolic link at
+    // its last component, so that a link planted in a shared folder cannot redirect a write.
+    // False with fault() set when the file cannot be had; an earlier open file is closed first.
+    bool open(const std::string& path, Creation creation = Creation::replace);
     bool isOpen() const { return fd_ >= 0; }
 
     // Appends bytes at the end. False, with fault() set, on the first failure and after it.
@@ -62,6 +71,7 @@ public:
 
 private:
     bool fail(int error);
+    bool fail(const std::string& cause);
 
     int fd_ = -1;
     bool created_ = false;  // open() succeeded: the name is ours to remove
@@ -88,7 +98,7 @@ public:
     TextOutputFile& operator=(const TextOutputFile&) = delete;
 
     // Opens path as OutputFile::open does and clears the stream state. False with fault().
-    bool open(const std::string& path);
+    bool open(const std::string& path, Creation creation = Creation::replace);
     bool isOpen() const { return buffer_.file.isOpen(); }
     // Writes what is buffered, trims a failed file, closes. False when anything failed.
     bool close();

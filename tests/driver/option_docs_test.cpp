@@ -64,9 +64,10 @@ SheetColumns sheetColumns(const std::string& schema) {
     return columns;
 }
 
-// The columns that are no option: the series' name, further words, and the job's size
-// (its threads reach the program as -threads, given by workflow/scripts/run_series.py).
-const Words kSheetColumnsWithoutOption = {"name", "extra", "threads", "mem_mb", "runtime"};
+// The columns that are no option: the series' name, further words, the job's size (its threads
+// reach the program as -threads, given by workflow/scripts/run_series.py) and the ctc switch
+// (which run_series.py turns into -ctc with the series' own folder).
+const Words kSheetColumnsWithoutOption = {"name", "extra", "threads", "mem_mb", "runtime", "ctc"};
 
 // The options the sheet has no column for: given by the workflow itself (-output, -threads),
 // no use in a batch job (the answers, the console's progress meter), or reached through the

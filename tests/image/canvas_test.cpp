@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <array>
@@ -290,6 +292,29 @@ TEST_F(CanvasBmp, WritingTwiceReplacesTheFile) {
     ASSERT_TRUE(colourful(5, 3).writeBmp(path.c_str()).ok());
     ASSERT_TRUE(colourful(4, 2).writeBmp(path.c_str()).ok());
     expectBmp(path, 4, 2, 12);
+}
+
+// A canvas the memory limit cannot hold is refused (false, an empty canvas), not an abort.
+TEST(CanvasMemory, ACanvasBeyondTheAddressSpaceLimitIsRefusedNotAborted) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the address sanitizer cannot run under an address-space limit";
+#endif
+    EXPECT_EQ(Canvas::bytesFor(1000, 500, false), 8 * 500000);
+    EXPECT_EQ(Canvas::bytesFor(3, 2, true), 8 * 6 + 54 + 2 * 12);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const rlimit limit{rlim_t{512} << 20, rlim_t{512} << 20};
+        setrlimit(RLIMIT_AS, &limit);
+        Canvas big;
+        const bool refused = !big.createCanvas(20000, 20000, true) && big.width == 0 && big.gray.empty();
+        Canvas small;
+        const bool fits = small.createCanvas(100, 80, true) && small.gray.size() == 8000;
+        _exit(refused && fits ? 0 : 1);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status)) << "the child was killed by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 }  // namespace

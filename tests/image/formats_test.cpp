@@ -206,5 +206,41 @@ TEST(FrameReaderLimits, PathsThatAreNotRegularFilesAreRefusedWithoutBlocking) {
     }
 }
 
+// A stack's pages are reached from the page read last: in order, skipping pages, and back to
+// an earlier one, each page gives its own pixels; a file replaced under the same name is read
+// anew, never from the handle kept for the old one.
+TEST(FrameReaderStacks, PagesInAnyOrderAndAReplacedFileGiveTheirOwnPixels) {
+    TempDir dir;
+    const std::string path = dir.file("stack.tif");
+    const auto writeStack = [&](int pages, int base) {
+        std::vector<TiffPage> all;
+        for (int p = 0; p < pages; ++p) {
+            TiffPage page = testing::grayPage(5, 3);
+            page.data.assign(15, static_cast<uint8_t>(base + p));
+            all.push_back(page);
+        }
+        ASSERT_TRUE(testing::writeTiffPages(path, all));
+    };
+    writeStack(12, 10);
+    const GrayMapping none = makeGrayMapping(false, 0, 0);
+    FrameReader reader;
+    std::vector<uint8_t> gray(15);
+    const auto pageValue = [&](int32_t page) {
+        const Status r = reader.load(path.c_str(), page, 0, 0, 5, 3, none, gray.data());
+        EXPECT_EQ(r.code, StatusCode::ok) << "page " << page << ": " << r.detail;
+        return static_cast<int>(gray[14]);
+    };
+    for (const int32_t page : {0, 1, 2, 5, 6, 11, 3, 0, 7, 7}) EXPECT_EQ(pageValue(page), 10 + page) << page;
+    Status beyond = reader.load(path.c_str(), 12, 0, 0, 5, 3, none, gray.data());
+    EXPECT_EQ(beyond.detail, "the TIFF file has no page 13");
+    EXPECT_EQ(pageValue(4), 14) << "a failed page does not spoil the next read";
+
+    // Rewritten in place with other pixels (the same size): page 8 after page 4 comes from the new file.
+    EXPECT_EQ(pageValue(4), 14);
+    std::filesystem::remove(path);
+    writeStack(12, 100);
+    EXPECT_EQ(pageValue(8), 108);
+}
+
 }  // namespace
 }  // namespace vanto

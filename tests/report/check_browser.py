@@ -135,11 +135,11 @@ def workflow(browser, vanto, synth, work, shots):
     flow = os.path.join(work, "workflow")
     shutil.rmtree(flow, ignore_errors=True)
     os.makedirs(flow)
-    lines = ["name\tsource\tw\th\tcount\tthreshold\tsize\textra"]
+    lines = ["name\tsource\tw\th\tcount\tthreshold\tsize\tctc\textra"]
     for i, name in enumerate(("w1", "w2", "w3")):
         source = R.synth(synth, os.path.join(flow, "frames_" + name), 6, 96, 72, 6, 20 + i)
-        extra = f"-ctc ctc_{name} -tracks" if name != "w3" else ""
-        lines.append(f"{name}\t{source}\t96\t72\t6\t20\t56\t{extra}")
+        ctc, extra = ("yes", "-tracks") if name != "w3" else ("", "")
+        lines.append(f"{name}\t{source}\t96\t72\t6\t20\t56\t{ctc}\t{extra}")
     with open(os.path.join(flow, "sheet.tsv"), "w") as f:
         f.write("\n".join(lines) + "\n")
     proc = subprocess.run([sys.executable, "-m", "snakemake", "-s", os.path.join(R.REPO, "workflow", "Snakefile"),

@@ -63,15 +63,14 @@ TEST(WriteFailures, AFullFileEndsTheRunWithItsNameAndCauseAndWholeFramesOnly) {
 TEST(WriteFailures, ADeviceWithoutSpaceOrABitmapPathThatIsAFolderStopsTheRun) {
     TempDir dir;
     // The run log on a full device: nothing can be recorded there, standard error says it.
-    fs::create_symlink("/dev/full", dir.file("_log.txt"));
-    auto out = runProgram(with(seriesWords(dir, 2), {"-output", dir.path()}));
-    EXPECT_EQ(out.status, 1);
-    EXPECT_EQ(out.errors, "vanto: cannot write \"" + dir.file("_log.txt") + "\": No space left on device\n");
+    const auto full = runChild(with(seriesWords(dir, 2), {"-output", dir.path()}), testing::fullDiskFor("/_log.txt"));
+    EXPECT_EQ(full.status, 1);
+    EXPECT_EQ(full.errors, "vanto: cannot write \"" + dir.file("_log.txt") + "\": No space left on device\n");
     fs::remove(dir.file("_log.txt"));
 
     // Frame 2's bitmap cannot be created: the run ends after frame 1, in every output.
     fs::create_directory(dir.file("10_Calculation_0002.bmp"));
-    out = runProgram(with(seriesWords(dir, 4), {"-output", dir.path(), "-image"}));
+    auto out = runProgram(with(seriesWords(dir, 4), {"-output", dir.path(), "-image"}));
     EXPECT_EQ(out.status, 1);
     const std::string line = "cannot write \"" + dir.file("10_Calculation_0002.bmp") + "\": Is a directory";
     EXPECT_EQ(out.errors, "vanto: " + line + "\n");

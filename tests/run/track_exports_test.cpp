@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "child_run.h"
 #include "export/ctc_export.h"
 #include "limit_frames.h"
 #include "mask_files.h"
@@ -367,10 +368,10 @@ TEST(TrackExports, OptionsAreCheckedBeforeTheRunStarts) {
 
 TEST(TrackExports, AFailedWriteIsOneErrorAndFailsTheRun) {
     TempDir dir;
-    std::filesystem::create_symlink("/dev/full", dir.file("_events.csv"));
     for (const char* name : {"none_1.tif", "none_2.tif"}) std::ofstream(dir.file(name)) << "not an image";
-    const auto out = runProgram({"-source", dir.path() + "/none_%d.tif", "-w", "8", "-h", "6", "-count", "2",
-                                 "-output", dir.path(), "-tracks"});
+    const auto out = testing::runChild({"-source", dir.path() + "/none_%d.tif", "-w", "8", "-h", "6", "-count", "2",
+                                        "-output", dir.path(), "-tracks"},
+                                       testing::fullDiskFor("/_events.csv"));
     EXPECT_EQ(out.status, 1);
     // The frames are missing on purpose; of the write failure there is exactly one line.
     std::vector<std::string> writeErrors;

@@ -103,6 +103,18 @@ inline ChildOutput runChild(std::vector<std::string> words, const ChildSetup& se
     return result;
 }
 
+// A child run in which the output whose path ends with suffix is on a full disk: every write
+// to it fails with ENOSPC (the fault shim, preloaded).
+inline ChildSetup fullDiskFor(const std::string& suffix) {
+    ChildSetup setup;
+    setup.environment = {std::string("LD_PRELOAD=") + VANTO_FAULT_SHIM, "VANTO_FAIL_PATH=" + suffix,
+                         "VANTO_FAIL_AFTER_BYTES=0", "VANTO_FAIL_AT_OPEN"};
+    // A preloaded library comes before the sanitizer runtime in sanitizer builds.
+    const char* asan = getenv("ASAN_OPTIONS");
+    setup.environment.push_back(std::string("ASAN_OPTIONS=") + (asan ? asan : "") + ":verify_asan_link_order=0");
+    return setup;
+}
+
 // Generated frames f_1.png .. f_<present>.png of 96 x 64 pixels in dir, and f_<count>.png so
 // that the series reaches its -count; the frame numbers between are gaps, analysed with the
 // last frame that loaded (the run then ends with status 2).

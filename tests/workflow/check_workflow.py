@@ -5,6 +5,7 @@ Exit 77 (skipped) when Snakemake, pandas or matplotlib is missing."""
 import json
 import os
 import re
+import shlex
 import shutil
 import subprocess
 import sys
@@ -123,7 +124,8 @@ def main():
     work = tempfile.mkdtemp(prefix="vanto_workflow_")
     a = row("a", synth(os.path.join(work, "a"), 3))
     b = row("b", synth(os.path.join(work, "b"), 7), extra="-image -id")
-    c = row("c", synth(os.path.join(work, "c"), 11))
+    # Named like a's plot log once was: every log must stay its own.
+    c = row("a.plot", synth(os.path.join(work, "c"), 11))
 
     # A sheet with bad rows is refused whole, one message per problem, before any job.
     sheet = os.path.join(work, "bad.tsv")
@@ -214,12 +216,21 @@ def main():
     # A new row runs one job.
     write_sheet(sheet, [a, b, c])
     rc, output = snakemake_run(work, sheet, "out", "--cores", "2")
-    check(rc == 0 and analyse_jobs(output) == ["c"], "a new row runs only its series")
+    check(rc == 0 and analyse_jobs(output) == ["a.plot"], "a new row runs only its series")
     check(len(pd.read_csv(os.path.join(work, "out", "series.csv"))) == 3, "series.csv gains the new series")
+    logs = os.path.join(work, "out", "logs")
+    with open(os.path.join(logs, "a.plot.txt")) as f:
+        first_line = f.readline().rstrip("\n")
+    with open(os.path.join(work, "out", "a.plot", "_job.json")) as f:
+        job_command = json.load(f)["command"]
+    check(first_line == "$ " + shlex.join(job_command) and shlex.split(first_line[2:]) == job_command,
+          f"the job log shows the command shell-quoted: {first_line}")
+    check(all(os.path.isfile(os.path.join(logs, "plot", n + ".txt")) for n in ("a", "a.plot")),
+          "a and a.plot have plot logs of their own, apart from the analysis logs")
 
     # The cluster profile plans one SLURM job per series, each with memory and time.
     rc, output = snakemake_run(work, sheet, "out_slurm", "--profile", PROFILE, "-n")
-    check(rc == 0 and sorted(analyse_jobs(output)) == ["a", "b", "c"], "the SLURM dry run plans one job a series")
+    check(rc == 0 and sorted(analyse_jobs(output)) == ["a", "a.plot", "b"], "the SLURM dry run plans one job a series")
     check(len(re.findall(r"^rule analyse:\n(?:    .*\n)*?    resources: .*mem_mb=\d+.*runtime=\d+", output, re.M))
           == 3, "every SLURM job has mem_mb and runtime")
 

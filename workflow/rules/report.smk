@@ -14,7 +14,7 @@ rule report_series:
     output:
         f"{OUT}/{{name}}/report.html",
     log:
-        f"{OUT}/logs/{{name}}.report.txt",
+        f"{OUT}/logs/report/{{name}}.txt",
     shell:
         "{PYTHON:q} {REPORT_SCRIPT:q} {OUT:q}/{wildcards.name:q} -o {output:q} > {log:q} 2>&1"
 
@@ -27,6 +27,6 @@ rule report_index:
     output:
         f"{OUT}/index.html",
     log:
-        f"{OUT}/logs/index.txt",
+        f"{OUT}/logs/sheet/index.txt",
     shell:
         "{PYTHON:q} {REPORT_SCRIPT:q} {OUT:q} -o {output:q} > {log:q} 2>&1"

@@ -5,6 +5,8 @@ fails it with the program's own message. Called by the Snakefile's analyse rule.
 
 import json
 import os
+import shlex
+import shutil
 import subprocess
 import sys
 import time
@@ -20,10 +22,17 @@ os.makedirs(os.path.dirname(sm.log[0]), exist_ok=True)
 # The job's thread share first, so that a -threads in the sheet's extra options still wins.
 command = ([sm.params.program, "-threads", str(sm.threads)] + list(sm.params.options)
            + ["-output", out_dir, "-progress"])
+# The ctc column: the masks go into the series' own folder, emptied first (the program takes
+# only an empty or missing one, and a rerun replaces the earlier run's masks).
+if sm.params.ctc:
+    ctc_dir = os.path.abspath(os.path.join(out_dir, "ctc"))
+    shutil.rmtree(ctc_dir, ignore_errors=True)
+    command += ["-ctc", ctc_dir]
 
 started = time.time()
 with open(sm.log[0], "w", encoding="utf-8", errors="replace") as log:
-    log.write("$ " + " ".join(command) + "\n")
+    # Shell-quoted, so that the line can be pasted into a shell as it stands.
+    log.write("$ " + shlex.join(command) + "\n")
     log.flush()
     proc = subprocess.run(command, stdout=log, stderr=subprocess.PIPE, text=True, errors="replace")
     log.write(proc.stderr)

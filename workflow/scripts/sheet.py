@@ -88,19 +88,80 @@ def frame_path(source, number):
         return None
 
 
+# Options the workflow gives itself: the source column, and the series' folder under out=.
+OWNED_OPTIONS = {"-source": "the source column", "-output": "out=", "-ctc": "the ctc column"}
+
+
+class _SheetDialect(csv.Dialect):
+    """Tab-separated values: fields may be quoted with ", a quote inside doubled, and a quoted
+    field may hold tabs and line ends."""
+    delimiter = "\t"
+    quotechar = '"'
+    doublequote = True
+    skipinitialspace = False
+    lineterminator = "\n"
+    quoting = csv.QUOTE_MINIMAL
+    strict = True
+
+
+def _records(text):
+    """(first line number, fields) of each record of a sheet's text. A line that starts a
+    record and is blank or starts with # (after blanks) is skipped; inside a quoted field such
+    lines are part of the field. Raises csv.Error with the line number for bad quoting."""
+    lines = text.splitlines(keepends=True)
+    state = {"at_start": True, "line": 0}
+
+    def feed():
+        for number, line in enumerate(lines, start=1):
+            if state["at_start"]:
+                if not line.strip() or line.lstrip().startswith("#"):
+                    continue
+                state["at_start"] = False
+                state["line"] = number
+            yield line
+
+    reader = csv.reader(feed(), _SheetDialect)
+    while True:
+        state["at_start"] = True
+        try:
+            fields = next(reader)
+        except StopIteration:
+            return
+        except csv.Error as e:
+            raise csv.Error(f"line {state['line']}: {e}") from None
+        yield state["line"], fields
+
+
 def read_sheet(path, schema=None):
     """Reads and checks the sheet. Returns one dict per row (column -> parsed value, absent
     optional columns left out), in sheet order. Raises SheetError listing every problem:
     unknown or missing columns, duplicate or unusable names, missing frame files, values of
-    the wrong kind. Lines starting with # and blank lines are ignored."""
+    the wrong kind, job sizes below 1, options the workflow owns in extra. The sheet is
+    tab-separated values with " quoting; lines starting with # (outside quotes) and blank
+    lines are ignored."""
     schema = schema or load_schema()
     if not os.path.isfile(path):
         raise SheetError([f"sample sheet {path}: no such file"])
-    with open(path, newline="", encoding="utf-8") as f:
-        lines = [line for line in f if line.strip() and not line.lstrip().startswith("#")]
-    if not lines:
+    with open(path, "rb") as f:
+        data = f.read()
+    if data.startswith(b"\xef\xbb\xbf"):
+        raise SheetError([f"sample sheet {path}: starts with a UTF-8 byte-order mark (BOM); "
+                          "save it as UTF-8 without a byte-order mark"])
+    try:
+        text = data.decode("utf-8")
+    except UnicodeDecodeError as e:
+        raise SheetError([f"sample sheet {path}: not UTF-8 text (byte {e.start})"]) from None
+    try:
+        records = list(_records(text))
+    except csv.Error as e:
+        raise SheetError([f"sample sheet {path}: {e} (a quote that is not closed, or text after a closing quote)"]) from None
+    if not records:
         raise SheetError([f"sample sheet {path}: no header line"])
-    reader = csv.reader(lines, delimiter="\t")
+    header_line, header_fields = records[0]
+    if len(header_fields) == 1 and ("," in header_fields[0] or ";" in header_fields[0]):
+        raise SheetError([f"sample sheet {path}: the header line has no tab; the sheet must be tab-separated "
+                          f"(this one looks comma- or semicolon-separated)"])
+    reader = iter(fields for _, fields in records)
     header = [h.strip() for h in next(reader)]
     messages = []
     for column in header:
@@ -122,7 +183,11 @@ def read_sheet(path, schema=None):
     for line_number, cells in enumerate(reader, start=2):
         where = f"sample sheet {path}, row {line_number - 1}"
         if len(cells) > len(header):
-            messages.append(f"{where}: {len(cells)} fields but the header has {len(header)}")
+            hint = " (a comma-separated row? the sheet must be tab-separated)" if len(cells) == 1 else ""
+            messages.append(f"{where}: {len(cells)} fields but the header has {len(header)}{hint}")
+            continue
+        if len(cells) == 1 and len(header) > 1 and "," in cells[0]:
+            messages.append(f"{where}: no tab in the row; the sheet must be tab-separated (this row looks comma-separated)")
             continue
         row = {}
         for column, cell in zip(header, cells):
@@ -136,6 +201,10 @@ def read_sheet(path, schema=None):
                 row[column] = PARSERS[entry["type"]](cell)
             except (ValueError, KeyError):
                 messages.append(f'{where}: {column} "{cell}" is not {EXPECTED[entry["type"]]}')
+                continue
+            if "minimum" in entry and row[column] < entry["minimum"]:
+                messages.append(f'{where}: {column} "{cell}" must be {entry["minimum"]} or more')
+                del row[column]
         for column, entry in schema.items():
             if entry.get("required") and column in header and len(cells) < header.index(column) + 1:
                 messages.append(f'{where}: "{column}" is empty')
@@ -164,6 +233,11 @@ def read_sheet(path, schema=None):
                 row["extra"] = shlex.split(row["extra"])
             except ValueError as e:
                 messages.append(f'{where}: extra "{row["extra"]}" cannot be split into words ({e})')
+            else:
+                for word in row["extra"]:
+                    if word in OWNED_OPTIONS:
+                        messages.append(f"{where}: extra holds {word}, which the workflow gives itself "
+                                        f"(from {OWNED_OPTIONS[word]}): leave it out")
         rows.append(row)
     if not rows and not messages:
         messages.append(f"sample sheet {path}: no series")
@@ -194,24 +268,26 @@ def program_options(row, schema=None):
 
 # Job sizes. The program's working memory grows with the window (about 60 bytes a pixel
 # measured, on about 120 MB for the program and the OpenCL runtime); both are taken about four
-# times over. Time grows with pixels times frames (about 1.4 s per megapixel-frame measured on
+# times over. The program's check before a run also counts each thread's decoding cap (256 MiB),
+# and refuses a -threads whose count exceeds the job's memory: the job asks for it too. Time grows with pixels times frames (about 1.4 s per megapixel-frame measured on
 # a busy two-core machine), taken three times over, on a fixed start-up allowance.
 MEMORY_BASE_MB = 512
 MEMORY_BYTES_PER_PIXEL = 256
 SECONDS_PER_MEGAPIXEL_FRAME = 2.0
 TIME_BASE_MINUTES = 10
 LARGE_FRAME_PIXELS = 1_000_000
+DECODE_CAP_MB = 256
 
 
 def job_resources(row):
     """threads, mem_mb and runtime (minutes) of a row's job; sheet columns win."""
     pixels = max(row.get("w", 1), 1) * max(row.get("h", 1), 1)
     frames = max(row.get("count", 1), 1)
-    threads = 4 if pixels >= LARGE_FRAME_PIXELS else 2
-    mem_mb = MEMORY_BASE_MB + math.ceil(pixels * MEMORY_BYTES_PER_PIXEL / 2**20)
+    threads = row.get("threads", 4 if pixels >= LARGE_FRAME_PIXELS else 2)
+    mem_mb = MEMORY_BASE_MB + math.ceil(pixels * MEMORY_BYTES_PER_PIXEL / 2**20) + threads * DECODE_CAP_MB
     runtime = TIME_BASE_MINUTES + math.ceil(pixels / 1e6 * frames * SECONDS_PER_MEGAPIXEL_FRAME * 3 / 60)
     return {
-        "threads": row.get("threads", threads),
+        "threads": threads,
         "mem_mb": row.get("mem_mb", mem_mb),
         "runtime": row.get("runtime", runtime),
     }

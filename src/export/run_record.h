@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include "io/status.h"
+#include "model/calibration.h"
 
 namespace vanto {
 
@@ -25,6 +26,7 @@ public:
     void setMapping(const std::string& mapping) { mapping_ = mapping; }      // how gray values are mapped
     void setInputKind(const std::string& kind) { inputKind_ = kind; }       // frame files, stacks, ...
     void setThreads(int32_t threads) { threads_ = threads; }                 // worker threads in use
+    void setUnits(const Calibration& units) { units_ = units; }              // the calibration in use
     void setInterrupted() { ending_ = RunEnding::interrupted; }
     void setFramesAnalysed(int32_t frames) { framesAnalysed_ = frames; }
     void addUnreadableFrame(int32_t frame, const std::string& why);
@@ -48,6 +50,7 @@ private:
     std::string mapping_ = "none";
     std::string inputKind_ = "frame files";
     int32_t threads_ = 1;
+    Calibration units_;
     std::string startTime_;
     std::string endTime_;
     int32_t framesAnalysed_ = 0;

@@ -8,9 +8,9 @@
 
 namespace vanto {
 
-Status writeTrackReport(const std::string& path, const TrackTable& table, const RunConfig& config) {
-    const double px = config.pixelSize;
-    const double minutes = config.frameInterval;
+Status writeTrackReport(const std::string& path, const TrackTable& table, const Calibration& units) {
+    const double px = units.pixelSize;
+    const double minutes = units.frameInterval;
     TextOutputFile out;
     if (Status opened = openChecked(out, path); !opened.ok()) return opened;
     out << "track,first_frame,last_frame,frames,parents,fate,children,total_way,mean_size,max_size";

@@ -3,6 +3,7 @@
 
 #include "export/track_table.h"
 #include "io/status.h"
+#include "model/calibration.h"
 #include "model/run_config.h"
 
 namespace vanto {
@@ -13,6 +14,6 @@ namespace vanto {
 // also duration_min; with both also speed_um_per_min (empty for one-frame tracks).
 // Parents and children are space-separated cellIds in increasing order. The table must be
 // closed. A failure, leaving no file, when it cannot be written whole.
-Status writeTrackReport(const std::string& path, const TrackTable& table, const RunConfig& config);
+Status writeTrackReport(const std::string& path, const TrackTable& table, const Calibration& units);
 
 }  // namespace vanto

@@ -74,7 +74,8 @@ const Words kSheetColumnsWithoutOption = {"name", "extra", "threads", "mem_mb", 
 const Words kOptionsWithoutSheetColumn = {
     "-output", "-threads", "-help", "--help", "--version", "-progress", "-id", "-image",
     "-voronoi", "-strict", "-ctc", "-tracks", "-pixel-size", "-frame-interval",
-    "-smooth", "-min-contrast", "-grow", "-min-area", "-max-area",
+    "-smooth", "-min-contrast", "-grow", "-min-area", "-max-area", "-objects", "-measure-channel",
+    "-measure-source",
 };
 
 TEST(OptionDocs, TheSheetSchemaNamesEveryOptionButItsDeclaredExceptions) {

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "child_run.h"
 #include "csv_table.h"
 #include "frame_files.h"
 #include "mask_files.h"
@@ -422,6 +423,32 @@ TEST(ObjectsTable, TheReadmePandasLinesRun) {
               0)
         << script << readFile(out.file("lines.txt"));
     EXPECT_NE(readFile(out.file("lines.txt")).find("mean_intensity"), std::string::npos);
+}
+
+// A failed write in frame 3, of the table or of a report, leaves the table at frame 2: as a
+// clean run of two frames wrote it.
+TEST(ObjectsTable, AFailedFrameLeavesNoRow) {
+    TempDir frames, clean;
+    const auto words = [&](const TempDir& out, int count) {
+        return with(testing::seriesWords(frames, count, 5), {"-output", out.path(), "-objects", "-threads", "2"});
+    };
+    ASSERT_EQ(testing::runChild(words(clean, 2)).status, 0);
+    const std::string two = readFile(clean.file("_objects.csv"));
+    for (const char* name : {"_objects.csv", "_cell.csv"}) {
+        TempDir out;
+        const std::string failing = name;
+        const std::string kept = readFile(clean.file(failing));
+        testing::ChildSetup setup;
+        setup.environment = {std::string("LD_PRELOAD=") + VANTO_FAULT_SHIM, "VANTO_FAIL_PATH=" + failing,
+                             "VANTO_FAIL_AFTER_BYTES=" + std::to_string(kept.size() + 5), "VANTO_FAIL_AT_OPEN"};
+        const char* asan = getenv("ASAN_OPTIONS");
+        setup.environment.push_back(std::string("ASAN_OPTIONS=") + (asan ? asan : "") + ":verify_asan_link_order=0");
+        const auto run = testing::runChild(words(out, 5), setup);
+        EXPECT_EQ(run.status, 1) << run.errors;
+        EXPECT_NE(run.errors.find("cannot write"), std::string::npos) << run.errors;
+        EXPECT_EQ(readFile(out.file("_objects.csv")), two) << failing;
+        EXPECT_EQ(readFile(out.file("_cell.csv")), readFile(clean.file("_cell.csv"))) << failing;
+    }
 }
 
 TEST(ObjectsTable, MeasuredPlanesThatCannotBeHadAreRefused) {

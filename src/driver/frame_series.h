@@ -56,7 +56,10 @@ public:
 
     // The planes the per-cell table measures (-objects): the analysed frame's source values,
     // each -measure-channel, the -measure-source frame; 0 without -objects.
-    int32_t measurePlaneCount() const { return measured_ ? 1 + static_cast<int32_t>(measureChannels_.size()) + (measureSource_.empty() ? 0 : 1) : 0; }
+    int32_t measurePlaneCount() const {
+        if (!measured_) return 0;
+        return 1 + static_cast<int32_t>(measureChannels_.size()) + (measureSource_.empty() ? 0 : 1);
+    }
     // Why the measured planes cannot be read (a channel the stack lacks, a second series
     // without frame 1, or whose frame 1 does not hold the window); empty when they can. Call
     // after resolve().

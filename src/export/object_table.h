@@ -16,6 +16,9 @@
 
 namespace vanto {
 
+// Most planes one table measures: the analysed frame, the channels and the second series.
+inline constexpr int32_t kMaxMeasuredPlanes = 64;
+
 // "_objects.csv" of -objects: one row per final cell (small ones included) per analysed frame,
 // in the cell report's order; geometry and motion from the cell records and the frame's link
 // slot, intensities from the measured planes. Physical columns appear when units are known.
@@ -56,8 +59,8 @@ private:
     int32_t width_ = 0;
     int32_t height_ = 0;
     CellIntensities intensities_;
-    const float* planeValues_[64] = {};
-    bool planeMeasured_[64] = {};
+    const float* planeValues_[kMaxMeasuredPlanes] = {};
+    bool planeMeasured_[kMaxMeasuredPlanes] = {};
     // Identities given before the frame being written (committed and pending).
     int32_t idsBefore_ = 0;
     int32_t idsPending_ = 0;
@@ -66,8 +69,5 @@ private:
     std::vector<const int32_t*> stepOf_;                 // per cell: its current step, or null
     std::vector<std::pair<int32_t, int32_t>> parents_;   // (cell index, parent identity), sorted
 };
-
-// Most planes one table measures: the analysed frame, the channels and the second series.
-inline constexpr int32_t kMaxMeasuredPlanes = 64;
 
 }  // namespace vanto

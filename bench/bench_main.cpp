@@ -311,7 +311,7 @@ bool openExports(TrackExports& exports, RunRecord& record, const SeriesParams& p
     config.frameWidth = params.width;
     config.frameHeight = params.height;
     if (!CtcExport::prepareFolder(config.ctcDir, error)) return false;
-    const Status opened = exports.open(config, frames, record, std::cerr);
+    const Status opened = exports.open(config, Calibration{}, frames, record, std::cerr);
     error = opened.detail;
     return opened.ok();
 }

@@ -9,7 +9,7 @@
 namespace vanto {
 
 void FrameSource::read(int32_t number, FrameInFlight& frame) {
-    frame.load = series_.load(reader_, number, frame.gray());
+    frame.load = series_.load(reader_, number, frame.gray(), frame.measures);
 }
 
 int32_t effectiveThreads(const RunConfig& config, int32_t frameCount) {
@@ -25,7 +25,9 @@ bool FramePipeline::reserve(int32_t threads) {
     const int32_t frameCount = threads == 1 ? 1 : threads + 1;
     const int32_t scratchCount = std::max(threads - 1, 1);
     const int64_t pixels = std::max<int64_t>(config_.frameWidth, 0) * std::max<int64_t>(config_.frameHeight, 0);
-    requested_ = frameCount * FrameInFlight::bytesFor(pixels) + scratchCount * SegmentScratch::bytesFor(pixels);
+    const int32_t planes = series_.measurePlaneCount();
+    requested_ = frameCount * (FrameInFlight::bytesFor(pixels) + MeasurePlanes::bytesFor(planes, pixels)) +
+                 scratchCount * SegmentScratch::bytesFor(pixels);
     const bool extensions = usesCellOptions(config_);
     if (extensions) requested_ += scratchCount * SegmentScratch::extensionBytesFor(pixels);
     const bool splitting = config_.splitDepth > 0;
@@ -34,6 +36,7 @@ bool FramePipeline::reserve(int32_t threads) {
     for (int32_t i = 0; i < frameCount; ++i) {
         frames_.push_back(std::make_unique<FrameInFlight>());
         if (!frames_.back()->reserve(config_.frameWidth, config_.frameHeight)) return false;
+        if (!frames_.back()->measures.reserve(planes, pixels)) return false;
     }
     for (int32_t i = 0; i < scratchCount; ++i) {
         scratches_.push_back(std::make_unique<SegmentScratch>(tables_));

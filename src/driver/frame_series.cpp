@@ -12,6 +12,8 @@
 
 #include "driver/command_line.h"
 #include "driver/run_limits.h"
+#include "export/object_table.h"
+#include "image/file_units.h"
 
 namespace vanto {
 
@@ -59,6 +61,10 @@ SeriesPlan FrameSeries::resolve(const RunConfig& config) {
     height_ = config.frameHeight;
     mapping_ = makeGrayMapping(config.hasRange, config.rangeLow, config.rangeHigh);
     stack_ = !isFramePattern(source_) && isTiffFile(source_.c_str());
+    measured_ = config.writeObjects;
+    measureChannels_ = config.measureChannels;
+    measureSource_ = config.measureSource;
+    measureStack_ = !measureSource_.empty() && !isFramePattern(measureSource_) && isTiffFile(measureSource_.c_str());
     plan_ = {config.frameCount, stack_, {}};
     plan_.refusal = stack_ ? resolveStack(config) : config.channel > 0 ? "-channel applies to a multi-page TIFF stack only" : "";
     if (plan_.refusal.empty() && !stack_) plan_.refusal = resolveFiles(config);
@@ -217,6 +223,104 @@ Status FrameSeries::load(FrameReader& reader, int32_t j, uint8_t* gray) const {
     if (page > INT32_MAX) return {StatusCode::undecodable, "no such page"};
     return reader.load(path(j).c_str(), static_cast<int32_t>(page), originX_, originY_, width_, height_, mapping_,
                        gray);
+}
+
+Calibration FrameSeries::calibration(const RunConfig& config) const {
+    Calibration units;
+    if (config.pixelSize > 0) {
+        units.pixelSize = config.pixelSize;
+        units.pixelSizeFrom = "-pixel-size";
+    }
+    if (config.frameInterval > 0) {
+        units.frameInterval = config.frameInterval;
+        units.frameIntervalFrom = "-frame-interval";
+    }
+    if ((units.hasPixelSize() && units.hasFrameInterval()) || plan_.frameCount < 1) return units;
+    const FileUnits stated = readFileUnits(path(1).c_str());
+    if (!units.hasPixelSize() && stated.pixelSize > 0) {
+        units.pixelSize = stated.pixelSize;
+        units.pixelSizeFrom = stated.pixelSizeFrom;
+    }
+    if (!units.hasFrameInterval() && stated.frameInterval > 0) {
+        units.frameInterval = stated.frameInterval;
+        units.frameIntervalFrom = stated.frameIntervalFrom;
+    }
+    return units;
+}
+
+std::string FrameSeries::measurePath(int32_t j) const {
+    if (measureStack_) return measureSource_;
+    char buffer[kPathBytes];
+    std::snprintf(buffer, sizeof buffer, measureSource_.c_str(), first_ + j - 1);
+    return buffer;
+}
+
+std::string FrameSeries::measureRefusal(const RunConfig& config) const {
+    if (!config.writeObjects) {
+        if (!config.measureChannels.empty()) return "-measure-channel adds columns to the -objects table: give -objects";
+        if (!config.measureSource.empty()) return "-measure-source adds columns to the -objects table: give -objects";
+        return {};
+    }
+    if (measureChannels_.size() + 2 > static_cast<size_t>(kMaxMeasuredPlanes))
+        return "-measure-channel is given more than " + std::to_string(kMaxMeasuredPlanes - 2) + " times";
+    for (size_t i = 0; i < measureChannels_.size(); ++i) {
+        const int32_t c = measureChannels_[i];
+        if (!stack_) return "-measure-channel applies to a multi-channel TIFF stack only";
+        if (std::find(measureChannels_.begin(), measureChannels_.begin() + static_cast<std::ptrdiff_t>(i), c) !=
+            measureChannels_.begin() + static_cast<std::ptrdiff_t>(i))
+            return "-measure-channel " + std::to_string(c) + " is given twice";
+        if (c < 1 || c > channels_)
+            return "-measure-channel " + std::to_string(c) + ": " + source_ + " holds " + std::to_string(channels_) +
+                   (channels_ == 1 ? " channel" : " channels");
+    }
+    if (measureSource_.empty()) return {};
+    if (measureStack_) {
+        StackLayout layout;
+        if (std::string why = describeTiffStack(measureSource_.c_str(), layout); !why.empty())
+            return "cannot read the -measure-source stack " + measureSource_ + ": " + why;
+        if (layout.pages < first_ || layout.pages - first_ + 1 < plan_.frameCount)
+            return "-measure-source " + measureSource_ + " holds " + std::to_string(layout.pages) +
+                   " pages, fewer than the frames of the run";
+    } else if (!isFramePattern(measureSource_) ||
+               shortestFormattedLength(measureSource_, kPathBytes) >= int64_t{kPathBytes}) {
+        return "-measure-source \"" + measureSource_ +
+               "\" must hold exactly one integer conversion such as %04d, or name one TIFF stack";
+    }
+    if (plan_.frameCount < 1) return {};
+    std::vector<float> values(static_cast<size_t>(std::max(width_, 0)) * std::max(height_, 0));
+    FrameReader reader;
+    const Status r = reader.loadValues(measurePath(1).c_str(), measureStack_ ? first_ - 1 : 0, originX_, originY_,
+                                       width_, height_, values.data());
+    if (r.code != StatusCode::ok)
+        return "cannot measure frame 1 of -measure-source (" + measurePath(1) + "): " + r.detail;
+    return {};
+}
+
+Status FrameSeries::load(FrameReader& reader, int32_t j, uint8_t* gray, MeasurePlanes& planes) const {
+    if (planes.count() == 0) return load(reader, j, gray);
+    for (int32_t k = 0; k < planes.count(); ++k) planes.setLoaded(k, false);
+    const int64_t page = stack_ ? (static_cast<int64_t>(first_) + j - 2) * channels_ + channel_ - 1 : 0;
+    if (page > INT32_MAX) return {StatusCode::undecodable, "no such page"};
+    const Status loaded = reader.load(path(j).c_str(), static_cast<int32_t>(page), originX_, originY_, width_,
+                                      height_, mapping_, gray, planes.plane(0));
+    if (loaded.code != StatusCode::ok) return loaded;
+    planes.setLoaded(0, true);
+    int32_t k = 1;
+    for (const int32_t c : measureChannels_) {
+        const int64_t channelPage = page - channel_ + c;
+        planes.setLoaded(k, reader.loadValues(path(j).c_str(), static_cast<int32_t>(channelPage), originX_, originY_,
+                                              width_, height_, planes.plane(k))
+                                    .code == StatusCode::ok);
+        ++k;
+    }
+    if (!measureSource_.empty()) {
+        const int64_t sourcePage = measureStack_ ? int64_t{first_} + j - 2 : 0;
+        planes.setLoaded(k, sourcePage <= INT32_MAX &&
+                                reader.loadValues(measurePath(j).c_str(), static_cast<int32_t>(sourcePage), originX_,
+                                                  originY_, width_, height_, planes.plane(k))
+                                        .code == StatusCode::ok);
+    }
+    return loaded;
 }
 
 void FrameSeries::noteFailure(int32_t j, const Status& load, std::ostream& errors) {

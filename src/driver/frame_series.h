@@ -6,6 +6,8 @@
 
 #include "image/frame_loader.h"
 #include "image/gray_mapping.h"
+#include "model/calibration.h"
+#include "model/measure_planes.h"
 #include "model/run_config.h"
 
 namespace vanto {
@@ -52,6 +54,24 @@ public:
     // with one reader each.
     Status load(FrameReader& reader, int32_t j, uint8_t* gray) const;
 
+    // The planes the per-cell table measures (-objects): the analysed frame's source values,
+    // each -measure-channel, the -measure-source frame; 0 without -objects.
+    int32_t measurePlaneCount() const {
+        if (!measured_) return 0;
+        return 1 + static_cast<int32_t>(measureChannels_.size()) + (measureSource_.empty() ? 0 : 1);
+    }
+    // Why the measured planes cannot be read (a channel the stack lacks, a second series
+    // without frame 1, or whose frame 1 does not hold the window); empty when they can. Call
+    // after resolve().
+    std::string measureRefusal(const RunConfig& config) const;
+    // As load, and (with planes reserved for measurePlaneCount()) frame j's measured planes,
+    // each marked loaded or not; a frame whose gray failed marks every plane not loaded.
+    Status load(FrameReader& reader, int32_t j, uint8_t* gray, MeasurePlanes& planes) const;
+    // The pixel size and frame interval of the run: -pixel-size and -frame-interval when
+    // given, else what frame 1's file states (see image/file_units.h), each with its origin.
+    Calibration calibration(const RunConfig& config) const;
+    // The file of frame j of -measure-source.
+    std::string measurePath(int32_t j) const;
 
     // Records that frame j could not be read and says why on errors.
     void noteFailure(int32_t j, const Status& load, std::ostream& errors);
@@ -84,6 +104,10 @@ private:
     int32_t height_ = 0;
     GrayMapping mapping_;
     SeriesPlan plan_;
+    bool measured_ = false;
+    std::vector<int32_t> measureChannels_;  // -measure-channel, in the order given
+    std::string measureSource_;
+    bool measureStack_ = false;  // -measure-source is one TIFF stack rather than numbered files
     std::vector<uint8_t> firstGray_;  // frame 1 as checkFirstFrame loaded it; empty when it did not
     std::vector<int32_t> failed_;
 };

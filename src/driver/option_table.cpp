@@ -44,6 +44,15 @@ constexpr OptionEntry text(const char* word, std::string RunConfig::*member, con
     return o;
 }
 
+// An integer option that may be given more than once; every value is kept, in order.
+constexpr OptionEntry repeated(const char* word, std::vector<int32_t> RunConfig::*member, const char* help,
+                               OptionRange range) {
+    OptionEntry o{word, OptionKind::integers, help, word};
+    o.list = member;
+    o.range = range;
+    return o;
+}
+
 constexpr OptionEntry given(OptionEntry o, bool RunConfig::*member) {
     o.given = member;
     return o;
@@ -129,6 +138,13 @@ const OptionEntry kOptionTable[] = {
          "D        with -close-gaps: largest distance in pixels across a gap (default 20)",
          {0, kMost, "-gap-distance must be 0 or more pixels"}),
     integer("-threads", &RunConfig::threads, "N        threads of the run (default: one per core)"),
+    flag("-objects", &RunConfig::writeObjects,
+         "         write _objects.csv: one row per cell and frame with geometry, motion and intensities"),
+    repeated("-measure-channel", &RunConfig::measureChannels,
+             "C        with -objects: also the intensities of channel C of the stack (repeatable)",
+             {1, kMost, "-measure-channel must be 1 or more"}),
+    text("-measure-source", &RunConfig::measureSource,
+         "PATTERN  with -objects: also the intensities of these frames (numbered as -source)"),
 };
 
 // strtoll's reading of a word: leading blanks, a sign, digits up to the first other character.
@@ -160,18 +176,26 @@ bool realValue(const char* word, double& value) {
     return end != word && *end == '\0' && std::isfinite(value);
 }
 
-void readInteger(const OptionEntry& option, const char* word, RunConfig& config, std::vector<std::string>& warnings,
-                 std::vector<std::string>& errors) {
+// False, with an error, for a value beyond 32 bits.
+bool readInt32(const OptionEntry& option, const char* word, int32_t& value, std::vector<std::string>& warnings,
+               std::vector<std::string>& errors) {
     const NumberReading r = readNumber(word);
     if (r.overflow || r.value < INT32_MIN || r.value > INT32_MAX) {
         errors.push_back(std::string(option.word) + " " + quoted(word) +
                          " does not fit a 32-bit signed integer (-2147483648 to 2147483647)");
-        return;
+        return false;
     }
     if (!r.whole)
         warnings.push_back(std::string(option.word) + " " + quoted(word) + " is not a number; read as " +
                            std::to_string(r.value));
-    config.*option.integer = static_cast<int32_t>(r.value);
+    value = static_cast<int32_t>(r.value);
+    return true;
+}
+
+void readInteger(const OptionEntry& option, const char* word, RunConfig& config, std::vector<std::string>& warnings,
+                 std::vector<std::string>& errors) {
+    int32_t value = 0;
+    if (readInt32(option, word, value, warnings, errors)) config.*option.integer = value;
 }
 
 void readPair(const OptionEntry& option, const char* low, const char* high, RunConfig& config,
@@ -274,6 +298,12 @@ void readOptionValue(const OptionEntry& option, const char* const* values, RunCo
             break;
         }
         case OptionKind::text: config.*option.text = option.carets ? rewriteCarets(values[0]) : values[0]; break;
+        case OptionKind::integers: {
+            int32_t value = 0;
+            if (!readInt32(option, values[0], value, warnings, errors)) return;
+            (config.*option.list).push_back(value);
+            break;
+        }
     }
     if (option.given) config.*option.given = true;
 }
@@ -282,6 +312,15 @@ std::vector<std::string> optionRefusals(const RunConfig& config) {
     std::vector<std::string> refusals;
     for (const OptionEntry& option : kOptionTable) {
         if (!option.range.refusal) continue;
+        if (option.kind == OptionKind::integers) {
+            for (const int32_t value : config.*option.list) {
+                if (value < option.range.low || value > option.range.high) {
+                    refusals.push_back(option.range.refusal);
+                    break;
+                }
+            }
+            continue;
+        }
         const double value = checkedValue(option, config);
         if (!(value >= option.range.low && value <= option.range.high)) refusals.push_back(option.range.refusal);
     }
@@ -313,6 +352,7 @@ nlohmann::ordered_json recordedOptions(const RunConfig& config) {
                 if (config.*option.given) value = nlohmann::ordered_json::array({config.*option.real, config.*option.high});
                 break;
             case OptionKind::text: value = config.*option.text; break;
+            case OptionKind::integers: value = config.*option.list; break;
         }
     }
     return options;

@@ -12,8 +12,9 @@
 namespace vanto {
 
 // What an option takes after its word: nothing (a switch), a 32-bit integer read by atoi
-// rules, a decimal number, two decimal numbers LO HI, or a word as it is.
-enum class OptionKind { flag, integer, real, pair, text };
+// rules, a decimal number, two decimal numbers LO HI, or a word as it is; integers: one
+// integer each time the option is given, kept in order.
+enum class OptionKind { flag, integer, real, pair, text, integers };
 
 // The values an option's check allows, inclusive, and the refusal for any other (infinite or
 // not a number included). An option without a refusal takes every value.
@@ -36,6 +37,7 @@ struct OptionEntry {
     double RunConfig::*real = nullptr;       // real; pair: LO
     double RunConfig::*high = nullptr;       // pair: HI
     std::string RunConfig::*text = nullptr;  // text
+    std::vector<int32_t> RunConfig::*list = nullptr;  // integers
     bool RunConfig::*given = nullptr;        // set once a value is read (pair: a usable one)
     OptionRange range{};
     bool carets = false;  // text: each "^" among the first 256 characters becomes "%"

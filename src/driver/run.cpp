@@ -19,6 +19,7 @@
 #include "driver/run_checks.h"
 #include "driver/run_limits.h"
 #include "driver/version.h"
+#include "export/object_table.h"
 #include "export/run_record.h"
 #include "export/track_exports.h"
 #include "image/canvas.h"
@@ -131,6 +132,8 @@ private:
         record_.setMapping(std::string(config_.hasRange ? mappingLine(series_.mapping()) : "8-bit gray as stored") +
                            (config_.invert ? ", inverted" : ""));
         record_.setInputKind(series_.isStack() ? "TIFF stack" : "frame files");
+        units_ = series_.calibration(config_);
+        record_.setUnits(units_);
         if (Status written = record_.write(config_.outputDir + "/_run.json"); !written.ok()) {
             refuse(written.detail);
             return Ending::refused;
@@ -139,12 +142,13 @@ private:
 
         ws_ = std::make_unique<Workspace>();
         pipeline_ = std::make_unique<FramePipeline>(config_, series_, ws_->tables);
-        const bool reserved = ws_->reserve(config_.frameWidth, config_.frameHeight);
+        const bool reserved = ws_->reserve(config_.frameWidth, config_.frameHeight) && reserveObjects();
         record_.setThreads(threads_);
         record_.setThreadsLowered(threadWarning_);
         if (!pipeline_->reserve(threads_) || !reserved) {
             return refusedAfterStart("cannot reserve " +
-                                     std::to_string(ws_->requestedBytes() + pipeline_->requestedBytes()) +
+                                     std::to_string(ws_->requestedBytes() + pipeline_->requestedBytes() +
+                                                    objectBytes()) +
                                      " bytes of working memory");
         }
         const bool bitmaps = config_.drawCalculation || config_.drawVoronoi;
@@ -180,18 +184,57 @@ private:
         writeCellReportHeader(cellReport_);
         averageReport_.markWhole();
         cellReport_.markWhole();
-        if (Status opened = exports_.open(config_, plan_.frameCount, record_, errors_); !opened.ok())
+        if (Status opened = exports_.open(config_, units_, plan_.frameCount, record_, errors_); !opened.ok())
             return fail(opened);
+        if (config_.writeObjects) {
+            if (Status opened = objects_.open(config_.outputDir + "/_objects.csv", units_); !opened.ok())
+                return fail(opened);
+        }
         // Every per-frame output is committed or rolled back with the others.
         transaction_.join(averageReport_);
         transaction_.join(cellReport_);
         transaction_.join(bitmaps_);
         transaction_.join(exports_);
+        if (config_.writeObjects) transaction_.join(objects_);
 
         progress_.line("--- Memory Prepared ---");
         progress_.line("");
         ws_->history.nextCellId = 0;
         return textOutputsFailed() ? fail(firstTextFault().status()) : Ending::finished;
+    }
+
+    // The per-cell table's planes and scratch (-objects): the analysed frame's source values,
+    // then each -measure-channel, then -measure-source, named by their column prefixes.
+    bool reserveObjects() {
+        if (!config_.writeObjects) return true;
+        std::vector<std::string> prefixes = {""};
+        for (const int32_t c : config_.measureChannels) prefixes.push_back("ch" + std::to_string(c) + "_");
+        if (!config_.measureSource.empty()) prefixes.push_back("src_");
+        const int64_t pixels = int64_t{config_.frameWidth} * config_.frameHeight;
+        return measures_.reserve(series_.measurePlaneCount(), pixels) &&
+               objects_.reserve(config_.frameWidth, config_.frameHeight, std::move(prefixes));
+    }
+    int64_t objectBytes() const {
+        if (!config_.writeObjects) return 0;
+        const int32_t planes = series_.measurePlaneCount();
+        return MeasurePlanes::bytesFor(planes, int64_t{config_.frameWidth} * config_.frameHeight) +
+               ObjectTable::bytesFor(config_.frameWidth, config_.frameHeight, planes);
+    }
+
+    // Frame j's measured planes that could not be read, told once each on standard error; the
+    // frame's intensity columns of those planes stay empty.
+    void noteUnmeasuredPlanes(int32_t j) {
+        if (!measures_.loaded(0)) return;  // an unreadable frame is told already
+        int32_t k = 1;
+        for (const int32_t c : config_.measureChannels) {
+            if (!measures_.loaded(k++))
+                errors_ << "vanto: warning: frame " << j << ": channel " << c
+                        << " could not be read; its intensity columns are empty\n";
+        }
+        if (!config_.measureSource.empty() && !measures_.loaded(k))
+            errors_ << "vanto: warning: frame " << j << ": -measure-source " << series_.measurePath(j)
+                    << " could not be read; its intensity columns are empty\n";
+        errors_ << std::flush;
     }
 
     // The first failed text output: the log, else a report.
@@ -323,6 +366,10 @@ private:
         }
         if (frame.curCount >= kCellLimit) return overflow("Cell Number Too Much ", RunEnding::cellLimit);
         ws.takeSegmentation(frame);
+        if (config_.writeObjects) {
+            measures_.swap(frame.measures);
+            noteUnmeasuredPlanes(j);
+        }
         pipeline_->release(frame);
 
         const CrossFrameNearest nearest = ws.scratch.crossFrameNearest();
@@ -364,6 +411,10 @@ private:
         cellReport_.flush();
         if (textOutputsFailed()) return frameFailed(firstTextFault().status());
         if (Status exported = exports_.frame(cells, history, j); !exported.ok()) return frameFailed(exported);
+        if (config_.writeObjects) {
+            if (Status written = objects_.writeFrame(cells, history, measures_, j); !written.ok())
+                return frameFailed(written);
+        }
         transaction_.commit();
         record_.setFramesAnalysed(j);
         ws_->exchangeFrames();
@@ -380,6 +431,7 @@ private:
         const bool reported = ending == Ending::failed || ending == Ending::refused;
         if (!reported && (!averageClosed || !cellClosed))
             ending = fail((!averageClosed ? averageReport_.fault() : cellReport_.fault()).status());
+        if (Status closed = objects_.close(); !closed.ok() && !reported) ending = fail(closed);
         if (!progress_.close() && ending != Ending::failed && ending != Ending::refused) {
             errors_ << "vanto: " << progress_.fault().describe() << '\n' << std::flush;
             record_.addError(progress_.fault().describe());
@@ -413,6 +465,9 @@ private:
     TextOutputFile cellReport_{WholeUnit::marked};
     InterruptWatch interrupts_;
     TrackExports exports_;
+    Calibration units_;       // the pixel size and frame interval of the tables
+    MeasurePlanes measures_;  // the frame's measured planes, swapped in from the frame in flight
+    ObjectTable objects_;
     FrameFiles bitmaps_;  // this frame's bitmaps
     FrameTransaction transaction_;
     RunRecord record_;

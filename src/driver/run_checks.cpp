@@ -92,6 +92,8 @@ RunCheck checkRun(const RunConfig& config, const MemoryBound& bound, FrameSeries
         if (std::string firstFrame = series.checkFirstFrame(config); !firstFrame.empty())
             check.refusals.push_back(firstFrame);
     }
+    if (std::string why = series.measureRefusal(config); check.refusals.empty() && !why.empty())
+        check.refusals.push_back(why);
     return check;
 }
 

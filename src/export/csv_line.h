@@ -32,6 +32,16 @@ public:
         const auto r = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, decimals);
         if (r.ec == std::errc{}) text_.append(buffer, r.ptr);
     }
+    // The shortest text that reads back as the same value: as a float when the value is
+    // one (samples of 32-bit float images stay as short as they were), else as a double.
+    void exact(double value) {
+        separate();
+        char buffer[64];
+        const float narrow = static_cast<float>(value);
+        const auto r = static_cast<double>(narrow) == value ? std::to_chars(buffer, buffer + sizeof buffer, narrow)
+                                                            : std::to_chars(buffer, buffer + sizeof buffer, value);
+        if (r.ec == std::errc{}) text_.append(buffer, r.ptr);
+    }
     // hundredths / 100 with exactly two decimals, from the integer.
     void hundredths(int64_t value) {
         separate();

@@ -4,10 +4,10 @@
 
 namespace vanto {
 
-Status EventReport::open(const std::string& path, const RunConfig& config) {
+Status EventReport::open(const std::string& path, const Calibration& units) {
     path_ = path;
-    pixelSize_ = config.pixelSize;
-    frameInterval_ = config.frameInterval;
+    pixelSize_ = units.pixelSize;
+    frameInterval_ = units.frameInterval;
     if (Status opened = openChecked(out_, path); !opened.ok()) return opened;
     out_ << "frame,cells,small_cells,new,lost,splits,merges,continuing";
     if (frameInterval_ > 0) out_ << ",time_min";

@@ -4,6 +4,7 @@
 #include "io/output_file.h"
 #include "export/csv_line.h"
 #include "export/track_table.h"
+#include "model/calibration.h"
 #include "model/run_config.h"
 
 namespace vanto {
@@ -14,7 +15,7 @@ namespace vanto {
 class EventReport {
 public:
     // Creates the file (replacing one) and writes the header.
-    Status open(const std::string& path, const RunConfig& config);
+    Status open(const std::string& path, const Calibration& units);
     // Appends the frame's row and hands it to the file; a failure when the file has failed.
     // The row stays once committed: a frame rolled back takes its row out again.
     Status writeRow(const FrameEvents& events);

@@ -68,6 +68,13 @@ std::string RunRecord::json() const {
     j["input_kind"] = inputKind_;
     j["threads"] = threads_;
     if (!threadsLowered_.empty()) j["threads_lowered"] = threadsLowered_;
+    // The pixel size and frame interval the tables use, and where each came from (null: unknown).
+    const auto known = [](double v) { return v > 0 ? nlohmann::ordered_json(v) : nlohmann::ordered_json(); };
+    const auto from = [](const std::string& s) { return s.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(s); };
+    j["units"] = {{"pixel_size_um", known(units_.pixelSize)},
+                  {"pixel_size_from", from(units_.pixelSizeFrom)},
+                  {"frame_interval_min", known(units_.frameInterval)},
+                  {"frame_interval_from", from(units_.frameIntervalFrom)}};
     j["start_time"] = startTime_;
     j["end_time"] = endTime_.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(endTime_);
     j["frames_analysed"] = framesAnalysed_;

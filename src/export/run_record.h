@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include "io/status.h"
+#include "model/calibration.h"
 
 namespace vanto {
 
@@ -27,6 +28,7 @@ public:
     void setThreads(int32_t threads) { threads_ = threads; }                 // worker threads in use
     // Why the run uses fewer threads than one per core (memory); listed as "threads_lowered".
     void setThreadsLowered(const std::string& why) { threadsLowered_ = why; }
+    void setUnits(const Calibration& units) { units_ = units; }              // the calibration in use
     void setInterrupted() { ending_ = RunEnding::interrupted; }
     void setFramesAnalysed(int32_t frames) { framesAnalysed_ = frames; }
     void addUnreadableFrame(int32_t frame, const std::string& why);
@@ -51,6 +53,7 @@ private:
     std::string inputKind_ = "frame files";
     int32_t threads_ = 1;
     std::string threadsLowered_;
+    Calibration units_;
     std::string startTime_;
     std::string endTime_;
     int32_t framesAnalysed_ = 0;

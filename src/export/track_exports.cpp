@@ -4,8 +4,10 @@
 
 namespace vanto {
 
-Status TrackExports::open(const RunConfig& config, int32_t frameCount, RunRecord& record, std::ostream& warnings) {
+Status TrackExports::open(const RunConfig& config, const Calibration& units, int32_t frameCount, RunRecord& record,
+                          std::ostream& warnings) {
     config_ = config;
+    units_ = units;
     record_ = &record;
     warnings_ = &warnings;
     tracks_ = config.writeTracks;
@@ -13,7 +15,7 @@ Status TrackExports::open(const RunConfig& config, int32_t frameCount, RunRecord
     active_ = tracks_ || ctc_;
     outputDir_ = config.outputDir;
     if (tracks_) {
-        if (Status opened = events_.open(outputDir_ + "/_events.csv", config); !opened.ok()) return opened;
+        if (Status opened = events_.open(outputDir_ + "/_events.csv", units); !opened.ok()) return opened;
     }
     if (ctc_) ctcExport_.open(config.ctcDir, frameCount, config.frameWidth, config.frameHeight);
     return {};
@@ -60,7 +62,7 @@ std::vector<Status> TrackExports::finish(bool stoppedEarly) {
     };
     if (tracks_) {
         keep(events_.close());
-        keep(writeTrackReport(outputDir_ + "/_tracks.csv", table_, config_, joins_));
+        keep(writeTrackReport(outputDir_ + "/_tracks.csv", table_, units_, joins_, config_.closeGaps > 0));
     }
     if (ctc_) keep(ctcExport_.writeLineage(table_, joins_));
     return failures;

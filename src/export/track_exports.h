@@ -24,7 +24,8 @@ public:
     // Opens "_events.csv" (with -tracks) and readies the masks (with -ctc, in a folder the
     // run's checks prepared) for a run of frameCount frames. Warnings go to warnings and into
     // record. A failure when a file cannot be created.
-    Status open(const RunConfig& config, int32_t frameCount, RunRecord& record, std::ostream& warnings);
+    Status open(const RunConfig& config, const Calibration& units, int32_t frameCount, RunRecord& record,
+                std::ostream& warnings);
 
     // After tracking of frame (in order, before the frames are exchanged): the frame's mask
     // and event row, and the track table, from the final cells and the history (whose previous
@@ -55,6 +56,7 @@ private:
     EventReport events_;
     CtcExport ctcExport_;
     RunConfig config_;
+    Calibration units_;
     RunRecord* record_ = nullptr;
     std::ostream* warnings_ = nullptr;
 };

@@ -21,11 +21,10 @@ void idList(CsvLine& line, std::vector<int32_t>& ids, const TrackJoins& joins) {
 
 }  // namespace
 
-Status writeTrackReport(const std::string& path, const TrackTable& table, const RunConfig& config,
-                        const TrackJoins& joins) {
-    const double px = config.pixelSize;
-    const double minutes = config.frameInterval;
-    const bool closing = config.closeGaps > 0;
+Status writeTrackReport(const std::string& path, const TrackTable& table, const Calibration& units,
+                        const TrackJoins& joins, bool closing) {
+    const double px = units.pixelSize;
+    const double minutes = units.frameInterval;
     TextOutputFile out;
     if (Status opened = openChecked(out, path); !opened.ok()) return opened;
     out << "track,first_frame,last_frame,frames,parents,fate,children,total_way,mean_size,max_size";

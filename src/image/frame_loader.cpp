@@ -94,6 +94,31 @@ FrameReader& FrameReader::operator=(FrameReader&&) noexcept = default;
 
 Status FrameReader::load(const char* path, int32_t page, int32_t originX, int32_t originY, int32_t width,
                              int32_t height, const GrayMapping& mapping, uint8_t* gray) {
+    return load(path, page, originX, originY, width, height, mapping, gray, nullptr);
+}
+
+Status FrameReader::load(const char* path, int32_t page, int32_t originX, int32_t originY, int32_t width,
+                         int32_t height, const GrayMapping& mapping, uint8_t* gray, float* values) {
+    if (Status decoded = decode(path, page, originX, originY, width, height); decoded.code != StatusCode::ok)
+        return decoded;
+    if (facts_.bits != 8 && !mapping.hasRange) {
+        return loadFailure(StatusCode::unsupportedFormat, sampleName(facts_) + " samples need -range LO HI");
+    }
+    mapValues(mapping, !facts_.floating, values_.data(), gray, values_.size());
+    if (values) std::copy(values_.begin(), values_.end(), values);
+    return {};
+}
+
+Status FrameReader::loadValues(const char* path, int32_t page, int32_t originX, int32_t originY, int32_t width,
+                               int32_t height, float* values) {
+    if (Status decoded = decode(path, page, originX, originY, width, height); decoded.code != StatusCode::ok)
+        return decoded;
+    std::copy(values_.begin(), values_.end(), values);
+    return {};
+}
+
+Status FrameReader::decode(const char* path, int32_t page, int32_t originX, int32_t originY, int32_t width,
+                           int32_t height) {
     facts_ = FrameFacts{};
     decoded_ = false;
     std::string why;
@@ -135,10 +160,6 @@ Status FrameReader::load(const char* path, int32_t page, int32_t originX, int32_
     if (result.code != StatusCode::ok) return result;
     if (wroteBytes) return {};  // gray is written; values_ does not hold the window
     decoded_ = true;
-    if (facts_.bits != 8 && !mapping.hasRange) {
-        return loadFailure(StatusCode::unsupportedFormat, sampleName(facts_) + " samples need -range LO HI");
-    }
-    mapValues(mapping, !facts_.floating, values_.data(), gray, values_.size());
     return {};
 }
 

@@ -50,6 +50,13 @@ public:
     // float samples need mapping.hasRange. On any failure gray is left as it was.
     Status load(const char* path, int32_t page, int32_t originX, int32_t originY, int32_t width, int32_t height,
                     const GrayMapping& mapping, uint8_t* gray);
+    // As load, and on success also the window's source values (before mapping) into values.
+    Status load(const char* path, int32_t page, int32_t originX, int32_t originY, int32_t width, int32_t height,
+                const GrayMapping& mapping, uint8_t* gray, float* values);
+    // The window's source values alone, whatever their type (no mapping is needed): 8-bit,
+    // 16-bit and float samples as stored, RGB as its luma. On any failure values is left as it was.
+    Status loadValues(const char* path, int32_t page, int32_t originX, int32_t originY, int32_t width,
+                      int32_t height, float* values);
 
     // Facts of the last load (also after a failure) and the statistics of its window, which
     // are computed here from the decoded values (only after a decode that got that far, and
@@ -58,6 +65,9 @@ public:
     bool statsOfLastWindow(SampleStats& stats) const;
 
 private:
+    // Decodes the window into values_, filling facts_.
+    Status decode(const char* path, int32_t page, int32_t originX, int32_t originY, int32_t width, int32_t height);
+
     FrameFacts facts_;
     bool decoded_ = false;
     std::vector<float> values_;

@@ -4,6 +4,7 @@
 
 #include "io/status.h"
 #include "model/huge_pages.h"
+#include "model/measure_planes.h"
 
 namespace vanto {
 
@@ -28,6 +29,7 @@ struct FrameInFlight {
     int32_t* segLabels = nullptr;  // pixelCount entries: cell numbers, or < 0
     int32_t* cellTable = nullptr;  // kTableRecords records
     int32_t curCount = 0;          // segmentFrame's result: records written, or kCellLimit
+    MeasurePlanes measures;        // the source values the per-cell table measures (none without it)
 
 private:
     OwnedBlock<uint8_t> gray_;  // pixelCount bytes

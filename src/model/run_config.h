@@ -1,6 +1,7 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace vanto {
 
@@ -45,6 +46,12 @@ struct RunConfig {
     // without parents 1 .. closeGaps frames later within gapDistance pixels (0 = off).
     int32_t closeGaps = 0;
     double gapDistance = 20;
+    // The per-cell table: -objects writes _objects.csv; its intensity columns come from the
+    // analysed frame, from each -measure-channel C of a hyperstack (repeatable, in the order
+    // given) and from the frames of -measure-source (numbered as -source; empty = none).
+    bool writeObjects = false;
+    std::vector<int32_t> measureChannels;
+    std::string measureSource;
     int32_t threads = 0;  // -threads N: threads of the run; 0 (or below) for one per core
     // Cell options between segmentation and tracking; 0 = off.
     double smoothSigma = 0;   // -smooth SIGMA: Gaussian smoothing of the segmented gray

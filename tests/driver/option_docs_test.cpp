@@ -76,7 +76,7 @@ const Words kOptionsWithoutSheetColumn = {
     "-output", "-threads", "-help", "--help", "--version", "-progress", "-id", "-image",
     "-voronoi", "-strict", "-ctc", "-tracks", "-pixel-size", "-frame-interval",
     "-smooth", "-split", "-min-contrast", "-grow", "-min-area", "-max-area", "-quiet", "-close-gaps",
-    "-gap-distance",
+    "-gap-distance", "-objects", "-measure-channel", "-measure-source",
 };
 
 TEST(OptionDocs, TheSheetSchemaNamesEveryOptionButItsDeclaredExceptions) {

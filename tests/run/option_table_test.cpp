@@ -36,6 +36,7 @@ TEST(OptionTable, EveryOptionIsParsedThroughItsKind) {
             case OptionKind::real: words.push_back("2.5e1"); break;
             case OptionKind::pair: words.insert(words.end(), {"-1.5", "7"}); break;
             case OptionKind::text: words.push_back("dir^1"); break;
+            case OptionKind::integers: words.insert(words.end(), {"-123", option.word, "4"}); break;
         }
         const ParsedCommandLine parsed = parseWords(words);
         EXPECT_TRUE(parsed.warnings.empty() && parsed.errors.empty());
@@ -57,6 +58,10 @@ TEST(OptionTable, EveryOptionIsParsedThroughItsKind) {
                 EXPECT_EQ(c.*option.high, 7.0);
                 break;
             case OptionKind::text: EXPECT_EQ(c.*option.text, option.carets ? "dir%1" : "dir^1"); break;
+            case OptionKind::integers:
+                EXPECT_EQ(c.*option.list, std::vector<int32_t>({-123, 4}));
+                EXPECT_TRUE((plain.*option.list).empty());
+                break;
         }
         if (option.given && option.kind != OptionKind::pair) {
             EXPECT_TRUE(c.*option.given);

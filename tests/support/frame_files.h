@@ -36,6 +36,8 @@ struct TiffPage {
     uint32_t tile = 0;          // non-zero: square tiles of this size
     uint16_t compression = COMPRESSION_NONE;
     std::string description;
+    float xResolution = 0;        // with yResolution the same; 0: no resolution tags
+    uint16_t resolutionUnit = 0;  // 0: no ResolutionUnit tag
     std::vector<uint8_t> data;  // samples in host order, top row first
 };
 
@@ -71,6 +73,11 @@ inline bool writeTiffPages(const std::string& path, const std::vector<TiffPage>&
         TIFFSetField(tif, TIFFTAG_COMPRESSION, p.compression);
         TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
         if (!p.description.empty()) TIFFSetField(tif, TIFFTAG_IMAGEDESCRIPTION, p.description.c_str());
+        if (p.xResolution > 0) {
+            TIFFSetField(tif, TIFFTAG_XRESOLUTION, p.xResolution);
+            TIFFSetField(tif, TIFFTAG_YRESOLUTION, p.xResolution);
+        }
+        if (p.resolutionUnit) TIFFSetField(tif, TIFFTAG_RESOLUTIONUNIT, p.resolutionUnit);
         const size_t rowBytes = static_cast<size_t>(p.width) * p.bits / 8;
         if (p.tile) {
             TIFFSetField(tif, TIFFTAG_TILEWIDTH, p.tile);

@@ -39,6 +39,9 @@ public:
     // that failed is removed, or cut back to its last committed frame.
     std::vector<Status> finish(bool stoppedEarly);
 
+    // The last frame whose CTC mask is committed (0 for none, or without -ctc).
+    int32_t lastMaskFrame() const { return ctc_ ? ctcExport_.lastMaskFrame() : 0; }
+
 private:
     bool active_ = false;
     bool tracks_ = false;

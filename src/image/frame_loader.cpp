@@ -91,6 +91,7 @@ Status FrameReader::load(const char* path, int32_t page, int32_t originX, int32_
                              int32_t height, const GrayMapping& mapping, uint8_t* gray) {
     facts_ = FrameFacts{};
     decoded_ = false;
+    nanSamples_ = 0;
     std::string why;
     const int fd = openRegularFile(path, why);
     if (fd < 0) return loadFailure(StatusCode::undecodable, why);
@@ -128,7 +129,7 @@ Status FrameReader::load(const char* path, int32_t page, int32_t originX, int32_
     if (facts_.bits != 8 && !mapping.hasRange) {
         return loadFailure(StatusCode::unsupportedFormat, sampleName(facts_) + " samples need -range LO HI");
     }
-    mapValues(mapping, !facts_.floating, values_.data(), gray, values_.size());
+    nanSamples_ = mapValues(mapping, !facts_.floating, values_.data(), gray, values_.size());
     return {};
 }
 
@@ -136,8 +137,13 @@ bool FrameReader::statsOfLastWindow(SampleStats& stats) const {
     if (!decoded_) return false;
     std::vector<float> v;
     v.reserve(values_.size());
+    stats.nonFinite = 0;
     for (float x : values_) {
-        if (!std::isnan(x)) v.push_back(x);
+        if (std::isfinite(x)) {
+            v.push_back(x);
+        } else {
+            ++stats.nonFinite;
+        }
     }
     if (v.empty()) return false;
     const auto rank = [&](double p) {
@@ -149,8 +155,21 @@ bool FrameReader::statsOfLastWindow(SampleStats& stats) const {
     stats.min = *lo;
     stats.max = *hi;
     stats.low = rank(0.001);
+    stats.median = rank(0.5);
     stats.high = rank(0.999);
     return true;
+}
+
+RangeClipping FrameReader::clippingOfLastWindow(double low, double high) const {
+    RangeClipping c;
+    if (!decoded_) return c;
+    for (float x : values_) {
+        if (std::isnan(x)) continue;
+        ++c.samples;
+        c.atOrBelow += x <= low;
+        c.atOrAbove += x >= high;
+    }
+    return c;
 }
 
 }  // namespace vanto

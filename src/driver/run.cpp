@@ -43,6 +43,8 @@ namespace {
 constexpr const char* kKernelFile = "kernel3.cl";
 // A run whose first frames (this many, or all of a shorter run) hold no cell gets a hint.
 constexpr int32_t kHintFrames = 3;
+// A run record up to this size is rewritten after every frame.
+constexpr size_t kSmallRecordBytes = 64 << 10;
 
 // kernel3.cl in the working directory, else beside the executable; empty when neither exists.
 std::string findKernelSource(const char* argv0) {
@@ -453,9 +455,14 @@ private:
         record_.setFramesAnalysed(j);
         hintWhenEmpty(j, cells.finalCount);
         ws_->exchangeFrames();
-        // The record says how far the run got, should it be killed.
-        listFiles(j, true);
-        if (Status written = record_.write(config_.outputDir + "/_run.json"); !written.ok()) return fail(written);
+        // The record says how far the run got, should it be killed. One that has grown large
+        // (thousands of frames with NaN samples or unreadable) is rewritten at most once a second.
+        const int64_t now = monotonicMs();
+        if (record_.lastBytes() <= kSmallRecordBytes || now - recordWrittenMs_ >= 1000) {
+            listFiles(j, true);
+            if (Status written = record_.write(config_.outputDir + "/_run.json"); !written.ok()) return fail(written);
+            recordWrittenMs_ = now;
+        }
         return Ending::finished;
     }
 
@@ -508,6 +515,7 @@ private:
     std::vector<std::string> files_;      // the whole-run files, relative to -output
     std::string ctcPrefix_;               // the CTC files' folder as the record names it
     bool hinted_ = false;                 // the empty-result hint is settled
+    int64_t recordWrittenMs_ = 0;         // when the record was last rewritten during the frames
     RunEnding runEnding_ = RunEnding::finished;
     bool recordStarted_ = false;
     char pathBuffer_[kPathBufferBytes] = {};

@@ -104,6 +104,7 @@ std::string RunRecord::json() const {
 Status RunRecord::write(const std::string& path) const {
     const std::string temporary = path + ".tmp";
     const std::string text = json();
+    lastBytes_ = text.size();
     if (Status written = writeWholeFile(temporary, text.data(), text.size()); !written.ok()) return written;
     std::error_code ec;
     std::filesystem::rename(temporary, path, ec);

@@ -63,6 +63,8 @@ public:
     // Writes json() to path + ".tmp" and renames it onto path, so that path is always whole.
     // A failure when either step fails (the temporary file is then removed).
     Status write(const std::string& path) const;
+    // The size of the text the last write() wrote.
+    size_t lastBytes() const { return lastBytes_; }
 
     RunEnding ending() const { return ending_; }
     int32_t framesAnalysed() const { return framesAnalysed_; }
@@ -86,6 +88,7 @@ private:
     std::vector<std::string> earlierFiles_;
     RunEnding ending_ = RunEnding::running;
     int exitStatus_ = -1;
+    mutable size_t lastBytes_ = 0;
 };
 
 }  // namespace vanto

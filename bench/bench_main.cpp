@@ -310,7 +310,7 @@ bool openExports(TrackExports& exports, RunRecord& record, const SeriesParams& p
     config.frameCount = frames;
     config.frameWidth = params.width;
     config.frameHeight = params.height;
-    if (!CtcExport::prepareFolder(config.ctcDir, error)) return false;
+    if (!CtcExport::createFolder(config.ctcDir, error)) return false;
     const Status opened = exports.open(config, Calibration{}, frames, record, std::cerr);
     error = opened.detail;
     return opened.ok();

@@ -9,7 +9,9 @@
 namespace vanto {
 
 void FrameSource::read(int32_t number, FrameInFlight& frame) {
-    frame.load = series_.load(reader_, number, frame.gray(), frame.measures);
+    size_t nans = 0;
+    frame.load = series_.load(reader_, number, frame.gray(), frame.measures, &nans);
+    frame.nanSamples = static_cast<int64_t>(nans);
 }
 
 int32_t effectiveThreads(const RunConfig& config, int32_t frameCount) {

@@ -36,17 +36,16 @@ std::string describe(const FrameFacts& f) {
 }
 
 // The -range a user could start from: frame 1's 0.1 and 99.9 percentiles, whole numbers for
-// integer samples.
+// integer samples; empty when they would not make a range the run takes.
 std::string suggestion(const FrameFacts& f, const SampleStats& s) {
     double low = s.low;
     double high = s.high;
     if (!f.floating) {
         low = std::floor(low);
         high = std::ceil(high);
-        if (high <= low) high = low + 1;
-    } else if (!(high > low)) {
-        high = low + 1;
     }
+    if (!(high > low)) high = f.floating ? std::nextafter(low + std::fabs(low) * 1e-6, HUGE_VAL) : low + 1;
+    if (!std::isfinite(low) || !std::isfinite(high) || !rangeSpanProblem(low, high).empty()) return {};
     return "-range " + number(low) + " " + number(high);
 }
 
@@ -59,7 +58,8 @@ SeriesPlan FrameSeries::resolve(const RunConfig& config) {
     originY_ = config.originY;
     width_ = config.frameWidth;
     height_ = config.frameHeight;
-    mapping_ = makeGrayMapping(config.hasRange, config.rangeLow, config.rangeHigh);
+    // NaN samples take the background's side: the brightest gray of what is segmented.
+    mapping_ = makeGrayMapping(config.hasRange, config.rangeLow, config.rangeHigh, config.invert ? 0 : 255);
     stack_ = !isFramePattern(source_) && isTiffFile(source_.c_str());
     measured_ = config.writeObjects;
     measureChannels_ = config.measureChannels;
@@ -173,8 +173,13 @@ std::string FrameSeries::checkFirstFrame(const RunConfig& config) {
     std::vector<uint8_t> gray(static_cast<size_t>(config.frameWidth) * config.frameHeight);
     FrameReader reader;
     firstGray_.clear();
+    rangeWarning_.clear();
     const Status r = load(reader, 1, gray.data());
-    if (r.code == StatusCode::ok) firstGray_ = std::move(gray);
+    if (r.code == StatusCode::ok) {
+        firstGray_ = std::move(gray);
+        firstNans_ = reader.nanSamples();
+        if (config.hasRange) rangeWarning_ = clippingWarning(reader, config);
+    }
     if (r.code == StatusCode::ok || r.code == StatusCode::undecodable) return {};
     const std::string head = "cannot analyse frame 1 (" + label(1) + "): ";
     const FrameFacts& f = reader.facts();
@@ -182,23 +187,71 @@ std::string FrameSeries::checkFirstFrame(const RunConfig& config) {
         return head + r.detail + "; choose -x, -y, -w and -h inside it";
     SampleStats stats;
     if (reader.statsOfLastWindow(stats)) {
+        const std::string suggested = suggestion(f, stats);
+        const std::string others =
+            stats.nonFinite ? " (" + std::to_string(stats.nonFinite) + " samples NaN or infinite)" : "";
         return head + "it holds " + describe(f) + ", minimum " + number(stats.min) + ", maximum " +
-               number(stats.max) + "; give " + suggestion(f, stats) + " (its 0.1 and 99.9 percentiles) or another -range";
+               number(stats.max) + others + "; give " +
+               (suggested.empty() ? "-range LO HI" : suggested + " (its 0.1 and 99.9 percentiles) or another -range");
     }
+    if (reader.decodedLastWindow())
+        return head + "it holds " + describe(f) +
+               ", none of them finite (NaN or infinite only); give -range LO HI in the units of the other frames";
     return head + r.detail + " (it holds " + describe(f) + ")";
 }
 
-std::string FrameSeries::firstImageSize() const {
+std::string FrameSeries::clippingWarning(const FrameReader& reader, const RunConfig& config) const {
+    const RangeClipping c = reader.clippingOfLastWindow(config.rangeLow, config.rangeHigh);
+    SampleStats stats;
+    if (c.samples == 0 || !reader.statsOfLastWindow(stats)) return {};
+    const bool low = c.atOrBelow * 100 > c.samples * 99;
+    const bool high = c.atOrAbove * 100 > c.samples * 99;
+    if (!low && !high) return {};
+    const size_t clipped = low ? c.atOrBelow : c.atOrAbove;
+    const double share = std::floor(1000.0 * static_cast<double>(clipped) / static_cast<double>(c.samples)) / 10;
+    std::string why = "-range " + number(config.rangeLow) + " " + number(config.rangeHigh) + ": " + number(share) +
+                      " % of frame 1's samples lie at or " + (low ? "below " + number(config.rangeLow) + " (gray 0)"
+                                                                  : "above " + number(config.rangeHigh) + " (gray 255)") +
+                      "; its 0.1, 50 and 99.9 percentiles are " + number(stats.low) + ", " + number(stats.median) +
+                      ", " + number(stats.high) + " (minimum " + number(stats.min) + ", maximum " + number(stats.max) + ")";
+    if (const std::string suggested = suggestion(reader.facts(), stats); !suggested.empty())
+        why += ": try " + suggested;
+    return why;
+}
+
+bool FrameSeries::firstImageDimensions(uint32_t& width, uint32_t& height) const {
     if (!stack_ && (!isFramePattern(source_) || shortestFormattedLength(source_, kPathBytes) >= int64_t{kPathBytes}))
-        return {};
+        return false;
     FrameReader reader;
     uint8_t pixel = 0;
     const int64_t page = stack_ ? static_cast<int64_t>(first_ - 1) * channels_ + channel_ - 1 : 0;
-    if (page > INT32_MAX) return {};
+    if (page > INT32_MAX) return false;
     (void)reader.load(path(1).c_str(), static_cast<int32_t>(page), 0, 0, 1, 1, mapping_, &pixel);
-    const FrameFacts& f = reader.facts();
-    if (f.width == 0 || f.height == 0) return {};
-    return " (frame 1 is " + std::to_string(f.width) + " x " + std::to_string(f.height) + ")";
+    width = reader.facts().width;
+    height = reader.facts().height;
+    return width > 0 && height > 0;
+}
+
+std::string FrameSeries::firstImageSize() const {
+    uint32_t width = 0;
+    uint32_t height = 0;
+    if (!firstImageDimensions(width, height)) return {};
+    return " (frame 1 is " + std::to_string(width) + " x " + std::to_string(height) + ")";
+}
+
+void FrameSeries::settleWindow(RunConfig& config) {
+    if (config.hasWidth && config.hasHeight) return;
+    uint32_t width = 0;
+    uint32_t height = 0;
+    if (!firstImageDimensions(width, height)) return;
+    // To the image's edge; an origin outside the image leaves an empty window, refused.
+    const auto toEdge = [](uint32_t size, int32_t origin) {
+        return static_cast<int32_t>(std::clamp<int64_t>(int64_t{size} - std::max(origin, 0), 0, INT32_MAX));
+    };
+    if (!config.hasWidth) config.frameWidth = toEdge(width, config.originX);
+    if (!config.hasHeight) config.frameHeight = toEdge(height, config.originY);
+    width_ = config.frameWidth;
+    height_ = config.frameHeight;
 }
 
 std::string FrameSeries::path(int32_t j) const {
@@ -214,15 +267,19 @@ std::string FrameSeries::label(int32_t j) const {
     return source_ + " [page " + std::to_string(page) + "]";
 }
 
-Status FrameSeries::load(FrameReader& reader, int32_t j, uint8_t* gray) const {
+Status FrameSeries::load(FrameReader& reader, int32_t j, uint8_t* gray, size_t* nanSamples) const {
+    if (nanSamples) *nanSamples = 0;
     if (j == 1 && !firstGray_.empty()) {
         std::copy(firstGray_.begin(), firstGray_.end(), gray);
+        if (nanSamples) *nanSamples = firstNans_;
         return {};
     }
     const int64_t page = stack_ ? (static_cast<int64_t>(first_) + j - 2) * channels_ + channel_ - 1 : 0;
     if (page > INT32_MAX) return {StatusCode::undecodable, "no such page"};
-    return reader.load(path(j).c_str(), static_cast<int32_t>(page), originX_, originY_, width_, height_, mapping_,
-                       gray);
+    const Status loaded = reader.load(path(j).c_str(), static_cast<int32_t>(page), originX_, originY_, width_,
+                                      height_, mapping_, gray);
+    if (nanSamples && loaded.ok()) *nanSamples = reader.nanSamples();
+    return loaded;
 }
 
 Calibration FrameSeries::calibration(const RunConfig& config) const {
@@ -296,14 +353,17 @@ std::string FrameSeries::measureRefusal(const RunConfig& config) const {
     return {};
 }
 
-Status FrameSeries::load(FrameReader& reader, int32_t j, uint8_t* gray, MeasurePlanes& planes) const {
-    if (planes.count() == 0) return load(reader, j, gray);
+Status FrameSeries::load(FrameReader& reader, int32_t j, uint8_t* gray, MeasurePlanes& planes,
+                         size_t* nanSamples) const {
+    if (planes.count() == 0) return load(reader, j, gray, nanSamples);
+    if (nanSamples) *nanSamples = 0;
     for (int32_t k = 0; k < planes.count(); ++k) planes.setLoaded(k, false);
     const int64_t page = stack_ ? (static_cast<int64_t>(first_) + j - 2) * channels_ + channel_ - 1 : 0;
     if (page > INT32_MAX) return {StatusCode::undecodable, "no such page"};
     const Status loaded = reader.load(path(j).c_str(), static_cast<int32_t>(page), originX_, originY_, width_,
                                       height_, mapping_, gray, planes.plane(0));
     if (loaded.code != StatusCode::ok) return loaded;
+    if (nanSamples) *nanSamples = reader.nanSamples();
     planes.setLoaded(0, true);
     int32_t k = 1;
     for (const int32_t c : measureChannels_) {

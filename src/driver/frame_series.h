@@ -42,6 +42,11 @@ public:
     // empty otherwise.
     std::string firstImageSize() const;
 
+    // After resolve: a window width or height that config leaves out (no -w, no -h) runs from
+    // -x (-y) to the edge of frame 1's image, and is written into config. Nothing changes when
+    // both are given or frame 1's header cannot be read.
+    void settleWindow(RunConfig& config);
+
     bool isStack() const { return stack_; }
     const SeriesPlan& plan() const { return plan_; }
     const GrayMapping& mapping() const { return mapping_; }
@@ -51,8 +56,13 @@ public:
     std::string label(int32_t j) const;
 
     // Reads frame j into gray (the window of config); callable from several threads at once
-    // with one reader each.
-    Status load(FrameReader& reader, int32_t j, uint8_t* gray) const;
+    // with one reader each. nanSamples, when given, receives the NaN samples of a frame that
+    // loaded (each became the background's gray).
+    Status load(FrameReader& reader, int32_t j, uint8_t* gray, size_t* nanSamples = nullptr) const;
+
+    // After checkFirstFrame with -range: why the range looks wrong for frame 1 (more than 99 %
+    // of its samples clipped to one end, with its percentiles); empty when it does not.
+    const std::string& rangeWarning() const { return rangeWarning_; }
 
     // The planes the per-cell table measures (-objects): the analysed frame's source values,
     // each -measure-channel, the -measure-source frame; 0 without -objects.
@@ -66,7 +76,9 @@ public:
     std::string measureRefusal(const RunConfig& config) const;
     // As load, and (with planes reserved for measurePlaneCount()) frame j's measured planes,
     // each marked loaded or not; a frame whose gray failed marks every plane not loaded.
-    Status load(FrameReader& reader, int32_t j, uint8_t* gray, MeasurePlanes& planes) const;
+    // nanSamples as for load.
+    Status load(FrameReader& reader, int32_t j, uint8_t* gray, MeasurePlanes& planes,
+                size_t* nanSamples = nullptr) const;
     // The pixel size and frame interval of the run: -pixel-size and -frame-interval when
     // given, else what frame 1's file states (see image/file_units.h), each with its origin.
     Calibration calibration(const RunConfig& config) const;
@@ -90,8 +102,12 @@ private:
     bool exists(int32_t j) const;
     // The last frame of the consecutive run of existing files that starts at frame 1.
     int32_t lastConsecutive(int32_t bound) const;
+    // Frame 1's image size from its header; false when it cannot be read.
+    bool firstImageDimensions(uint32_t& width, uint32_t& height) const;
     // Why frame 1 is missing, with the files nearest to its name.
     std::string missingFirstFrame() const;
+    // The warning of a range that clips more than 99 % of the samples reader last loaded.
+    std::string clippingWarning(const FrameReader& reader, const RunConfig& config) const;
 
     std::string source_;
     bool stack_ = false;
@@ -109,6 +125,8 @@ private:
     std::string measureSource_;
     bool measureStack_ = false;  // -measure-source is one TIFF stack rather than numbered files
     std::vector<uint8_t> firstGray_;  // frame 1 as checkFirstFrame loaded it; empty when it did not
+    size_t firstNans_ = 0;            // its NaN samples
+    std::string rangeWarning_;
     std::vector<int32_t> failed_;
 };
 

@@ -36,11 +36,20 @@ InterruptWatch::InterruptWatch() {
     receivedSignal = 0;
     watch(SIGINT, previousInt_);
     watch(SIGTERM, previousTerm_);
+    watch(SIGHUP, previousHup_);
+    // A reader of the console that goes away (`vanto ... | head -1`) must not end the run: the
+    // failed console write is then only a write that failed.
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    sigaction(SIGPIPE, &ignore, &previousPipe_);
 }
 
 InterruptWatch::~InterruptWatch() {
     sigaction(SIGINT, &previousInt_, nullptr);
     sigaction(SIGTERM, &previousTerm_, nullptr);
+    sigaction(SIGHUP, &previousHup_, nullptr);
+    sigaction(SIGPIPE, &previousPipe_, nullptr);
     receivedSignal = 0;
 }
 
@@ -50,6 +59,7 @@ const char* signalName(int signal) {
     switch (signal) {
         case SIGINT: return "SIGINT";
         case SIGTERM: return "SIGTERM";
+        case SIGHUP: return "SIGHUP";
         default: return "signal";
     }
 }

@@ -1,5 +1,7 @@
 #include "driver/option_table.h"
 
+#include "image/gray_mapping.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
@@ -83,8 +85,10 @@ constexpr double kMost = std::numeric_limits<double>::max();
 const OptionEntry kOptionTable[] = {
     integer("-x", &RunConfig::originX, "X        left edge of the analysed window in the frame (default 0)"),
     integer("-y", &RunConfig::originY, "Y        top edge of the analysed window (default 0)"),
-    integer("-w", &RunConfig::frameWidth, "W        width of the analysed window in pixels"),
-    integer("-h", &RunConfig::frameHeight, "H        height of the analysed window in pixels"),
+    given(integer("-w", &RunConfig::frameWidth, "W        width of the analysed window in pixels (default: to the image's edge)"),
+          &RunConfig::hasWidth),
+    given(integer("-h", &RunConfig::frameHeight, "H        height of the analysed window in pixels (default: to the image's edge)"),
+          &RunConfig::hasHeight),
     given(integer("-count", &RunConfig::frameCount, "N        number of frames to analyse (default: every consecutive frame; a stack: all pages)"),
           &RunConfig::hasCount),
     integer("-size", &RunConfig::smallCellArea, "A        area below which a cell counts as small"),
@@ -92,7 +96,8 @@ const OptionEntry kOptionTable[] = {
                &RunConfig::hasThreshold, "no -threshold given: threshold 0 is used"),
     withCarets(text("-source", &RunConfig::sourcePattern,
                     "PATTERN  frame files, e.g. f_%04d.tif (or ^04d), or one multi-page TIFF")),
-    text("-output", &RunConfig::outputDir, "DIR      existing folder for the log, the reports and the bitmaps"),
+    given(text("-output", &RunConfig::outputDir, "DIR      existing folder for the log, the reports and the bitmaps"),
+          &RunConfig::hasOutput),
     flag("-id", &RunConfig::drawIds, "         draw cell numbers into the calculation bitmaps"),
     flag("-image", &RunConfig::drawCalculation, "         write a calculation bitmap per frame"),
     flag("-voronoi", &RunConfig::drawVoronoi, "         write a Voronoi bitmap per frame"),
@@ -209,6 +214,10 @@ void readPair(const OptionEntry& option, const char* low, const char* high, RunC
     }
     if (!(lo < hi)) {
         errors.push_back(words + " must have LO below HI");
+        return;
+    }
+    if (std::string why = rangeSpanProblem(lo, hi); !why.empty()) {
+        errors.push_back(words + ": " + why);
         return;
     }
     config.*option.real = lo;

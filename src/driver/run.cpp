@@ -1,5 +1,7 @@
 #include "driver/run.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
@@ -20,6 +22,7 @@
 #include "driver/run_limits.h"
 #include "driver/version.h"
 #include "export/object_table.h"
+#include "export/earlier_run.h"
 #include "export/run_record.h"
 #include "export/track_exports.h"
 #include "image/canvas.h"
@@ -39,6 +42,10 @@ namespace vanto {
 namespace {
 
 constexpr const char* kKernelFile = "kernel3.cl";
+// A run whose first frames (this many, or all of a shorter run) hold no cell gets a hint.
+constexpr int32_t kHintFrames = 3;
+// A run record up to this size is rewritten after every frame.
+constexpr size_t kSmallRecordBytes = 64 << 10;
 
 // kernel3.cl in the working directory, else beside the executable; empty when neither exists.
 std::string findKernelSource(const char* argv0) {
@@ -61,6 +68,7 @@ public:
 
     int execute() {
         Ending ending = startUp();
+        if (ending == Ending::refused && !recordStarted_) recordRefusal();
         if (ending == Ending::finished) ending = frameLoop();
         if (recordStarted_) ending = finishExports(ending);
         ending = tearDown(ending);
@@ -82,19 +90,106 @@ private:
 
     bool refuse(const std::string& why) {
         errors_ << "vanto: " << why << '\n' << std::flush;
+        refusals_.push_back(why);
         return false;
     }
 
     // Everything that would make the run lose or corrupt results is refused before it starts:
     // the command line's errors and every refusal of the checks, one line each.
     bool checkConfig(const std::vector<std::string>& commandLineErrors) {
-        RunCheck check = checkRun(config_, memoryBound(), series_, commandLineErrors);
+        RunCheck check = checkRun(config_, memoryBound(), series_, commandLineErrors,
+                                  earlierPaths(config_.outputDir, earlier_));
         plan_ = check.plan;
         threads_ = check.threads;
         threadWarning_ = check.threadWarning;
         for (const std::string& why : check.refusals) errors_ << "vanto: " << why << '\n';
         errors_ << std::flush;
+        refusals_.insert(refusals_.end(), check.refusals.begin(), check.refusals.end());
         return check.refusals.empty();
+    }
+
+    // A refused run whose -output is a folder leaves a record saying why. It changes nothing
+    // else: the files of an earlier run stay, and the record keeps them listed.
+    void recordRefusal() {
+        std::error_code ec;
+        if (!config_.hasOutput || refusals_.empty() || !std::filesystem::is_directory(config_.outputDir, ec)) return;
+        record_.start(kVersion, argc_, argv_, recordedOptions(config_));
+        for (const std::string& why : refusals_) record_.addError(why);
+        record_.setFiles({"_run.json"});
+        record_.setEarlierFiles(earlier_.files);
+        record_.finish(RunEnding::refused, 1);
+        (void)record_.write(config_.outputDir + "/_run.json");
+    }
+
+    // The run goes ahead: the files the earlier run's record lists go first, then the -ctc
+    // folder is made. False when it cannot be.
+    bool prepareFolders() {
+        removeEarlierFiles(config_.outputDir, earlier_);
+        if (earlier_.setAside > 0)
+            errors_ << "vanto: warning: the earlier run record " << config_.outputDir << "/_run.json names "
+                    << earlier_.setAside << " files outside " << config_.outputDir << "; they are left alone\n"
+                    << std::flush;
+        std::string why;
+        if (!config_.ctcDir.empty() && !CtcExport::createFolder(config_.ctcDir, why)) return refuse(why);
+        return true;
+    }
+
+    // Where the CTC files lie, as the record names them: relative to -output when the folder
+    // is inside it, else absolute.
+    std::string ctcFilePrefix() const {
+        namespace fs = std::filesystem;
+        std::error_code ec;
+        const fs::path out = fs::weakly_canonical(config_.outputDir, ec);
+        const fs::path ctc = fs::weakly_canonical(config_.ctcDir, ec);
+        const fs::path inside = ctc.lexically_relative(out);
+        if (inside.empty() || *inside.begin() == "..") return ctc.string() + "/";
+        return inside == "." ? std::string() : inside.string() + "/";
+    }
+
+    // The record's lists of the files written by frame framesDone; while the run runs, the
+    // frame-by-frame ranges take in the frame under way, whose files may have been begun.
+    void listFiles(int32_t framesDone, bool running) {
+        const int32_t last = framesDone + (running && framesDone < plan_.frameCount ? 1 : 0);
+        std::vector<FrameFileRange> ranges;
+        if (config_.drawCalculation) ranges.push_back({"10_Calculation_", 4, ".bmp", 1, last});
+        if (config_.drawVoronoi) ranges.push_back({"12_Voronoi_", 4, ".bmp", 1, last});
+        if (!config_.ctcDir.empty()) {
+            const int32_t masks = running ? last : exports_.lastMaskFrame();
+            ranges.push_back({ctcPrefix_ + "mask", plan_.frameCount > 1000 ? 4 : 3, ".tif", 0, masks - 1});
+        }
+        record_.setFrameFiles(std::move(ranges));
+        if (running) {
+            record_.setFiles(files_);
+            return;
+        }
+        // At the end only what is there: a table that failed was removed.
+        std::vector<std::string> present;
+        for (const std::string& name : files_) {
+            const std::string path =
+                name.front() == '/' || name == "_run.json" ? name : config_.outputDir + "/" + name;
+            struct stat facts {};
+            if (name == "_run.json" || ::lstat(path.c_str(), &facts) == 0) present.push_back(name);
+        }
+        record_.setFiles(std::move(present));
+    }
+
+    // Once, on standard error only: the first frames analysed hold no cell.
+    void hintWhenEmpty(int32_t j, int32_t cells) {
+        if (hinted_ || j > kHintFrames) return;
+        if (cells > 0) {
+            hinted_ = true;
+            return;
+        }
+        if (j < std::min(kHintFrames, plan_.frameCount)) return;
+        hinted_ = true;
+        std::string why = "vanto: warning: no cell in " + (j == 1 ? std::string("frame 1") : "frames 1 to " + std::to_string(j));
+        why += config_.invert ? ": cells are taken to be brighter than their surroundings (-invert); for dark cells "
+                                "on a bright background leave out -invert"
+                              : ": cells are taken to be darker than their surroundings (dark cells on a bright "
+                                "background); for bright cells on a dark background (fluorescent nuclei) give -invert";
+        if (config_.threshold > 0)
+            why += ", and for faint cells a -threshold below " + std::to_string(config_.threshold);
+        errors_ << why << '\n' << std::flush;
     }
 
     // The options the record lists, with the values the run uses: a stack read whole records
@@ -110,7 +205,9 @@ private:
         config_ = parsed.config;
         if (const int status = answerCommandLine(parsed, argc_, console_, errors_); status >= 0)
             return status == 0 ? Ending::answered : Ending::refused;
+        if (config_.hasOutput) earlier_ = readEarlierRun(config_.outputDir);
         if (!checkConfig(parsed.errors)) return Ending::refused;
+        if (!prepareFolders()) return Ending::refused;
         formatPath("%s/_log.txt", config_.outputDir.c_str());
         if (!progress_.open(pathBuffer_)) {
             // A link planted at the log's name is named as such; anything else is the folder's fault.
@@ -119,9 +216,12 @@ private:
                    (cause == kLinkAtOutputName ? cause : "-output must name an existing, writable folder"));
             return Ending::refused;
         }
+        files_ = {"_run.json", "_log.txt"};
+        if (!config_.ctcDir.empty()) ctcPrefix_ = ctcFilePrefix();
         for (const std::string& warning : absentOptionWarnings(config_)) errors_ << "vanto: warning: " << warning << '\n';
         if (!threadWarning_.empty()) errors_ << "vanto: warning: " << threadWarning_ << '\n';
         progress_.setQuiet(config_.quiet);
+        if (!series_.rangeWarning().empty()) errors_ << "vanto: warning: " << series_.rangeWarning() << '\n';
         progress_.line(std::string("--- Vanto version ") + kVersion + " (" + kVersionDate + ") ---");
         progress_.line("Size : " + std::to_string(config_.frameWidth) + " x " + std::to_string(config_.frameHeight) +
                        " (" + std::to_string(config_.originX) + ", " + std::to_string(config_.originY) + ")");
@@ -134,6 +234,8 @@ private:
         record_.setInputKind(series_.isStack() ? "TIFF stack" : "frame files");
         units_ = series_.calibration(config_);
         record_.setUnits(units_);
+        record_.setWindow(config_.originX, config_.originY, config_.frameWidth, config_.frameHeight);
+        listFiles(0, true);
         if (Status written = record_.write(config_.outputDir + "/_run.json"); !written.ok()) {
             refuse(written.detail);
             return Ending::refused;
@@ -182,11 +284,15 @@ private:
         formatPath("%s/_cell.csv", dir);
         if (!cellReport_.open(pathBuffer_)) return fail(cellReport_.fault().status());
         writeCellReportHeader(cellReport_);
+        files_.insert(files_.end(), {"_average.csv", "_cell.csv"});
         averageReport_.markWhole();
         cellReport_.markWhole();
+        if (config_.writeTracks) files_.insert(files_.end(), {"_events.csv", "_tracks.csv"});
+        if (!config_.ctcDir.empty()) files_.push_back(ctcPrefix_ + "res_track.txt");
         if (Status opened = exports_.open(config_, units_, plan_.frameCount, record_, errors_); !opened.ok())
             return fail(opened);
         if (config_.writeObjects) {
+            files_.push_back("_objects.csv");
             if (Status opened = objects_.open(config_.outputDir + "/_objects.csv", units_); !opened.ok())
                 return fail(opened);
         }
@@ -299,6 +405,7 @@ private:
     }
 
     int finishRecord(Ending ending, int status) {
+        listFiles(record_.framesAnalysed(), false);
         record_.finish(ending == Ending::refused  ? RunEnding::refused
                        : ending == Ending::failed ? RunEnding::failed
                                                   : runEnding_,
@@ -364,6 +471,12 @@ private:
             if (config_.strict)
                 return fail(Status::failure(frame.load.code, "-strict: the run stops at frame " + std::to_string(j)));
         }
+        if (frame.nanSamples > 0) {
+            errors_ << "vanto: warning: frame " << j << " (" << series_.label(j) << "): " << frame.nanSamples
+                    << " NaN samples taken as background\n"
+                    << std::flush;
+            record_.addNanSamples(j, frame.nanSamples);
+        }
         if (frame.curCount >= kCellLimit) return overflow("Cell Number Too Much ", RunEnding::cellLimit);
         ws.takeSegmentation(frame);
         if (config_.writeObjects) {
@@ -417,7 +530,16 @@ private:
         }
         transaction_.commit();
         record_.setFramesAnalysed(j);
+        hintWhenEmpty(j, cells.finalCount);
         ws_->exchangeFrames();
+        // The record says how far the run got, should it be killed. One that has grown large
+        // (thousands of frames with NaN samples or unreadable) is rewritten at most once a second.
+        const int64_t now = monotonicMs();
+        if (record_.lastBytes() <= kSmallRecordBytes || now - recordWrittenMs_ >= 1000) {
+            listFiles(j, true);
+            if (Status written = record_.write(config_.outputDir + "/_run.json"); !written.ok()) return fail(written);
+            recordWrittenMs_ = now;
+        }
         return Ending::finished;
     }
 
@@ -471,6 +593,12 @@ private:
     FrameFiles bitmaps_;  // this frame's bitmaps
     FrameTransaction transaction_;
     RunRecord record_;
+    EarlierRun earlier_;                  // the files of the run before, in -output
+    std::vector<std::string> refusals_;   // why the run is refused, each as printed
+    std::vector<std::string> files_;      // the whole-run files, relative to -output
+    std::string ctcPrefix_;               // the CTC files' folder as the record names it
+    bool hinted_ = false;                 // the empty-result hint is settled
+    int64_t recordWrittenMs_ = 0;         // when the record was last rewritten during the frames
     RunEnding runEnding_ = RunEnding::finished;
     bool recordStarted_ = false;
     char pathBuffer_[kPathBufferBytes] = {};

@@ -64,14 +64,15 @@ void checkFrames(const RunConfig& config, const FrameSeries& series, bool output
 
 }  // namespace
 
-RunCheck checkRun(const RunConfig& config, const MemoryBound& bound, FrameSeries& series,
-                  std::vector<std::string> refusals) {
+RunCheck checkRun(RunConfig& config, const MemoryBound& bound, FrameSeries& series, std::vector<std::string> refusals,
+                  const std::vector<std::string>& replaced) {
     RunCheck check;
     for (std::string& why : optionRefusals(config)) refusals.push_back(std::move(why));
     const bool outputUsable = checkOutput(config, refusals);
+    check.plan = series.resolve(config);
+    if (check.plan.refusal.empty() && check.plan.frameCount >= 1) series.settleWindow(config);
     const std::string windowWhy = windowRefusal(config, bound);
     if (!windowWhy.empty()) refusals.push_back(windowWhy);
-    check.plan = series.resolve(config);
     if (!check.plan.refusal.empty()) {
         refusals.push_back(check.plan.refusal);
     } else if (check.plan.frameCount >= 1) {
@@ -85,8 +86,9 @@ RunCheck checkRun(const RunConfig& config, const MemoryBound& bound, FrameSeries
     }
     check.refusals = std::move(refusals);
     if (!check.refusals.empty()) return check;
-    // Only a run that nothing else refuses changes the disk or reads frame 1.
-    if (std::string why; !config.ctcDir.empty() && !CtcExport::prepareFolder(config.ctcDir, why)) {
+    // Only a run that nothing else refuses looks at the -ctc folder's contents or reads frame 1;
+    // nothing is created here.
+    if (std::string why; !config.ctcDir.empty() && !CtcExport::checkFolder(config.ctcDir, replaced, why)) {
         check.refusals.push_back(why);
     } else if (check.plan.frameCount >= 1) {
         if (std::string firstFrame = series.checkFirstFrame(config); !firstFrame.empty())

@@ -22,12 +22,14 @@ struct RunCheck {
 };
 
 // The one pass of checks before a run starts, after the refusals already found (the errors of
-// the command line): the option values, the output folder and its paths, the window against
-// bound, the series (resolved whatever else is refused), the threads against bound, then,
-// when frames are to be analysed, the frame size, the frame pattern and the frame and bitmap paths. A check that
-// would only repeat an earlier refusal is left out. Only when nothing is refused is the -ctc
-// folder prepared (created when missing) and frame 1 loaded as the run will load it.
-RunCheck checkRun(const RunConfig& config, const MemoryBound& bound, FrameSeries& series,
-                  std::vector<std::string> refusals);
+// the command line): the option values, the output folder and its paths, the series (resolved
+// whatever else is refused; a window left without -w or -h is then settled into config from
+// frame 1's size), the window against bound, the threads against bound, then, when frames are to be analysed, the frame
+// size, the frame pattern and the frame and bitmap paths. A check that would only repeat an
+// earlier refusal is left out. Only when nothing is refused is the -ctc folder looked at (it
+// may hold only the files of replaced, the earlier run's files about to be removed) and frame 1
+// loaded as the run will load it. Nothing on the disk is changed.
+RunCheck checkRun(RunConfig& config, const MemoryBound& bound, FrameSeries& series, std::vector<std::string> refusals,
+                  const std::vector<std::string>& replaced);
 
 }  // namespace vanto

@@ -37,27 +37,44 @@ CtcExport::~CtcExport() {
     if (options_) TIFFOpenOptionsFree(options_);
 }
 
-bool CtcExport::prepareFolder(const std::string& dir, std::string& error) {
+bool CtcExport::checkFolder(const std::string& dir, const std::vector<std::string>& replaced, std::string& error) {
     namespace fs = std::filesystem;
     std::error_code ec;
     if (dir.empty()) {
         error = "-ctc needs a folder";
         return false;
     }
-    if (!fs::exists(dir, ec)) {
-        fs::create_directories(dir, ec);
-        if (ec) {
-            error = "cannot create the -ctc folder \"" + dir + "\": " + ec.message();
-            return false;
-        }
-        return true;
-    }
+    if (!fs::exists(fs::symlink_status(dir, ec))) return true;
     if (!fs::is_directory(dir, ec)) {
         error = "-ctc \"" + dir + "\" is not a folder";
         return false;
     }
-    if (!fs::is_empty(dir, ec) || ec) {
+    // Files that the earlier run's record lists are removed before the run starts.
+    std::vector<fs::path> going;
+    going.reserve(replaced.size());
+    for (const std::string& path : replaced) going.push_back(fs::weakly_canonical(path, ec).lexically_normal());
+    std::sort(going.begin(), going.end());
+    for (fs::directory_iterator it(dir, ec), end; it != end; it.increment(ec)) {
+        const fs::path entry = fs::weakly_canonical(it->path(), ec).lexically_normal();
+        if (ec || !it->is_regular_file(ec) || it->is_symlink(ec) || !std::binary_search(going.begin(), going.end(), entry)) {
+            error = "-ctc folder \"" + dir + "\" must be empty (or missing)";
+            return false;
+        }
+    }
+    if (ec) {
         error = "-ctc folder \"" + dir + "\" must be empty (or missing)";
+        return false;
+    }
+    return true;
+}
+
+bool CtcExport::createFolder(const std::string& dir, std::string& error) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    if (fs::is_directory(dir, ec)) return true;
+    fs::create_directories(dir, ec);
+    if (ec) {
+        error = "cannot create the -ctc folder \"" + dir + "\": " + ec.message();
         return false;
     }
     return true;

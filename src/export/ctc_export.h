@@ -23,9 +23,12 @@ public:
     CtcExport(const CtcExport&) = delete;
     CtcExport& operator=(const CtcExport&) = delete;
 
-    // Creates dir (with its parents) when it is missing; a dir that exists must be an empty
-    // folder. False with error set otherwise.
-    static bool prepareFolder(const std::string& dir, std::string& error);
+    // Whether dir can take the results: missing, or a folder that holds nothing but plain files
+    // named in replaced (paths of files removed before the run starts). False with error set
+    // otherwise. Creates nothing.
+    static bool checkFolder(const std::string& dir, const std::vector<std::string>& replaced, std::string& error);
+    // Creates dir (with its parents) when it is missing. False with error set when it cannot.
+    static bool createFolder(const std::string& dir, std::string& error);
 
     // Reserves the row and path buffers. Masks are named mask%03d.tif, or mask%04d.tif when
     // frameCount exceeds 1,000.

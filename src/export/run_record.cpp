@@ -28,6 +28,13 @@ std::string utcNow() {
 
 }  // namespace
 
+std::string frameFileName(const FrameFileRange& range, int32_t n) {
+    std::string number = std::to_string(n < 0 ? -int64_t{n} : int64_t{n});
+    if (number.size() < static_cast<size_t>(std::clamp(range.digits, 0, 32)))
+        number.insert(0, static_cast<size_t>(range.digits) - number.size(), '0');
+    return range.prefix + (n < 0 ? "-" : "") + number + range.suffix;
+}
+
 const char* runEndingName(RunEnding ending) {
     switch (ending) {
         case RunEnding::running: return "running";
@@ -66,6 +73,8 @@ std::string RunRecord::json() const {
     j["options"] = options_;
     j["mapping"] = mapping_;
     j["input_kind"] = inputKind_;
+    if (window_.size() == 4)
+        j["window"] = {{"x", window_[0]}, {"y", window_[1]}, {"width", window_[2]}, {"height", window_[3]}};
     j["threads"] = threads_;
     if (!threadsLowered_.empty()) j["threads_lowered"] = threadsLowered_;
     // The pixel size and frame interval the tables use, and where each came from (null: unknown).
@@ -81,9 +90,21 @@ std::string RunRecord::json() const {
     nlohmann::ordered_json unreadable = nlohmann::ordered_json::array();
     for (const auto& [frame, why] : unreadableFrames_) unreadable.push_back({{"frame", frame}, {"reason", why}});
     j["unreadable_frames"] = unreadable;
+    nlohmann::ordered_json nans = nlohmann::ordered_json::array();
+    for (const auto& [frame, samples] : nanSamples_) nans.push_back({{"frame", frame}, {"samples", samples}});
+    j["nan_samples"] = nans;
     j["ending"] = runEndingName(ending_);
     j["exit_status"] = exitStatus_ < 0 ? nlohmann::ordered_json() : nlohmann::ordered_json(exitStatus_);
     j["errors"] = errors_;
+    j["files"] = files_;
+    nlohmann::ordered_json ranges = nlohmann::ordered_json::array();
+    for (const FrameFileRange& r : frameFiles_) {
+        if (r.last < r.first) continue;
+        ranges.push_back({{"prefix", r.prefix}, {"digits", r.digits}, {"suffix", r.suffix}, {"first", r.first},
+                          {"last", r.last}});
+    }
+    j["frame_files"] = ranges;
+    if (!earlierFiles_.empty()) j["earlier_files"] = earlierFiles_;
     // Invalid UTF-8 in paths or words is replaced rather than refused.
     return j.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
 }
@@ -91,6 +112,7 @@ std::string RunRecord::json() const {
 Status RunRecord::write(const std::string& path) const {
     const std::string temporary = path + ".tmp";
     const std::string text = json();
+    lastBytes_ = text.size();
     if (Status written = writeWholeFile(temporary, text.data(), text.size()); !written.ok()) return written;
     std::error_code ec;
     std::filesystem::rename(temporary, path, ec);

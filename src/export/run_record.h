@@ -15,8 +15,23 @@ enum class RunEnding { running, finished, cellLimit, linkLimit, interrupted, fai
 
 const char* runEndingName(RunEnding ending);
 
+// Files of a run named frame by frame: PREFIX, the number with at least `digits` digits
+// (zeros in front), SUFFIX, for the numbers first .. last (none when last < first). The names
+// are relative to the output folder (or absolute for a folder outside it).
+struct FrameFileRange {
+    std::string prefix;
+    int32_t digits = 0;
+    std::string suffix;
+    int32_t first = 0;
+    int32_t last = -1;
+};
+
+// The name of number n in range.
+std::string frameFileName(const FrameFileRange& range, int32_t n);
+
 // What "_run.json" says about one run. The driver fills it as the run goes; each stage that
-// knows something sets it through the setters. Written whole at the start and at the end.
+// knows something sets it through the setters. Written whole at the start, after every frame
+// and at the end.
 class RunRecord {
 public:
     // Copies the command-line words and the options with the values the run uses (an object,
@@ -33,6 +48,16 @@ public:
     void setFramesAnalysed(int32_t frames) { framesAnalysed_ = frames; }
     void addUnreadableFrame(int32_t frame, const std::string& why);
     void addError(const std::string& error) { errors_.push_back(error); }
+    // The window analysed (given, or to the image's edge).
+    void setWindow(int32_t x, int32_t y, int32_t width, int32_t height) { window_ = {x, y, width, height}; }
+    // Frame `frame` held `samples` NaN samples, taken as background.
+    void addNanSamples(int32_t frame, int64_t samples) { nanSamples_.emplace_back(frame, samples); }
+    // The files the run wrote: whole-run files and frame-by-frame ones, names relative to the
+    // output folder. earlier: files an earlier run left in the folder that this (refused) run
+    // kept, so that the next run still removes them.
+    void setFiles(std::vector<std::string> files) { files_ = std::move(files); }
+    void setFrameFiles(std::vector<FrameFileRange> ranges) { frameFiles_ = std::move(ranges); }
+    void setEarlierFiles(std::vector<std::string> files) { earlierFiles_ = std::move(files); }
     // The ending and exit status; marks the end time. An interrupted run stays interrupted.
     void finish(RunEnding ending, int exitStatus);
 
@@ -42,8 +67,11 @@ public:
     // Writes json() to path + ".tmp" and renames it onto path, so that path is always whole.
     // A failure when either step fails (the temporary file is then removed).
     Status write(const std::string& path) const;
+    // The size of the text the last write() wrote.
+    size_t lastBytes() const { return lastBytes_; }
 
     RunEnding ending() const { return ending_; }
+    int32_t framesAnalysed() const { return framesAnalysed_; }
 
 private:
     std::string version_;
@@ -59,8 +87,14 @@ private:
     int32_t framesAnalysed_ = 0;
     std::vector<std::pair<int32_t, std::string>> unreadableFrames_;
     std::vector<std::string> errors_;
+    std::vector<int32_t> window_;
+    std::vector<std::pair<int32_t, int64_t>> nanSamples_;
+    std::vector<std::string> files_;
+    std::vector<FrameFileRange> frameFiles_;
+    std::vector<std::string> earlierFiles_;
     RunEnding ending_ = RunEnding::running;
     int exitStatus_ = -1;
+    mutable size_t lastBytes_ = 0;
 };
 
 }  // namespace vanto

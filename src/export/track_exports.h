@@ -44,6 +44,8 @@ public:
     // The tracks joined across gaps (-close-gaps), decided by finish(); none before it or
     // without the option. Tables written at the end tell a track by joins().joinedId(id).
     const TrackJoins& joins() const { return joins_; }
+    // The last frame whose CTC mask is committed (0 for none, or without -ctc).
+    int32_t lastMaskFrame() const { return ctc_ ? ctcExport_.lastMaskFrame() : 0; }
 
 private:
     bool active_ = false;

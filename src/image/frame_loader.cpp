@@ -99,28 +99,36 @@ Status FrameReader::load(const char* path, int32_t page, int32_t originX, int32_
 
 Status FrameReader::load(const char* path, int32_t page, int32_t originX, int32_t originY, int32_t width,
                          int32_t height, const GrayMapping& mapping, uint8_t* gray, float* values) {
-    if (Status decoded = decode(path, page, originX, originY, width, height); decoded.code != StatusCode::ok)
+    // Without a range, 8-bit stored samples are their own gray, unless the values are wanted too.
+    uint8_t* bytes = mapping.hasRange || values ? nullptr : gray;
+    bool wroteBytes = false;
+    if (Status decoded = decode(path, page, originX, originY, width, height, bytes, wroteBytes);
+        decoded.code != StatusCode::ok)
         return decoded;
+    if (wroteBytes) return {};  // gray is written; values_ does not hold the window
     if (facts_.bits != 8 && !mapping.hasRange) {
         return loadFailure(StatusCode::unsupportedFormat, sampleName(facts_) + " samples need -range LO HI");
     }
-    mapValues(mapping, !facts_.floating, values_.data(), gray, values_.size());
+    nanSamples_ = mapValues(mapping, !facts_.floating, values_.data(), gray, values_.size());
     if (values) std::copy(values_.begin(), values_.end(), values);
     return {};
 }
 
 Status FrameReader::loadValues(const char* path, int32_t page, int32_t originX, int32_t originY, int32_t width,
                                int32_t height, float* values) {
-    if (Status decoded = decode(path, page, originX, originY, width, height); decoded.code != StatusCode::ok)
+    bool wroteBytes = false;
+    if (Status decoded = decode(path, page, originX, originY, width, height, nullptr, wroteBytes);
+        decoded.code != StatusCode::ok)
         return decoded;
     std::copy(values_.begin(), values_.end(), values);
     return {};
 }
 
 Status FrameReader::decode(const char* path, int32_t page, int32_t originX, int32_t originY, int32_t width,
-                           int32_t height) {
+                           int32_t height, uint8_t* bytes, bool& wroteBytes) {
     facts_ = FrameFacts{};
     decoded_ = false;
+    nanSamples_ = 0;
     std::string why;
     const int fd = openRegularFile(path, why);
     if (fd < 0) return loadFailure(StatusCode::undecodable, why);
@@ -134,10 +142,8 @@ Status FrameReader::decode(const char* path, int32_t page, int32_t originX, int3
 
     // Decoded into values of its own, so a failure leaves the gray plane as it was.
     values_.resize(static_cast<size_t>(std::max(width, 0)) * std::max(height, 0));
-    // Without a range, 8-bit stored samples are their own gray: a reader may write them there.
-    bool wroteBytes = false;
-    const DecodeTarget target{originX, originY, width, height, values_.data(), mapping.hasRange ? nullptr : gray,
-                              &wroteBytes};
+    wroteBytes = false;
+    const DecodeTarget target{originX, originY, width, height, values_.data(), bytes, &wroteBytes};
     DecodeScratch scratch{block_, rows_};
     Status result;
     if (!tiffLittle && !tiffBig) tiff_.reset();  // another file now: the kept one is done with
@@ -158,7 +164,7 @@ Status FrameReader::decode(const char* path, int32_t page, int32_t originX, int3
         return loadFailure(StatusCode::undecodable, got < 0 ? systemReason(errno) : "not a TIFF or PNG file");
     }
     if (result.code != StatusCode::ok) return result;
-    if (wroteBytes) return {};  // gray is written; values_ does not hold the window
+    if (wroteBytes) return {};
     decoded_ = true;
     return {};
 }
@@ -167,8 +173,13 @@ bool FrameReader::statsOfLastWindow(SampleStats& stats) const {
     if (!decoded_) return false;
     std::vector<float> v;
     v.reserve(values_.size());
+    stats.nonFinite = 0;
     for (float x : values_) {
-        if (!std::isnan(x)) v.push_back(x);
+        if (std::isfinite(x)) {
+            v.push_back(x);
+        } else {
+            ++stats.nonFinite;
+        }
     }
     if (v.empty()) return false;
     const auto rank = [&](double p) {
@@ -180,8 +191,21 @@ bool FrameReader::statsOfLastWindow(SampleStats& stats) const {
     stats.min = *lo;
     stats.max = *hi;
     stats.low = rank(0.001);
+    stats.median = rank(0.5);
     stats.high = rank(0.999);
     return true;
+}
+
+RangeClipping FrameReader::clippingOfLastWindow(double low, double high) const {
+    RangeClipping c;
+    if (!decoded_) return c;
+    for (float x : values_) {
+        if (std::isnan(x)) continue;
+        ++c.samples;
+        c.atOrBelow += x <= low;
+        c.atOrAbove += x >= high;
+    }
+    return c;
 }
 
 }  // namespace vanto

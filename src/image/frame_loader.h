@@ -19,12 +19,21 @@ struct FrameFacts {
     std::string colour;  // "gray", "palette", "RGB", ...
 };
 
-// Source-value statistics of a decoded window, NaN samples left out.
+// Source-value statistics of a decoded window over its finite samples.
 struct SampleStats {
     double min = 0;
     double max = 0;
-    double low = 0;   // 0.1 percentile
-    double high = 0;  // 99.9 percentile
+    double low = 0;     // 0.1 percentile
+    double median = 0;  // 50 percentile
+    double high = 0;    // 99.9 percentile
+    size_t nonFinite = 0;  // NaN and infinite samples, left out of the figures above
+};
+
+// How many of a decoded window's samples (NaN left out) a range clips to either end.
+struct RangeClipping {
+    size_t samples = 0;
+    size_t atOrBelow = 0;  // at or below its low bound: gray 0
+    size_t atOrAbove = 0;  // at or above its high bound: gray 255
 };
 
 struct TiffCursor;
@@ -62,14 +71,22 @@ public:
     // are computed here from the decoded values (only after a decode that got that far, and
     // not after 8-bit samples went straight to gray).
     const FrameFacts& facts() const { return facts_; }
-    bool statsOfLastWindow(SampleStats& stats) const;
+    bool statsOfLastWindow(SampleStats& stats) const;  // false when not decoded or no sample is finite
+    bool decodedLastWindow() const { return decoded_; }
+    RangeClipping clippingOfLastWindow(double low, double high) const;
+    // NaN samples of the last load that succeeded (they became mapping.nanGray).
+    size_t nanSamples() const { return nanSamples_; }
 
 private:
-    // Decodes the window into values_, filling facts_.
-    Status decode(const char* path, int32_t page, int32_t originX, int32_t originY, int32_t width, int32_t height);
+    // Decodes the window into values_, filling facts_. When bytes is given and the file holds
+    // 8-bit samples, a reader may write them straight into bytes instead (wroteBytes is then
+    // true and values_ does not hold the window).
+    Status decode(const char* path, int32_t page, int32_t originX, int32_t originY, int32_t width, int32_t height,
+                  uint8_t* bytes, bool& wroteBytes);
 
     FrameFacts facts_;
     bool decoded_ = false;
+    size_t nanSamples_ = 0;
     std::vector<float> values_;
     std::vector<uint8_t> block_;
     std::vector<uint8_t> rows_;

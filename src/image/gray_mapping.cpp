@@ -50,8 +50,9 @@ std::string number(double v) {
 
 }  // namespace
 
-GrayMapping makeGrayMapping(bool hasRange, double low, double high) {
+GrayMapping makeGrayMapping(bool hasRange, double low, double high, uint8_t nanGray) {
     GrayMapping m;
+    m.nanGray = nanGray;
     m.hasRange = hasRange;
     m.low = low;
     m.high = high;
@@ -62,6 +63,14 @@ GrayMapping makeGrayMapping(bool hasRange, double low, double high) {
         m.highInt = static_cast<int64_t>(high);
     }
     return m;
+}
+
+std::string rangeSpanProblem(double low, double high) {
+    const double span = high - low;
+    if (!std::isfinite(span)) return "HI - LO is not a finite number: give bounds nearer each other";
+    if (!(span > 0) || !std::isfinite(255.0 / span))
+        return "HI - LO is too small to scale onto 0 .. 255: give bounds further apart";
+    return {};
 }
 
 std::string mappingLine(const GrayMapping& mapping) {
@@ -77,10 +86,10 @@ void pixelValues(SampleType type, PixelKind kind, const uint8_t* const plane[3],
     }
 }
 
-void mapValues(const GrayMapping& mapping, bool integerSamples, const float* src, uint8_t* dst, size_t n) {
+size_t mapValues(const GrayMapping& mapping, bool integerSamples, const float* src, uint8_t* dst, size_t n) {
     if (!mapping.hasRange) {
         for (size_t i = 0; i < n; ++i) dst[i] = static_cast<uint8_t>(src[i]);
-        return;
+        return 0;
     }
     if (integerSamples && mapping.integerBounds) {
         // round((v - lo) * 255 / span) with halves up is floor((2 (v - lo) 255 + span) / (2 span));
@@ -97,18 +106,22 @@ void mapValues(const GrayMapping& mapping, bool integerSamples, const float* src
                 dst[i] = clampByte(floorDiv(2 * diff * 255 + span, 2 * span));
             }
         }
-        return;
+        return 0;
     }
     const double scale = 255.0 / (mapping.high - mapping.low);
+    size_t nans = 0;
     for (size_t i = 0; i < n; ++i) {
         const double v = src[i];
         if (std::isnan(v)) {
-            dst[i] = 0;
+            dst[i] = mapping.nanGray;
+            ++nans;
             continue;
         }
         const double scaled = std::floor((v - mapping.low) * scale + 0.5);
-        dst[i] = scaled <= 0 ? 0 : scaled >= 255 ? 255 : static_cast<uint8_t>(scaled);
+        // A NaN here (a range the checks would refuse) takes the NaN sample's side too.
+        dst[i] = scaled <= 0 ? 0 : scaled >= 255 ? 255 : scaled == scaled ? static_cast<uint8_t>(scaled) : mapping.nanGray;
     }
+    return nans;
 }
 
 }  // namespace vanto

@@ -24,10 +24,17 @@ struct GrayMapping {
     bool integerBounds = false;  // low and high are whole numbers within +-2^52
     int64_t lowInt = 0;
     int64_t highInt = 0;
+    uint8_t nanGray = 0;  // what a NaN sample becomes
 };
 
-// Builds the mapping for -range low high (hasRange false: no range).
-GrayMapping makeGrayMapping(bool hasRange, double low, double high);
+// Builds the mapping for -range low high (hasRange false: no range). nanGray: the gray that a
+// NaN sample becomes (the background's side of the analysis).
+GrayMapping makeGrayMapping(bool hasRange, double low, double high, uint8_t nanGray = 0);
+
+// Why finite bounds low < high cannot scale samples onto 0 .. 255: high - low is not a finite
+// number (the bounds lie too far apart) or is so small that 255 / (high - low) is not finite.
+// Empty when they can.
+std::string rangeSpanProblem(double low, double high);
 
 // The log line naming the mapping, e.g. "Range : 0 - 65535 -> 0 - 255".
 std::string mappingLine(const GrayMapping& mapping);
@@ -39,7 +46,8 @@ void pixelValues(SampleType type, PixelKind kind, const uint8_t* const plane[3],
                  int32_t n);
 
 // Maps n source values onto gray bytes. integerSamples: the values are whole numbers, so
-// integer bounds are applied in exact integer arithmetic. NaN and -inf give 0, +inf 255.
-void mapValues(const GrayMapping& mapping, bool integerSamples, const float* src, uint8_t* dst, size_t n);
+// integer bounds are applied in exact integer arithmetic. -inf gives 0, +inf 255, NaN
+// mapping.nanGray. Returns the number of NaN values.
+size_t mapValues(const GrayMapping& mapping, bool integerSamples, const float* src, uint8_t* dst, size_t n);
 
 }  // namespace vanto

@@ -26,6 +26,7 @@ struct FrameInFlight {
 
     int32_t frame = 0;  // frame number, from 1
     Status load;    // how loading went; the gray plane is valid only when it went well
+    int64_t nanSamples = 0;  // NaN samples of a frame that loaded, given the background's gray
     int32_t* segLabels = nullptr;  // pixelCount entries: cell numbers, or < 0
     int32_t* cellTable = nullptr;  // kTableRecords records
     int32_t curCount = 0;          // segmentFrame's result: records written, or kCellLimit

@@ -11,9 +11,12 @@ namespace vanto {
 struct RunConfig {
     std::string sourcePattern;  // printf pattern of the frame files, one integer conversion
     std::string outputDir;      // folder of the log, the reports and the bitmaps
+    bool hasOutput = false;     // -output was given
     int32_t frameCount = 0;     // -count N as given; a stack without it is read whole
-    int32_t frameWidth = 0;
+    int32_t frameWidth = 0;     // the window; without -w / -h it runs to frame 1's edge
     int32_t frameHeight = 0;
+    bool hasWidth = false;      // -w was given
+    bool hasHeight = false;     // -h was given
     int32_t originX = 0;
     int32_t originY = 0;
     int32_t smallCellArea = 0;

@@ -57,8 +57,25 @@ TEST(GrayMapping, FloatNanAndInfinitiesMapWithoutUndefinedBehaviour) {
     const float inf = std::numeric_limits<float>::infinity();
     const std::vector<float> in = {std::nanf(""), inf, -inf, 0, 1e30f, -1e30f};
     std::vector<uint8_t> g(in.size());
-    mapValues(m, false, in.data(), g.data(), in.size());
+    EXPECT_EQ(mapValues(m, false, in.data(), g.data(), in.size()), 1u) << "one NaN counted";
     EXPECT_EQ(g, (std::vector<uint8_t>{0, 255, 0, 128, 255, 0}));
+    // NaN takes the side it is given (the background's); the others are mapped as before.
+    const GrayMapping bright = makeGrayMapping(true, -1, 1, 255);
+    EXPECT_EQ(mapValues(bright, false, in.data(), g.data(), in.size()), 1u);
+    EXPECT_EQ(g, (std::vector<uint8_t>{255, 255, 0, 128, 255, 0}));
+}
+
+TEST(GrayMapping, BoundsThatCannotScaleAreNamed) {
+    EXPECT_EQ(rangeSpanProblem(0, 65535), "");
+    EXPECT_EQ(rangeSpanProblem(-1e300, 1e300), "");
+    EXPECT_NE(rangeSpanProblem(-1e308, 1e308).find("not a finite number"), std::string::npos);
+    EXPECT_NE(rangeSpanProblem(0, 1e-310).find("too small"), std::string::npos);
+    // The smallest span that passes maps without a NaN or an out-of-range cast.
+    const GrayMapping tiny = makeGrayMapping(true, 0, 1e-300);
+    const std::vector<float> in = {0, 1e-38f, -1e-38f, 3e38f};
+    std::vector<uint8_t> g(in.size());
+    EXPECT_EQ(mapValues(tiny, false, in.data(), g.data(), in.size()), 0u);
+    EXPECT_EQ(g, (std::vector<uint8_t>{0, 255, 0, 255}));
 }
 
 TEST(FrameReaderFormats, SixteenBitLayoutsAndFloatDecodeLikeAPlainFile) {

@@ -141,7 +141,7 @@ TEST(OptionTable, TheRunChecksGatherTheirRefusalsInOnePass) {
     c.drawCalculation = true;
     c.ctcDir = dir.file("ctc");
     FrameSeries series;
-    const RunCheck check = checkRun(c, MemoryBound{}, series, {"an error of the words"});
+    const RunCheck check = checkRun(c, MemoryBound{}, series, {"an error of the words"}, {});
     EXPECT_EQ(check.refusals, std::vector<std::string>({
                                   "an error of the words",
                                   "-output is empty: give the folder for the log and the reports",
@@ -153,7 +153,7 @@ TEST(OptionTable, TheRunChecksGatherTheirRefusalsInOnePass) {
     c.outputDir = std::string(495, 'o');  // its report paths fit, its bitmap paths do not
     c.frameCount = INT32_MAX;
     c.firstFrame = 5;
-    const RunCheck frames = checkRun(c, MemoryBound{1, "a test bound"}, series, {});
+    const RunCheck frames = checkRun(c, MemoryBound{1, "a test bound"}, series, {}, {});
     ASSERT_EQ(frames.refusals.size(), 5u);
     EXPECT_EQ(frames.refusals[0], "-first plus -count goes beyond frame number 2147483647");
     EXPECT_NE(frames.refusals[1].find("MiB of a test bound"), std::string::npos) << frames.refusals[1];

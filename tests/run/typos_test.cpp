@@ -34,8 +34,7 @@ TEST(CommandLineTypos, AMisspeltOptionIsRefusedWithTheNearestOption) {
     EXPECT_EQ(refused.console, "");
     EXPECT_NE(refused.errors.find("vanto: unknown option \"-treshold\": did you mean -threshold?"), std::string::npos)
         << refused.errors;
-    EXPECT_FALSE(std::filesystem::exists(out.file("_log.txt")));
-    EXPECT_FALSE(std::filesystem::exists(out.file("_run.json")));
+    testing::expectOnlyRefusalRecord(out);
 
     // Letter case and a doubled dash are slips too; a word far from every option names none.
     EXPECT_EQ(parseWords({"-Image"}).errors[0], "unknown option \"-Image\": did you mean -image? (-help lists every option)");

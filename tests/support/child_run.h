@@ -13,6 +13,7 @@
 #include <csignal>
 #include <filesystem>
 #include <functional>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
@@ -161,6 +162,18 @@ inline int expectWholeFrames(const TempDir& out) {
         EXPECT_EQ(cells.empty() ? 0 : cells.back(), last) << "the cell report ends with another frame";
     }
     return last;
+}
+
+// A refused run creates nothing but its record in the output folder: only _run.json, ending
+// "refused" with status 1 and the run's refusals as its errors.
+inline void expectOnlyRefusalRecord(const TempDir& out) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(out.path())) names.push_back(entry.path().filename());
+    EXPECT_EQ(names, std::vector<std::string>{"_run.json"}) << "a refused run creates nothing else";
+    const auto record = nlohmann::json::parse(readFile(out.file("_run.json")), nullptr, false);
+    EXPECT_EQ(record.value("ending", ""), "refused");
+    EXPECT_EQ(record.value("exit_status", 0), 1);
+    EXPECT_FALSE(record.value("errors", nlohmann::json::array()).empty());
 }
 
 }  // namespace vanto::testing

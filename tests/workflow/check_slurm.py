@@ -161,9 +161,12 @@ def run_checks(work, slurm_conf):
     check(rc == 0, f"the local run: {output[-1500:]}")
 
     # Every output of the cluster run is the local run's, times aside.
+    # The refused series left only the record of its refusal.
     ours, theirs = os.path.join(work, "out_slurm"), os.path.join(work, "out_local")
+    refused = [n for n in tree(ours) if n.startswith("bad" + os.sep)]
+    check(refused == [os.path.join("bad", "_run.json")], f"the refused series leaves only its record: {refused}")
     names = [n for n in tree(theirs) if not n.startswith("logs" + os.sep)]
-    check(len(names) > 30 and [n for n in tree(ours) if not n.startswith("logs" + os.sep)] == names,
+    check(len(names) > 30 and [n for n in tree(ours) if not n.startswith(("logs" + os.sep, "bad" + os.sep))] == names,
           f"the same files as the local run: {names}")
     for name in names:
         path = os.path.join(ours, name)

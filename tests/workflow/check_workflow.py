@@ -244,6 +244,16 @@ def main():
     check("skipped track_lengths.png, lineage.png" in proc.stdout, "the skipped track plots are named")
     check_plots(plots, RUN_PLOTS, "plots without cells")
 
+    # A table that the run record does not list was left by another run: it is not plotted.
+    with open(os.path.join(work, "direct", "empty", "_tracks.csv"), "w") as f:
+        f.write("track,first_frame,last_frame,frames,parents,fate,children,total_way,mean_size,max_size\n1,1,5,5,,lost,,3,40,41\n")
+    stale_plots = os.path.join(work, "stale_plots")
+    proc = subprocess.run([sys.executable, PLOT, os.path.join(work, "direct", "empty"), "-o", stale_plots],
+                          capture_output=True, text=True)
+    check(proc.returncode == 0 and "skipped track_lengths.png, lineage.png" in proc.stdout
+          and not os.path.exists(os.path.join(stale_plots, "track_lengths.png")),
+          "a table the run record does not list is not plotted")
+
     if failures:
         print(f"{len(failures)} check(s) failed; files kept in {work}")
         return 1

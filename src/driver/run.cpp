@@ -23,6 +23,7 @@
 #include "driver/version.h"
 #include "export/object_table.h"
 #include "export/earlier_run.h"
+#include "export/joined_track_column.h"
 #include "export/run_record.h"
 #include "export/track_exports.h"
 #include "image/canvas.h"
@@ -553,7 +554,13 @@ private:
         const bool reported = ending == Ending::failed || ending == Ending::refused;
         if (!reported && (!averageClosed || !cellClosed))
             ending = fail((!averageClosed ? averageReport_.fault() : cellReport_.fault()).status());
-        if (Status closed = objects_.close(); !closed.ok() && !reported) ending = fail(closed);
+        if (Status closed = objects_.close(); !closed.ok()) {
+            if (!reported) ending = fail(closed);
+        } else if (config_.writeObjects && !reported) {
+            // Gap closing is decided at the end: the table tells its tracks as _tracks.csv does.
+            if (Status joined = tellJoinedTracks(config_.outputDir + "/_objects.csv", exports_.joins()); !joined.ok())
+                ending = fail(joined);
+        }
         if (!progress_.close() && ending != Ending::failed && ending != Ending::refused) {
             errors_ << "vanto: " << progress_.fault().describe() << '\n' << std::flush;
             record_.addError(progress_.fault().describe());

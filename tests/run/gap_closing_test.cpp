@@ -2,10 +2,12 @@
 // track table and res_track.txt tell them, and that nothing else changes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "csv_table.h"
 #include "run_fixture.h"
 #include "synthetic_series.h"
 
@@ -149,6 +151,51 @@ TEST(GapClosing, ACellMissedForOneOrTwoFramesIsJoinedWhenTheGapIsAllowed) {
         };
         EXPECT_EQ(untimed(readFile(out->file("_log.txt"))), untimed(readFile(plainOut.file("_log.txt"))));
     }
+}
+
+// The per-cell table tells each cell under its joined track, as _tracks.csv does; without
+// gap closing its track column holds the identities as tracked.
+TEST(GapClosing, TheObjectTableTellsTheJoinedTracks) {
+    TempDir frames;
+    drawMissedCells(frames);
+    Drawing words(140, 90);
+    // (frame, track) of every row, from the table's own columns.
+    auto framesAndTracks = [](const std::string& path) {
+        const testing::CsvTable table = testing::readCsvTable(path);
+        std::vector<std::string> rows;
+        for (size_t i = 0; i < table.rows.size(); ++i) rows.push_back(table.at(i, "frame") + ":" + table.at(i, "track"));
+        std::sort(rows.begin(), rows.end());
+        return rows;
+    };
+    const std::vector<std::string> asTracked = {"1:0", "1:1", "1:2", "2:0", "2:1", "2:2", "3:2", "4:2",
+                                                "4:3", "5:2", "5:3", "5:4", "6:2", "6:3", "6:4"};
+    const std::vector<std::string> joined = {"1:0", "1:1", "1:2", "2:0", "2:1", "2:2", "3:2", "4:0",
+                                             "4:2", "5:0", "5:1", "5:2", "6:0", "6:1", "6:2"};
+
+    TempDir plainOut;
+    analyse(with(words.words(frames, 6, plainOut.path()), {"-objects"}), plainOut);
+    EXPECT_EQ(framesAndTracks(plainOut.file("_objects.csv")), asTracked);
+
+    TempDir joinedOut;
+    analyse(with(words.words(frames, 6, joinedOut.path()), {"-objects", "-close-gaps", "2"}), joinedOut);
+    EXPECT_EQ(framesAndTracks(joinedOut.file("_objects.csv")), joined);
+    // Only the track columns differ from the table as tracked; no file is left beside it.
+    const testing::CsvTable plain = testing::readCsvTable(plainOut.file("_objects.csv"));
+    const testing::CsvTable rewritten = testing::readCsvTable(joinedOut.file("_objects.csv"));
+    ASSERT_EQ(rewritten.header, plain.header);
+    ASSERT_EQ(rewritten.rows.size(), plain.rows.size());
+    int changed = 0;
+    for (size_t i = 0; i < plain.rows.size(); ++i) {
+        for (size_t c = 0; c < plain.header.size(); ++c) {
+            if (plain.header[c] == "track") {
+                changed += rewritten.rows[i][c] != plain.rows[i][c];
+            } else {
+                EXPECT_EQ(rewritten.rows[i][c], plain.rows[i][c]) << "row " << i + 1 << ", " << plain.header[c];
+            }
+        }
+    }
+    EXPECT_EQ(changed, 5);  // A's return in frames 4-6, B's in frames 5-6
+    EXPECT_FALSE(std::filesystem::exists(joinedOut.file("_objects.csv.joining")));
 }
 
 // Two new tracks could continue one lost track, and one new track could continue two lost

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "child_run.h"
+#include "csv_table.h"
 #include "export/ctc_export.h"
 #include "limit_frames.h"
 #include "mask_files.h"
@@ -27,43 +28,9 @@ using testing::runProgram;
 using testing::splitLines;
 using testing::TempDir;
 
-// A CSV table read strictly: no empty column names, and every row as wide as the header.
-struct Csv {
-    std::vector<std::string> header;
-    std::vector<std::vector<std::string>> rows;
-    size_t column(const std::string& name) const {
-        for (size_t i = 0; i < header.size(); ++i)
-            if (header[i] == name) return i;
-        ADD_FAILURE() << "no column " << name;
-        return 0;
-    }
-};
+using Csv = testing::CsvTable;
 
-std::vector<std::string> splitCommas(const std::string& line) {
-    std::vector<std::string> fields;
-    std::string field;
-    std::istringstream in(line);
-    while (std::getline(in, field, ',')) fields.push_back(field);
-    if (!line.empty() && line.back() == ',') fields.push_back("");
-    return fields;
-}
-
-Csv readCsv(const std::string& path) {
-    Csv csv;
-    const auto lines = splitLines(readFile(path));
-    if (lines.empty()) {
-        ADD_FAILURE() << path << " is empty";
-        return csv;
-    }
-    csv.header = splitCommas(lines[0]);
-    for (const auto& name : csv.header) EXPECT_FALSE(name.empty()) << path << ": " << lines[0];
-    for (size_t i = 1; i < lines.size(); ++i) {
-        csv.rows.push_back(splitCommas(lines[i]));
-        EXPECT_EQ(csv.rows.back().size(), csv.header.size()) << path << " line " << i + 1 << ": " << lines[i];
-        EXPECT_EQ(lines[i].find('"'), std::string::npos);
-    }
-    return csv;
-}
+Csv readCsv(const std::string& path) { return testing::readCsvTable(path); }
 
 std::string maskPath(const std::string& dir, int index) {
     char name[32];

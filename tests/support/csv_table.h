@@ -49,6 +49,7 @@ inline CsvTable readCsvTable(const std::string& path) {
     for (size_t i = 1; i < lines.size(); ++i) {
         csv.rows.push_back(commaFields(lines[i]));
         EXPECT_EQ(csv.rows.back().size(), csv.header.size()) << path << " line " << i + 1 << ": " << lines[i];
+        EXPECT_EQ(lines[i].find('"'), std::string::npos) << path << " line " << i + 1 << " is quoted";
     }
     return csv;
 }

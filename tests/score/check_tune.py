@@ -122,8 +122,11 @@ class Tuning(unittest.TestCase):
     def test_the_table_has_one_row_per_setting_with_every_score(self):
         table = rows(os.path.join(self.out, "tune.csv"))
         for column in ("threshold", "size", "SEG", "DET", "TRA", "precision", "recall", "F1",
-                       "missed", "split", "merged", "false_positive", "area_ratio"):
+                       "errors_missed", "errors_split", "errors_merged", "errors_false_positive", "area_ratio"):
             self.assertIn(column, table[0])
+        with open(os.path.join(self.out, "tune.csv"), newline="") as f:
+            header = next(csv.reader(f))
+        self.assertEqual(len(header), len(set(header)), "every column has a name of its own")
         self.assertNotIn("grow", table[0])  # not searched
         settings = [(r["threshold"], r["size"]) for r in table]
         self.assertEqual(len(settings), len(set(settings)))
@@ -134,7 +137,7 @@ class Tuning(unittest.TestCase):
         # At threshold 30 without an area floor the speck is the one false positive of each of
         # the three frames; the discs are found whole.
         r30 = next(r for r in table if r["threshold"] == "30")
-        self.assertEqual((r30["false_positive"], r30["missed"], r30["predicted_objects"]), ("3", "0", "12"))
+        self.assertEqual((r30["errors_false_positive"], r30["errors_missed"], r30["predicted_objects"]), ("3", "0", "12"))
         self.assertAlmostEqual(float(r30["precision"]), 0.75, places=4)
 
     def test_the_printed_command_runs_and_reproduces_the_best_score(self):

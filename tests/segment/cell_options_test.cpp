@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <random>
 #include <vector>
@@ -178,6 +179,62 @@ TEST(GrowCells, GrowthStopsAtOtherCellsAndTiesGoToTheLowerNumber) {
     std::vector<int32_t> bar = {3, 3, 3, 3, 3};
     growCells(bar.data(), 5, 1, -1, copy.data());
     EXPECT_EQ(bar, (std::vector<int32_t>{3, 3, 3, 3, 3}));  // the frame's edge does not shrink a cell
+}
+
+// Each cell's ring contrast, from the distances between every pair of pixels: its ring is every
+// pixel of no cell within distance 3 of one of its pixels. INT32_MAX for a cell without a ring.
+std::vector<int32_t> bruteForceContrasts(const std::vector<int32_t>& in, const std::vector<uint8_t>& gray, int32_t W,
+                                         int32_t H, int32_t count) {
+    std::vector<int32_t> contrasts(count, INT32_MAX);
+    for (int32_t c = 0; c < count; ++c) {
+        std::vector<int32_t> inner, ring;
+        for (int32_t p = 0; p < W * H; ++p) {
+            if (in[p] == c) inner.push_back(gray[p]);
+            if (in[p] >= 0) continue;
+            bool near = false;
+            for (int32_t q = 0; q < W * H && !near; ++q) {
+                const int32_t dx = p % W - q % W, dy = p / W - q / W;
+                near = in[q] == c && dx * dx + dy * dy <= 9;
+            }
+            if (near) ring.push_back(gray[p]);
+        }
+        if (ring.empty() || inner.empty()) continue;
+        std::sort(inner.begin(), inner.end());
+        std::sort(ring.begin(), ring.end());
+        contrasts[c] = ring[(ring.size() - 1) / 2] - inner[(inner.size() - 1) / 10];
+    }
+    return contrasts;
+}
+
+TEST(ContrastFilter, RandomCellsAreKeptOrDroppedAsTheirRingsSay) {
+    // Small cells far apart and touching, at the frame's edges too, on a noisy ground.
+    const int32_t W = 37, H = 23, count = 9;
+    std::vector<int32_t> inner(count * 256), ring(count * 256);
+    for (unsigned seed = 1; seed <= 12; ++seed) {
+        std::mt19937 rng(seed);
+        std::vector<int32_t> labels(W * H, -2);
+        std::vector<uint8_t> gray(W * H);
+        for (auto& g : gray) g = static_cast<uint8_t>(80 + rng() % 60);
+        for (int32_t c = 0; c < count; ++c) {
+            const int32_t cx = rng() % W, cy = rng() % H, r2 = rng() % 6;
+            for (int32_t y = 0; y < H; ++y)
+                for (int32_t x = 0; x < W; ++x)
+                    if ((x - cx) * (x - cx) + (y - cy) * (y - cy) <= r2 && labels[y * W + x] < 0) {
+                        labels[y * W + x] = c;
+                        gray[y * W + x] = static_cast<uint8_t>(rng() % 140);
+                    }
+        }
+        const auto contrasts = bruteForceContrasts(labels, gray, W, H, count);
+        // Every threshold: a cell's contrast is told exactly by where it starts being dropped.
+        for (int32_t minContrast = 0; minContrast <= 140; ++minContrast) {
+            auto expected = labels;
+            for (int32_t& label : expected)
+                if (label >= 0 && contrasts[label] < minContrast) label = -2;
+            auto kept = labels;
+            dropLowContrastCells(kept.data(), W, H, count, gray.data(), minContrast, inner.data(), ring.data());
+            ASSERT_EQ(kept, expected) << "seed " << seed << ", contrast " << minContrast;
+        }
+    }
 }
 
 TEST(AreaFilter, DropsCellsOutsideTheRange) {

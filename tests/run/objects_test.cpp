@@ -1,6 +1,6 @@
 // The per-cell table of -objects against the cell report, the CTC masks and the source values
 // the tests write themselves (16-bit frames, a 2-channel hyperstack, a float second series),
-// the units it takes from the files, and the specified outputs, unchanged by every new option.
+// the units it takes from the files, and the reports, log and bitmaps, unchanged by every new option.
 #include <gtest/gtest.h>
 #include <tiffio.h>
 
@@ -313,7 +313,7 @@ TEST(ObjectsTable, ChannelsAndASecondSeriesAgainstTheMasks) {
     }
 }
 
-TEST(ObjectsTable, TheSpecifiedOutputsAreUnchangedByTheNewOptions) {
+TEST(ObjectsTable, TheReportsLogAndBitmapsAreUnchangedByTheNewOptions) {
     TempDir dir, plain, full;
     writeFloatSeries(dir);
     const auto base = with(words16(dir), {"-image", "-voronoi", "-id", "-threads", "2"});

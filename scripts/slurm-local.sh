@@ -10,6 +10,8 @@
 # files, logs, state. The daemons listen on 127.0.0.1 only, on free ports chosen at the first
 # start. Clients need `export SLURM_CONF=DIR/slurm.conf`, which start prints.
 set -euo pipefail
+# The daemons live in the system folders, which a plain user's or a bare CI's PATH may lack.
+export PATH="$PATH:/usr/local/sbin:/usr/sbin:/sbin"
 
 usage() { echo "usage: $0 start|stop|status [DIR]" >&2; exit 2; }
 [ $# -ge 1 ] && [ $# -le 2 ] || usage

@@ -168,14 +168,9 @@ class TenFrames(unittest.TestCase):
         self.assertEqual(p.figures["diffusion.png"][0]["xlabel"], "time (min)")
 
     def test_intensity_plots_when_the_objects_table_exists(self):
-        folder = os.path.join(WORK, "c2c12_objects")
-        shutil.copytree(self.folder, folder)
-        cells = pd.read_csv(os.path.join(folder, "_cell.csv"), header=None, usecols=[0, 2, 3], skiprows=1,
-                            names=["frame", "track", "size"])
-        cells["time_min"] = (cells["frame"] - 1) * 3.0
-        cells["mean_intensity"] = 1000 + cells["size"] * 2.5
-        cells[["frame", "time_min", "track", "mean_intensity"]].to_csv(os.path.join(folder, "_objects.csv"),
-                                                                       index=False)
+        folder = analyse(os.path.join(WORK, "c2c12_objects"), c2c12_words() + ["-objects", "-frame-interval", "3"])
+        objects = pd.read_csv(os.path.join(folder, "_objects.csv"))
+        self.assertTrue({"frame", "time_min", "track", "mean_intensity"} <= set(objects.columns))
         p = plot(folder)
         self.assertEqual(p.skipped, [])
         over_time = p.figures["intensity_over_time.png"][0]
@@ -186,6 +181,11 @@ class TenFrames(unittest.TestCase):
         self.assertGreater(len(histogram["bars"]), 0)
         for name in ("intensity_over_time.png", "intensity_histogram.png"):
             self.assertTrue(valid_png(os.path.join(p.out_dir, name)))
+        # A table left in the folder by another run is not this run's: it is not plotted.
+        stale = os.path.join(WORK, "c2c12_stale_objects")
+        shutil.copytree(self.folder, stale)
+        shutil.copy(os.path.join(folder, "_objects.csv"), stale)
+        self.assertIn("intensity_over_time.png, intensity_histogram.png", [name for name, _ in plot(stale).skipped])
 
     def test_a_closed_pipe_is_no_error(self):
         folder = os.path.join(WORK, "c2c12_pipe")

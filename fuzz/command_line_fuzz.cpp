@@ -110,7 +110,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (!checked.ctcDir.empty()) checked.ctcDir = dir + "/ctc/" + checked.ctcDir;
         const vanto::MemoryBound bound{int64_t{4} << 30, "the fuzz bound"};
         vanto::FrameSeries series;
-        const vanto::RunCheck check = vanto::checkRun(checked, bound, series, {});
+        const vanto::RunCheck check = vanto::checkRun(checked, bound, series, {}, {});
         if (check.refusals.empty()) {
             if (const char* what = outOfRange(checked, check, bound)) fail(what, words.back());
         }

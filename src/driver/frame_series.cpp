@@ -257,7 +257,7 @@ void FrameSeries::settleWindow(RunConfig& config) {
 std::string FrameSeries::path(int32_t j) const {
     if (stack_) return source_;
     char buffer[kPathBytes];
-    std::snprintf(buffer, sizeof buffer, source_.c_str(), first_ + j - 1);
+    std::snprintf(buffer, sizeof buffer, source_.c_str(), first_ + (j - 1));
     return buffer;
 }
 
@@ -308,7 +308,7 @@ Calibration FrameSeries::calibration(const RunConfig& config) const {
 std::string FrameSeries::measurePath(int32_t j) const {
     if (measureStack_) return measureSource_;
     char buffer[kPathBytes];
-    std::snprintf(buffer, sizeof buffer, measureSource_.c_str(), first_ + j - 1);
+    std::snprintf(buffer, sizeof buffer, measureSource_.c_str(), first_ + (j - 1));
     return buffer;
 }
 

@@ -23,6 +23,23 @@ using testing::splitLines;
 using testing::TempDir;
 using testing::with;
 
+// The largest frame number a pattern can name is a frame like any other (found by fuzzing: its
+// path was formatted through an overflowing sum).
+TEST(SeriesOnDisk, AFirstFrameAtTheLargestNumberIsAnalysed) {
+    TempDir frames;
+    std::vector<std::string> words = seriesWords(frames, 1);
+    std::filesystem::copy_file(frames.file("f_1.png"), frames.file("f_2147483647.png"));
+    words.insert(words.end(), {"-first", "2147483647"});
+    for (const bool count : {true, false}) {
+        TempDir out;
+        std::vector<std::string> run = words;
+        if (!count) run.erase(run.begin() + 6, run.begin() + 8);  // -count 1
+        const auto result = runProgram(with(run, {"-output", out.path()}));
+        EXPECT_EQ(result.status, 0) << result.errors;
+        EXPECT_EQ(splitLines(readFile(out.file("_average.csv"))).size(), 3u) << "one frame: two header lines and its row";
+    }
+}
+
 TEST(SeriesOnDisk, ACountBeyondTheLastFrameIsRefusedNamingTheLastFrameFound) {
     TempDir frames, out;
     std::vector<std::string> words = with(seriesWords(frames, 3), {"-output", out.path()});

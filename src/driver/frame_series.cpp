@@ -65,7 +65,8 @@ SeriesPlan FrameSeries::resolve(const RunConfig& config) {
     measureChannels_ = config.measureChannels;
     measureSource_ = config.measureSource;
     measureStack_ = !measureSource_.empty() && !isFramePattern(measureSource_) && isTiffFile(measureSource_.c_str());
-    plan_ = {config.frameCount, stack_, {}};
+    // A count below 1 analyses no frame.
+    plan_ = {std::max(config.frameCount, 0), stack_, {}};
     plan_.refusal = stack_ ? resolveStack(config) : config.channel > 0 ? "-channel applies to a multi-page TIFF stack only" : "";
     if (plan_.refusal.empty() && !stack_) plan_.refusal = resolveFiles(config);
     if (!plan_.refusal.empty()) return plan_;

@@ -68,7 +68,7 @@ const char* outOfRange(const vanto::RunConfig& c, const vanto::RunCheck& check, 
         return "a window outside the 8 x 8 frame";
     if (check.plan.frameCount > 1) return "frames beyond the one that exists";
     if (int64_t{c.frameWidth} * c.frameHeight > vanto::Workspace::kMaxPixels) return "a window beyond the pixel limit";
-    if (c.originX < 0 || c.originY < 0) return "a negative window origin";
+    if (frames && (c.originX < 0 || c.originY < 0)) return "a negative window origin";  // checked when frame 1 is read
     if (c.firstFrame < 0 || c.channel < 0) return "a negative -first or -channel";
     if (check.plan.frameCount < 0 || int64_t{c.firstFrame} + check.plan.frameCount - 1 > INT32_MAX)
         return "frame numbers beyond 2^31 - 1";

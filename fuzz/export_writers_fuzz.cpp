@@ -201,7 +201,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     vanto::RunRecord record;
     std::ostringstream warnings;
     vanto::TrackExports exports;
-    if (!exports.open(config, frames, record, warnings).ok()) fail("the exports cannot be opened");
+    if (!exports.open(config, vanto::Calibration{}, frames, record, warnings).ok()) fail("the exports cannot be opened");
     int32_t written = 0;
     for (int32_t j = 1; j <= frames; ++j) {
         paintFrame(in, ws->cells, smallCellArea);

@@ -151,14 +151,17 @@ private:
     // frame-by-frame ranges take in the frame under way, whose files may have been begun.
     void listFiles(int32_t framesDone, bool running) {
         const int32_t last = framesDone + (running && framesDone < plan_.frameCount ? 1 : 0);
-        std::vector<FrameFileRange> ranges;
-        if (config_.drawCalculation) ranges.push_back({"10_Calculation_", 4, ".bmp", 1, last});
-        if (config_.drawVoronoi) ranges.push_back({"12_Voronoi_", 4, ".bmp", 1, last});
-        if (!config_.ctcDir.empty()) {
-            const int32_t masks = running ? last : exports_.lastMaskFrame();
-            ranges.push_back({ctcPrefix_ + "mask", plan_.frameCount > 1000 ? 4 : 3, ".tif", 0, masks - 1});
+        if (frameRanges_.empty()) {  // the kinds of files are known once the run has started
+            if (config_.drawCalculation) frameRanges_.push_back({"10_Calculation_", 4, ".bmp", 1, last});
+            if (config_.drawVoronoi) frameRanges_.push_back({"12_Voronoi_", 4, ".bmp", 1, last});
+            if (!config_.ctcDir.empty())
+                frameRanges_.push_back({ctcPrefix_ + "mask", plan_.frameCount > 1000 ? 4 : 3, ".tif", 0, 0});
         }
-        record_.setFrameFiles(std::move(ranges));
+        for (FrameFileRange& range : frameRanges_) {
+            // Masks number from 0 and, at the end, only those committed count.
+            range.last = range.first == 0 ? (running ? last : exports_.lastMaskFrame()) - 1 : last;
+        }
+        record_.setFrameFiles(frameRanges_);
         if (running) {
             record_.setFiles(files_);
             return;
@@ -603,6 +606,7 @@ private:
     EarlierRun earlier_;                  // the files of the run before, in -output
     std::vector<std::string> refusals_;   // why the run is refused, each as printed
     std::vector<std::string> files_;      // the whole-run files, relative to -output
+    std::vector<FrameFileRange> frameRanges_;  // the files written frame by frame, with the frames so far
     std::string ctcPrefix_;               // the CTC files' folder as the record names it
     bool hinted_ = false;                 // the empty-result hint is settled
     int64_t recordWrittenMs_ = 0;         // when the record was last rewritten during the frames

@@ -55,8 +55,10 @@ public:
     // The files the run wrote: whole-run files and frame-by-frame ones, names relative to the
     // output folder. earlier: files an earlier run left in the folder that this (refused) run
     // kept, so that the next run still removes them.
-    void setFiles(std::vector<std::string> files) { files_ = std::move(files); }
-    void setFrameFiles(std::vector<FrameFileRange> ranges) { frameFiles_ = std::move(ranges); }
+    // Copied into storage kept from the last call, so a record rewritten every frame allocates
+    // nothing new for its lists once they have their size.
+    void setFiles(const std::vector<std::string>& files) { files_ = files; }
+    void setFrameFiles(const std::vector<FrameFileRange>& ranges) { frameFiles_ = ranges; }
     void setEarlierFiles(std::vector<std::string> files) { earlierFiles_ = std::move(files); }
     // The ending and exit status; marks the end time. An interrupted run stays interrupted.
     void finish(RunEnding ending, int exitStatus);

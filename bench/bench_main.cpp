@@ -1,13 +1,14 @@
 // Per-stage timings of the whole frame pipeline on a generated series, the literal depth map
 // against the linear one, addtwo with and without its pruning, PNG decoding by libpng and the
 // fast way, whole runs on 1 thread and on the default threads with reports only and with every
-// output, start-up alone with and without the kernel program cache, and peak memory.
+// output, start-up alone with and without the kernel program cache, and peak memory; then the
+// growth of a frame's cost with its pixels (up to 4,096 x 4,096) and with its cells, the cost
+// per pixel and per cell, and, when asked, a long series of small frames.
 // Usage: vanto_bench [--width W] [--height H] [--cells K] [--frames N] [--seed S]
-//                    [--min-radius R] [--max-radius R]
+//                    [--min-radius R] [--max-radius R] [--growth-frames N] [--growth 0]
+//                    [--large 0] [--series N]
 #include <fcntl.h>
-#include <spawn.h>
 #include <sys/resource.h>
-#include <sys/wait.h>
 
 #include <algorithm>
 #include <chrono>
@@ -23,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "child_usage.h"
 #include "compute/compute_device.h"
 #include "compute/label_reach.h"
 #include "export/track_exports.h"
@@ -118,7 +120,7 @@ private:
 double wholeRunMs(const std::string& program, const std::string& pattern, const SeriesParams& params, int frames,
                   int32_t threshold, int32_t smallCellArea, const std::string& out, const char* threads,
                   const std::vector<std::string>& extra = {}, char** environment = environ,
-                  double* cpuMs = nullptr) {
+                  double* cpuMs = nullptr, double* peakMiB = nullptr) {
     std::filesystem::create_directories(out);
     std::vector<std::string> words = {program,      "-source",      pattern,
                                       "-w",         std::to_string(params.width),
@@ -132,31 +134,14 @@ double wholeRunMs(const std::string& program, const std::string& pattern, const 
         words.push_back(threads);
     }
     words.insert(words.end(), extra.begin(), extra.end());
-    std::vector<char*> argv;
-    for (std::string& w : words) argv.push_back(w.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, (out + "/console.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, 2, (out + "/errors.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    const auto start = std::chrono::steady_clock::now();
-    pid_t child = 0;
-    int status = -1;
-    rusage usage{};
-    if (posix_spawn(&child, program.c_str(), &actions, nullptr, argv.data(), environment) == 0) {
-        wait4(child, &status, 0, &usage);
-    }
-    if (cpuMs) {
-        *cpuMs = (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3 +
-                 (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3;
-    }
-    const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-    posix_spawn_file_actions_destroy(&actions);
-    if (status != 0) {
+    const ChildUsage usage = runMeasured(words, environment, out + "/console.txt", out + "/errors.txt");
+    if (cpuMs) *cpuMs = usage.cpuMs;
+    if (peakMiB) *peakMiB = usage.peakMiB;
+    if (usage.status != 0) {
         std::cerr << "whole run of " << program << " failed (see " << out << ")\n";
         return -1;
     }
-    return ms / frames;
+    return usage.wallMs / frames;
 }
 
 // Both depth maps of each frame once more, outside the stage figures, for their ratio.
@@ -329,14 +314,18 @@ void printWholeRuns(const std::filesystem::path& exe, const std::filesystem::pat
     };
     constexpr int kRounds = 2;
     double ms[2][2] = {};  // [threads default][every output]
+    double peak[2] = {};   // [threads default], the largest of its runs
     int n = 0;
     for (int round = 0; round < kRounds; ++round) {
         for (int all = 0; all < 2; ++all) {
             for (int threads = 0; threads < 2; ++threads) {
                 const std::string out = (dir / ("run" + std::to_string(n++))).string();
+                double onePeak = 0;
                 const double one = wholeRunMs(program, pattern, params, frames, threshold, smallCellArea, out,
-                                              threads ? nullptr : "1", all ? everyOutput(out) : std::vector<std::string>{});
+                                              threads ? nullptr : "1", all ? everyOutput(out) : std::vector<std::string>{},
+                                              environ, nullptr, &onePeak);
                 ms[threads][all] += one / kRounds;
+                peak[threads] = std::max(peak[threads], onePeak);
                 std::filesystem::remove_all(out);
             }
         }
@@ -391,11 +380,200 @@ void printWholeRuns(const std::filesystem::path& exe, const std::filesystem::pat
                 oneFrameCpu[0], oneFrameCpu[1], oneFrameCpu[0] / std::max(oneFrameCpu[1], 1e-9), emptyCpu[0],
                 emptyCpu[1], emptyCpu[0] / std::max(emptyCpu[1], 1e-9));
 
+    std::printf("peak memory of a whole run (its largest resident set): %.1f MiB on 1 thread, %.1f MiB on the "
+                "default threads\n",
+                peak[0], peak[1]);
     rusage usage{};
-    getrusage(RUSAGE_CHILDREN, &usage);
-    std::printf("peak memory of a whole run %.1f MiB (largest resident set)\n", usage.ru_maxrss / 1024.0);
     getrusage(RUSAGE_SELF, &usage);
     std::printf("peak memory of this benchmark %.1f MiB\n", usage.ru_maxrss / 1024.0);
+}
+
+// A generated series on disk for the growth figures: frames f_1.png .. f_<frames>.png in dir.
+struct GrowthSeries {
+    SeriesParams params;
+    int frames = 0;
+    std::filesystem::path dir;
+};
+
+// Writes a series of width x height with the given cells (the other parameters as in base)
+// into its own folder under root.
+GrowthSeries makeSeries(const SeriesParams& base, int32_t width, int32_t height, int32_t cells, int frames,
+                        const std::filesystem::path& root) {
+    GrowthSeries series{base, frames, root / ("s" + std::to_string(width) + "x" + std::to_string(height) + "-" +
+                                              std::to_string(cells) + "-" + std::to_string(frames))};
+    series.params.width = width;
+    series.params.height = height;
+    series.params.cellCount = cells;
+    std::filesystem::create_directories(series.dir);
+    writeSeries(series.params, frames, series.dir);
+    return series;
+}
+
+// What a frame of a series costs a whole run, start-up taken out: a run of all its frames less
+// a run of its first frame, per further frame.
+struct FrameCost {
+    double wallMs = 0;   // wall milliseconds per frame
+    double cpuMs = 0;    // processor milliseconds per frame (the compute runtime's threads included)
+    double peakMiB = 0;  // largest resident set of the run of all frames
+    double cells = 0;    // cells reported per frame
+    int64_t pixels = 0;  // of a frame
+    bool ok = true;
+};
+
+// Data rows of a report (its one header line left out); 0 when it cannot be read.
+long reportRows(const std::filesystem::path& path) {
+    std::ifstream in(path);
+    long lines = 0;
+    for (std::string line; std::getline(in, line);) ++lines;
+    return std::max(0L, lines - 1);
+}
+
+// The cost of a frame of series with reports only, on 1 thread (threads "1") or the default
+// threads (nullptr); the outputs go to a scratch folder removed afterwards.
+FrameCost measureFrameCost(const std::string& program, const GrowthSeries& series, const char* threads) {
+    const std::string pattern = (series.dir / "f_%d.png").string();
+    const int32_t threshold = suggestedThreshold(series.params);
+    const int32_t smallCellArea = suggestedSmallCellArea(series.params);
+    const std::filesystem::path out = series.dir / "out";
+    FrameCost cost;
+    double allCpu = 0, oneCpu = 0, onePeak = 0;
+    const double all = wholeRunMs(program, pattern, series.params, series.frames, threshold, smallCellArea,
+                                  out.string(), threads, {}, environ, &allCpu, &cost.peakMiB);
+    cost.cells = static_cast<double>(reportRows(out / "_cell.csv")) / series.frames;
+    std::filesystem::remove_all(out);
+    const double one = wholeRunMs(program, pattern, series.params, 1, threshold, smallCellArea, out.string(),
+                                  threads, {}, environ, &oneCpu, &onePeak);
+    std::filesystem::remove_all(out);
+    const int further = std::max(series.frames - 1, 1);
+    cost.pixels = static_cast<int64_t>(series.params.width) * series.params.height;
+    cost.ok = all >= 0 && one >= 0;
+    cost.wallMs = (all * series.frames - one) / further;
+    cost.cpuMs = (allCpu - oneCpu) / further;
+    return cost;
+}
+
+// The costs of each series, measured in interleaved rounds (means of the times, the largest
+// peak).
+std::vector<FrameCost> measureInterleaved(const std::string& program, const std::vector<GrowthSeries>& series,
+                                          const char* threads, int rounds) {
+    std::vector<FrameCost> costs(series.size());
+    for (int round = 0; round < rounds; ++round) {
+        for (size_t i = 0; i < series.size(); ++i) {
+            const FrameCost one = measureFrameCost(program, series[i], threads);
+            costs[i].wallMs += one.wallMs / rounds;
+            costs[i].cpuMs += one.cpuMs / rounds;
+            costs[i].peakMiB = std::max(costs[i].peakMiB, one.peakMiB);
+            costs[i].cells = one.cells;
+            costs[i].pixels = one.pixels;
+            costs[i].ok = costs[i].ok && one.ok;
+        }
+    }
+    return costs;
+}
+
+void printCostRow(const GrowthSeries& series, const FrameCost& cost, const char* threads) {
+    std::printf("%5d x %-5d %6d %8.0f  %-8s %10.1f %10.1f %9.1f %8.2f%s\n", series.params.width,
+                series.params.height, series.params.cellCount, cost.cells, threads ? "1" : "default", cost.wallMs,
+                cost.cpuMs, cost.peakMiB, 1e6 * cost.cpuMs / static_cast<double>(std::max<int64_t>(cost.pixels, 1)),
+                cost.ok ? "" : "  -- A RUN FAILED");
+}
+
+void printCostHeader() {
+    std::printf("%-13s %6s %8s  %-8s %10s %10s %9s %8s\n", "frame", "cells", "reported", "threads", "wall ms",
+                "cpu ms", "peak MiB", "cpu ns/px");
+}
+
+constexpr int kGrowthRounds = 2;
+
+// Pixel growth: 1,024 x 768 with the base density of cells against 4 x the pixels at the same
+// density, on 1 thread, in interleaved rounds; with large, 4,096 x 4,096 as well (1,500 cells,
+// which the limit of 2,000 cells a frame allows; the base density would give about 6,400) on 1
+// and the default threads. Returns the 1-thread costs of the two smaller frames and the
+// largest frame's, in that order.
+std::vector<FrameCost> printPixelGrowth(const std::string& program, const SeriesParams& base,
+                                        const std::filesystem::path& root, int frames, bool large) {
+    const std::vector<GrowthSeries> series = {makeSeries(base, 1024, 768, 300, frames, root),
+                                              makeSeries(base, 2048, 1536, 1200, frames, root)};
+    std::vector<FrameCost> costs = measureInterleaved(program, series, "1", kGrowthRounds);
+    std::printf("\npixel growth: ms per frame of whole runs with reports only, start-up taken out (a run of %d "
+                "frames less a run of one), mean of %d interleaved rounds:\n",
+                frames, kGrowthRounds);
+    printCostHeader();
+    printCostRow(series[0], costs[0], "1");
+    printCostRow(series[1], costs[1], "1");
+    if (large) {
+        const GrowthSeries largest = makeSeries(base, 4096, 4096, 1500, 3, root);
+        const FrameCost one = measureFrameCost(program, largest, "1");
+        const FrameCost all = measureFrameCost(program, largest, nullptr);
+        printCostRow(largest, one, "1");
+        printCostRow(largest, all, nullptr);
+        std::filesystem::remove_all(largest.dir);
+        costs.push_back(one);
+    }
+    std::printf("growth for 4 x the pixels (goal <= 4.2): %.2f wall, %.2f processor\n",
+                costs[1].wallMs / std::max(costs[0].wallMs, 1e-9), costs[1].cpuMs / std::max(costs[0].cpuMs, 1e-9));
+    for (const GrowthSeries& s : series) std::filesystem::remove_all(s.dir);
+    return costs;
+}
+
+// Cell growth: 300 against 1,500 generated cells on the same frame, on 1 thread, in
+// interleaved rounds. 2,048 x 1,536 keeps 1,500 cells of the usual size apart enough to stay
+// cells (on 1,024 x 768 they crowd into blobs). Returns the two costs.
+std::vector<FrameCost> printCellGrowth(const std::string& program, const SeriesParams& base,
+                                       const std::filesystem::path& root, int frames) {
+    const std::vector<GrowthSeries> series = {makeSeries(base, 2048, 1536, 300, frames, root),
+                                              makeSeries(base, 2048, 1536, 1500, frames, root)};
+    const std::vector<FrameCost> costs = measureInterleaved(program, series, "1", kGrowthRounds);
+    std::printf("\ncell growth: the same measure, 300 against 1,500 generated cells on one frame size:\n");
+    printCostHeader();
+    printCostRow(series[0], costs[0], "1");
+    printCostRow(series[1], costs[1], "1");
+    std::printf("growth from 300 to 1,500 cells (goal <= 1.5): %.2f wall, %.2f processor (%.0f to %.0f cells "
+                "reported a frame)\n",
+                costs[1].wallMs / std::max(costs[0].wallMs, 1e-9), costs[1].cpuMs / std::max(costs[0].cpuMs, 1e-9),
+                costs[0].cells, costs[1].cells);
+    for (const GrowthSeries& s : series) std::filesystem::remove_all(s.dir);
+    return costs;
+}
+
+// The cost of a frame on 1 thread as a pixels + b cells: b from the two cell counts on one
+// frame size, a from the largest frame measured less its cells.
+void printCostModel(const std::vector<FrameCost>& pixelCosts, const std::vector<FrameCost>& cellCosts) {
+    const double cells = std::max(cellCosts[1].cells - cellCosts[0].cells, 1.0);
+    const double wallPerCell = (cellCosts[1].wallMs - cellCosts[0].wallMs) / cells;
+    const double cpuPerCell = (cellCosts[1].cpuMs - cellCosts[0].cpuMs) / cells;
+    const FrameCost& largest = pixelCosts.back();
+    const double pixels = static_cast<double>(std::max<int64_t>(largest.pixels, 1));
+    const double wallPerPixel = (largest.wallMs - wallPerCell * largest.cells) / pixels;
+    const double cpuPerPixel = (largest.cpuMs - cpuPerCell * largest.cells) / pixels;
+    std::printf("cost of a frame on 1 thread: %.1f ns a pixel and %.1f us a reported cell of wall time, %.1f ns and "
+                "%.1f us of processor time\n",
+                1e6 * wallPerPixel, 1e3 * wallPerCell, 1e6 * cpuPerPixel, 1e3 * cpuPerCell);
+}
+
+// A long series of small frames (256 x 192, 19 cells: the base density) with reports only on
+// the default threads: frames and a tenth of them, ms per frame between the two runs and the
+// peak memory of each.
+void printLongSeries(const std::string& program, const SeriesParams& base, const std::filesystem::path& root,
+                     int frames) {
+    const GrowthSeries series = makeSeries(base, 256, 192, 19, frames, root);
+    const std::string pattern = (series.dir / "f_%d.png").string();
+    const int32_t threshold = suggestedThreshold(series.params);
+    const int32_t smallCellArea = suggestedSmallCellArea(series.params);
+    const std::string out = (series.dir / "out").string();
+    const int counts[2] = {std::max(frames / 10, 1), frames};
+    double wall[2] = {}, cpu[2] = {}, peak[2] = {};
+    for (int i = 0; i < 2; ++i) {
+        wall[i] = wholeRunMs(program, pattern, series.params, counts[i], threshold, smallCellArea, out, nullptr, {},
+                             environ, &cpu[i], &peak[i]) * counts[i];
+        std::filesystem::remove_all(out);
+    }
+    const int further = std::max(counts[1] - counts[0], 1);
+    std::printf("\nlong series, 256 x 192 with 19 cells, reports only, default threads: %d frames %.3f ms a frame "
+                "(%.3f processor) between the runs of %d and %d frames; peak memory %.1f MiB and %.1f MiB (%.2f x)%s\n",
+                frames, (wall[1] - wall[0]) / further, (cpu[1] - cpu[0]) / further, counts[0], counts[1], peak[0],
+                peak[1], peak[1] / std::max(peak[0], 1e-9), wall[0] < 0 || wall[1] < 0 ? " -- A RUN FAILED" : "");
+    std::filesystem::remove_all(series.dir);
 }
 
 // Decodes each frame of the series with libpng alone and the fast way, interleaved, checks
@@ -570,6 +748,17 @@ int main(int argc, char** argv) {
 
     printPngDecoding(dir, params, frames);
     printWholeRuns(exe, dir, params, frames, threshold, smallCellArea);
+    const std::string program = (exe.parent_path() / "vanto").string();
+    if (argument(argc, argv, "--growth", 1) != 0) {
+        const int growthFrames = std::max(argument(argc, argv, "--growth-frames", 6), 2);
+        const std::vector<FrameCost> pixelCosts =
+            printPixelGrowth(program, params, dir, growthFrames, argument(argc, argv, "--large", 1) != 0);
+        const std::vector<FrameCost> cellCosts = printCellGrowth(program, params, dir, growthFrames);
+        printCostModel(pixelCosts, cellCosts);
+    }
+    if (const int longFrames = argument(argc, argv, "--series", 0); longFrames > 0) {
+        printLongSeries(program, params, dir, longFrames);
+    }
     fs::remove_all(dir);
     return 0;
 }

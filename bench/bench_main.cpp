@@ -576,6 +576,18 @@ void printLongSeries(const std::string& program, const SeriesParams& base, const
     std::filesystem::remove_all(series.dir);
 }
 
+// The date, the processors this process may use and the load average, for the figures' record.
+void printMachine(const char* when) {
+    const std::time_t now = std::time(nullptr);
+    char date[32] = "";
+    std::strftime(date, sizeof date, "%Y-%m-%d %H:%M UTC", std::gmtime(&now));
+    std::ifstream loadFile("/proc/loadavg");
+    std::string one, five, fifteen;
+    loadFile >> one >> five >> fifteen;
+    std::printf("%s: %s, %ld processors online, load average %s %s %s\n", when, date, sysconf(_SC_NPROCESSORS_ONLN),
+                one.c_str(), five.c_str(), fifteen.c_str());
+}
+
 // Decodes each frame of the series with libpng alone and the fast way, interleaved, checks
 // that they agree and prints both times.
 void printPngDecoding(const std::filesystem::path& dir, const SeriesParams& params, int frames) {
@@ -661,6 +673,7 @@ SeriesParams seriesParams(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    printMachine("start");
     const SeriesParams params = seriesParams(argc, argv);
     const int frames = argument(argc, argv, "--frames", 10);
     const int32_t threshold = suggestedThreshold(params);
@@ -759,6 +772,7 @@ int main(int argc, char** argv) {
     if (const int longFrames = argument(argc, argv, "--series", 0); longFrames > 0) {
         printLongSeries(program, params, dir, longFrames);
     }
+    printMachine("end");
     fs::remove_all(dir);
     return 0;
 }

@@ -58,17 +58,18 @@ ChildUsage runMeasured(const std::vector<std::string>& words, char** environment
     long seenKiB = -1;
     int status = 0;
     rusage resources{};
+    constexpr int kReadingMs = 5;
     for (;;) {
         // Read before the wait: once the child has ended, /proc no longer tells its peak.
         seenKiB = std::max(seenKiB, residentPeakKiB(child));
         if (ended >= 0) {
             pollfd end{ended, POLLIN, 0};
-            if (poll(&end, 1, 1) != 0) break;
+            if (poll(&end, 1, kReadingMs) != 0) break;
         } else {
             const pid_t done = wait4(child, &status, WNOHANG, &resources);
             if (done == child) break;
             if (done < 0) return usage;
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            std::this_thread::sleep_for(std::chrono::milliseconds(kReadingMs));
         }
     }
     if (ended >= 0) {

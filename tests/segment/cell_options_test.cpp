@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <random>
+#include <utility>
 #include <vector>
 
 #include "model/records.h"
@@ -34,27 +35,30 @@ TEST(Smoothing, WeightsAreTheRoundedGaussian) {
     EXPECT_EQ(gaussianWeights(100.0, w), kMaxSmoothRadius);
 }
 
+// Frames narrower and wider than the Gaussian, so that rows have clamped ends, a middle or
+// both; the largest sigma sums the most (255 S^2 near its bound).
 TEST(Smoothing, EqualsTheDirectTwoDimensionalConvolution) {
-    const int32_t W = 13, H = 9;
-    for (double sigma : {0.5, 1.3, 4.0}) {
-        const auto gray = randomGray(W, H, 7);
-        std::vector<int32_t> rowPass(W * H);
-        std::vector<uint8_t> out(W * H);
-        smoothGray(gray.data(), W, H, sigma, rowPass.data(), out.data());
-        int32_t w[kMaxSmoothRadius + 1];
-        const int32_t r = gaussianWeights(sigma, w);
-        int64_t s = 0;
-        for (int32_t i = -r; i <= r; ++i) s += w[std::abs(i)];
-        for (int32_t y = 0; y < H; ++y) {
-            for (int32_t x = 0; x < W; ++x) {
-                int64_t acc = 0;
-                for (int32_t j = -r; j <= r; ++j) {
-                    for (int32_t i = -r; i <= r; ++i) {
-                        const int32_t xx = std::clamp(x + i, 0, W - 1), yy = std::clamp(y + j, 0, H - 1);
-                        acc += int64_t{w[std::abs(i)]} * w[std::abs(j)] * gray[yy * W + xx];
+    for (const auto& [W, H] : {std::pair{13, 9}, std::pair{47, 5}, std::pair{3, 28}}) {
+        for (double sigma : {0.5, 1.0, 1.3, 4.0, 10.0}) {
+            const auto gray = randomGray(W, H, 7 + W);
+            std::vector<int32_t> rowPass(W * H);
+            std::vector<uint8_t> out(W * H);
+            smoothGray(gray.data(), W, H, sigma, rowPass.data(), out.data());
+            int32_t w[kMaxSmoothRadius + 1];
+            const int32_t r = gaussianWeights(sigma, w);
+            int64_t s = 0;
+            for (int32_t i = -r; i <= r; ++i) s += w[std::abs(i)];
+            for (int32_t y = 0; y < H; ++y) {
+                for (int32_t x = 0; x < W; ++x) {
+                    int64_t acc = 0;
+                    for (int32_t j = -r; j <= r; ++j) {
+                        for (int32_t i = -r; i <= r; ++i) {
+                            const int32_t xx = std::clamp(x + i, 0, W - 1), yy = std::clamp(y + j, 0, H - 1);
+                            acc += int64_t{w[std::abs(i)]} * w[std::abs(j)] * gray[yy * W + xx];
+                        }
                     }
+                    ASSERT_EQ(out[y * W + x], (2 * acc + s * s) / (2 * s * s)) << sigma << " at " << x << "," << y;
                 }
-                ASSERT_EQ(out[y * W + x], (2 * acc + s * s) / (2 * s * s)) << sigma << " at " << x << "," << y;
             }
         }
     }
@@ -123,13 +127,12 @@ TEST(ContrastFilter, ACellWithoutRingIsKept) {
     EXPECT_EQ(labels, std::vector<int32_t>(9, 0));
 }
 
-// Random blobs of three cells on a 20 x 16 frame.
-std::vector<int32_t> blobs(unsigned seed) {
-    const int32_t W = 20, H = 16;
+// Random blobs of three cells on a 20 x 16 frame (or as many as asked on a W x H frame).
+std::vector<int32_t> blobs(unsigned seed, int32_t W = 20, int32_t H = 16, int32_t cells = 3, int32_t maxR2 = 11) {
     std::vector<int32_t> labels(W * H, -2);
     std::mt19937 rng(seed);
-    for (int32_t c = 0; c < 3; ++c) {
-        const int32_t cx = rng() % W, cy = rng() % H, r2 = 2 + rng() % 10;
+    for (int32_t c = 0; c < cells; ++c) {
+        const int32_t cx = rng() % W, cy = rng() % H, r2 = 2 + rng() % (maxR2 - 1);
         for (int32_t y = 0; y < H; ++y)
             for (int32_t x = 0; x < W; ++x)
                 if ((x - cx) * (x - cx) + (y - cy) * (y - cy) <= r2 && labels[y * W + x] < 0) labels[y * W + x] = c;
@@ -167,6 +170,38 @@ TEST(GrowCells, GrowingAndShrinkingMatchTheDistancesToEveryPixel) {
             auto labels = in;
             growCells(labels.data(), W, H, k, copy.data());
             EXPECT_EQ(labels, bruteForceGrow(in, W, H, k)) << "seed " << seed << " K " << k;
+        }
+    }
+}
+
+// Crowded cells that touch each other and the frame's edges, free pixels of two values (any
+// negative value is no cell), and distances up to the largest, whose disc is wider than the
+// frame.
+TEST(GrowCells, CrowdedCellsAndLongDistancesMatchTheBruteForce) {
+    const int32_t W = 37, H = 23;
+    std::vector<int32_t> copy(W * H);
+    for (unsigned seed = 1; seed <= 4; ++seed) {
+        auto in = blobs(seed, W, H, 9, 40);
+        for (int32_t p = 0; p < W * H; p += 3)
+            if (in[p] < 0) in[p] = -1;
+        for (int32_t k : {1, 2, 4, 7, kMaxGrow, -1, -2, -4, -7, -kMaxGrow}) {
+            auto labels = in;
+            growCells(labels.data(), W, H, k, copy.data());
+            EXPECT_EQ(labels, bruteForceGrow(in, W, H, k)) << "seed " << seed << " K " << k;
+        }
+    }
+    // A frame of one row and one of one column: every distance lies along the line.
+    for (const auto& [lineW, lineH] : {std::pair{W, 1}, std::pair{1, H}}) {
+        std::vector<int32_t> line(W, -2);
+        line[3] = 1;
+        line[4] = 1;
+        line[12] = 0;
+        line[20] = 2;
+        line.resize(lineW * lineH);
+        for (int32_t k : {1, 3, 5, -1, -3}) {
+            auto labels = line;
+            growCells(labels.data(), lineW, lineH, k, copy.data());
+            EXPECT_EQ(labels, bruteForceGrow(line, lineW, lineH, k)) << lineW << " x " << lineH << " K " << k;
         }
     }
 }

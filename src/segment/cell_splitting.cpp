@@ -24,32 +24,39 @@ struct Box {
 };
 
 // A column pass, then the lower envelope of parabolas along each row (Meijster, Roerdink and
-// Hesselink 2000), in integers.
-void distanceTransform(const int32_t* labels, int32_t w, int32_t c, const Box& b, int32_t* d2, int32_t* envelope) {
+// Hesselink 2000), in integers of type Wide, which must hold bw^2 + bh^2.
+template <typename Wide>
+void distanceTransformIn(const int32_t* labels, int32_t w, int32_t c, const Box& b, int32_t* d2, int32_t* envelope) {
     const int32_t bw = b.bw, bh = b.bh;
-    const auto inCell = [&](int32_t lx, int32_t ly) {
-        if (lx == 0 || ly == 0 || lx == bw - 1 || ly == bh - 1) return false;
-        return labels[static_cast<int64_t>(b.y0 + ly) * w + (b.x0 + lx)] == c;
-    };
-    // Column pass: d2 holds the vertical distance g to the nearest pixel not of the cell.
-    for (int32_t lx = 0; lx < bw; ++lx) {
-        d2[lx] = 0;
-        for (int32_t ly = 1; ly < bh; ++ly) d2[ly * bw + lx] = inCell(lx, ly) ? d2[(ly - 1) * bw + lx] + 1 : 0;
-        for (int32_t ly = bh - 2; ly >= 0; --ly)
-            d2[ly * bw + lx] = std::min(d2[ly * bw + lx], d2[(ly + 1) * bw + lx] + 1);
+    // Column pass, a row at a time: d2 holds the vertical distance g to the nearest pixel not
+    // of the cell, first from above, then from below. The ring around the box holds none.
+    std::fill_n(d2, bw, 0);
+    for (int32_t ly = 1; ly < bh - 1; ++ly) {
+        int32_t* row = d2 + static_cast<int64_t>(ly) * bw;
+        const int32_t* above = row - bw;
+        const int32_t* frameRow = labels + static_cast<int64_t>(b.y0 + ly) * w + (b.x0 + 1);  // at lx = 1
+        row[0] = 0;
+        for (int32_t lx = 1; lx < bw - 1; ++lx) row[lx] = frameRow[lx - 1] == c ? above[lx] + 1 : 0;
+        row[bw - 1] = 0;
+    }
+    std::fill_n(d2 + static_cast<int64_t>(bh - 1) * bw, bw, 0);
+    for (int32_t ly = bh - 2; ly >= 1; --ly) {
+        int32_t* row = d2 + static_cast<int64_t>(ly) * bw;
+        const int32_t* below = row + bw;
+        for (int32_t lx = 1; lx < bw - 1; ++lx) row[lx] = std::min(row[lx], below[lx] + 1);
     }
     // Row pass: d2(x) = min over i of (x - i)^2 + g(i)^2.
     int32_t* site = envelope;            // columns whose parabolas form the envelope
     int32_t* start = envelope + bw;      // where each of them begins to be the lowest
     int32_t* g = envelope + 2 * bw;      // the row's vertical distances
-    for (int32_t ly = 0; ly < bh; ++ly) {
+    for (int32_t ly = 1; ly < bh - 1; ++ly) {  // the first and last rows are 0 throughout
         int32_t* row = d2 + static_cast<int64_t>(ly) * bw;
         std::copy_n(row, bw, g);
-        const auto f = [&](int64_t x, int64_t i) { return (x - i) * (x - i) + int64_t{g[i]} * g[i]; };
+        const auto f = [&](Wide x, Wide i) { return (x - i) * (x - i) + Wide{g[i]} * g[i]; };
         // The first x from which parabola u lies at or below parabola i (i < u), rounded down.
-        const auto sep = [&](int64_t i, int64_t u) {
-            const int64_t num = u * u - i * i + int64_t{g[u]} * g[u] - int64_t{g[i]} * g[i];
-            const int64_t den = 2 * (u - i);
+        const auto sep = [&](Wide i, Wide u) {
+            const Wide num = u * u - i * i + Wide{g[u]} * g[u] - Wide{g[i]} * g[i];
+            const Wide den = 2 * (u - i);
             return num >= 0 ? num / den : -((-num + den - 1) / den);
         };
         int32_t q = 0;
@@ -61,7 +68,7 @@ void distanceTransform(const int32_t* labels, int32_t w, int32_t c, const Box& b
                 q = 0;
                 site[0] = u;
             } else {
-                const int64_t x = 1 + sep(site[q], u);
+                const Wide x = 1 + sep(site[q], u);
                 if (x < bw) {
                     ++q;
                     site[q] = u;
@@ -70,11 +77,17 @@ void distanceTransform(const int32_t* labels, int32_t w, int32_t c, const Box& b
             }
         }
         for (int32_t x = bw - 1; x >= 0; --x) {
-            const int64_t value = f(x, site[q]);
+            const Wide value = f(x, site[q]);
             if (x == start[q]) --q;
             row[x] = static_cast<int32_t>(value);
         }
     }
+}
+
+void distanceTransform(const int32_t* labels, int32_t w, int32_t c, const Box& b, int32_t* d2, int32_t* envelope) {
+    // 32 bits hold 2 * 16384^2; wider boxes take 64.
+    if (b.bw <= 16384 && b.bh <= 16384) distanceTransformIn<int32_t>(labels, w, c, b, d2, envelope);
+    else distanceTransformIn<int64_t>(labels, w, c, b, d2, envelope);
 }
 
 int32_t findRoot(int32_t* parent, int32_t p) {
@@ -88,9 +101,17 @@ int32_t findRoot(int32_t* parent, int32_t p) {
     return root;
 }
 
-// The 4-neighbours of p in cell c, by index.
+// The 4-neighbours of p in cell c, by index. atEdge: whether the cell touches the frame's edge;
+// when it does not, every neighbour of its pixels lies in the frame.
 template <typename Visit>
-void forNeighbours(const int32_t* labels, int32_t w, int32_t h, int32_t c, int32_t p, Visit visit) {
+void forNeighbours(const int32_t* labels, int32_t w, int32_t h, int32_t c, int32_t p, bool atEdge, Visit visit) {
+    if (!atEdge) {
+        if (labels[p - w] == c) visit(p - w);
+        if (labels[p - 1] == c) visit(p - 1);
+        if (labels[p + 1] == c) visit(p + 1);
+        if (labels[p + w] == c) visit(p + w);
+        return;
+    }
     const int32_t x = p % w, y = p / w;
     if (y > 0 && labels[p - w] == c) visit(p - w);
     if (x > 0 && labels[p - 1] == c) visit(p - 1);
@@ -118,6 +139,7 @@ int32_t splitTouchingCells(int32_t* labels, int32_t w, int32_t h, const int32_t*
         const Box box{rec[CellWord::minX] - 1, rec[CellWord::minY] - 1, rec[CellWord::maxX] - rec[CellWord::minX] + 3,
                       rec[CellWord::maxY] - rec[CellWord::minY] + 3};
         distanceTransform(labels, w, c, box, planes.distance, planes.envelope);
+        const bool atEdge = box.x0 < 0 || box.y0 < 0 || box.x0 + box.bw > w || box.y0 + box.bh > h;
 
         // The cell's pixels, highest first (then by index): counted by height into queue, then
         // placed in raster order, which is the order of index within each height.
@@ -134,6 +156,10 @@ int32_t splitTouchingCells(int32_t* labels, int32_t w, int32_t h, const int32_t*
                 ++size;
             }
         }
+        // Every pixel of the cell is at distance 1 or more, so no dynamic exceeds
+        // sqrt(highest) - 1 (the rounding of each step keeps that order): the highest maximum
+        // is then the only seed.
+        if (std::sqrt(static_cast<double>(highest)) - 1.0 < minDynamic) continue;
         // A pixel at squared distance k has every pixel nearer than sqrt(k) in its cell, at
         // least k of them, so highest <= size and the counts fit in queue's size + 1 entries.
         std::fill_n(queue, highest + 1, 0);
@@ -155,19 +181,26 @@ int32_t splitTouchingCells(int32_t* labels, int32_t w, int32_t h, const int32_t*
 
         // Sweep down through the heights joining neighbours (union-find whose root is always the
         // highest pixel of its piece); when two pieces meet, the lower maximum ends there and
-        // its dynamic is its height less the meeting height. Seeds gather in queue.
+        // its dynamic is its height less the meeting height. Seeds gather in queue. While p is
+        // a piece of its own, it is the lower maximum of its first meeting, of dynamic 0.
         int32_t seeds = 0;
+        const bool zeroDynamicIsSeed = 0.0 >= minDynamic;
         for (int32_t i = 0; i < size; ++i) {
             const int32_t p = pixelOf(order[i]);
-            const double level = std::sqrt(static_cast<double>(heightOf(order[i])));
+            const int64_t height = heightOf(order[i]);
             marks[p] = p;
-            forNeighbours(labels, w, h, c, p, [&](int32_t q) {
+            forNeighbours(labels, w, h, c, p, atEdge, [&](int32_t q) {
                 if (marks[q] < 0) return;
                 const int32_t a = findRoot(marks, p), b = findRoot(marks, q);
                 if (a == b) return;
                 const int64_t ka = keyOf(heights[a], a), kb = keyOf(heights[b], b);
                 const int64_t lower = std::min(ka, kb);
-                if (std::sqrt(static_cast<double>(heightOf(lower))) - level >= minDynamic) queue[seeds++] = lower;
+                const bool seed =
+                    lower == order[i]
+                        ? zeroDynamicIsSeed
+                        : std::sqrt(static_cast<double>(heightOf(lower))) - std::sqrt(static_cast<double>(height)) >=
+                              minDynamic;
+                if (seed) queue[seeds++] = lower;
                 marks[pixelOf(lower)] = pixelOf(std::max(ka, kb));
             });
         }
@@ -183,7 +216,7 @@ int32_t splitTouchingCells(int32_t* labels, int32_t w, int32_t h, const int32_t*
         while (heap > 0) {
             std::pop_heap(queue, queue + heap);
             const int32_t p = pixelOf(queue[--heap]);
-            forNeighbours(labels, w, h, c, p, [&](int32_t q) {
+            forNeighbours(labels, w, h, c, p, atEdge, [&](int32_t q) {
                 if (marks[q] >= 0) return;
                 marks[q] = marks[p];
                 queue[heap++] = keyOf(heights[q], q);

@@ -14,9 +14,8 @@ struct Offset {
 constexpr int32_t kMaxOffsets = (2 * kMaxGrow + 1) * (2 * kMaxGrow + 1);
 constexpr int32_t kRemoved = 1 << 30;  // shrinking: the mark of a pixel that leaves its cell
 
-// The offsets within distance r but the centre, nearest first (then row, then column order);
-// firstAt[d2] (d2 = 0 .. r^2 + 1): the first offset at squared distance d2 or more.
-int32_t discOffsets(int32_t r, Offset* out, int32_t* firstAt) {
+// The offsets within distance r but the centre, nearest first (then row, then column order).
+int32_t discOffsets(int32_t r, Offset* out) {
     int32_t n = 0;
     for (int32_t dy = -r; dy <= r; ++dy) {
         for (int32_t dx = -r; dx <= r; ++dx) {
@@ -25,87 +24,63 @@ int32_t discOffsets(int32_t r, Offset* out, int32_t* firstAt) {
         }
     }
     std::stable_sort(out, out + n, [](const Offset& a, const Offset& b) { return a.d2 < b.d2; });
-    for (int32_t d2 = 0, i = 0; d2 <= r * r + 1; ++d2) {
-        while (i < n && out[i].d2 < d2) ++i;
-        firstAt[d2] = i;
-    }
     return n;
 }
 
-// Growing: in each pixel of no cell, copy (negative there) is set to -1 - v, v the distance
-// along its row to the nearest cell pixel (r + 1 when none is within r).
-void markRowDistancesToCells(int32_t* copy, int32_t w, int32_t h, int32_t r) {
-    const int32_t far = r + 1;
-    for (int32_t y = 0; y < h; ++y) {
-        int32_t* row = copy + static_cast<int64_t>(y) * w;
-        int32_t v = far;
-        for (int32_t x = 0; x < w; ++x) {
-            if (row[x] >= 0) v = 0;
-            else row[x] = -1 - (v = std::min(v + 1, far));
-        }
-        v = far;
-        for (int32_t x = w - 1; x >= 0; --x) {
-            if (row[x] >= 0) v = 0;
-            else {
-                v = std::min(v + 1, far);
-                row[x] = std::max(row[x], -1 - v);
-            }
-        }
-    }
-}
+// Columns of a row handled at once by grow.
+constexpr int32_t kChunk = 1024;
 
-// The least squared distance from a pixel of no cell at (x, y) to a cell pixel, from the row
-// distances of the pixels of column x within r rows; r^2 + 1 or more when none is within r.
-int32_t nearestCellD2(const int32_t* copy, int32_t w, int32_t h, int32_t x, int32_t y, int32_t r) {
-    const auto along = [&](int32_t yy) {
-        const int32_t c = copy[static_cast<int64_t>(yy) * w + x];
-        return c >= 0 ? 0 : -1 - c;
-    };
-    const int32_t v = along(y);
-    int32_t best = v * v;
-    for (int32_t dy = 1; dy <= r && dy * dy < best; ++dy) {
-        if (y - dy >= 0) {
-            const int32_t u = along(y - dy);
-            best = std::min(best, dy * dy + u * u);
-        }
-        if (y + dy < h) {
-            const int32_t u = along(y + dy);
-            best = std::min(best, dy * dy + u * u);
-        }
-    }
-    return best;
-}
-
-// The lowest cell number among the cell pixels at squared distance d2 from (x, y).
-int32_t lowestCellAt(const int32_t* copy, int32_t w, int32_t h, int32_t x, int32_t y, const Offset* offsets,
-                     int32_t first, int32_t end) {
+// The lowest cell number among the cell pixels nearest to (x, y) within the offsets, or -1.
+int32_t nearestCell(const int32_t* copy, int32_t w, int32_t h, int32_t x, int32_t y, const Offset* offsets,
+                    int32_t count) {
     int32_t best = -1;
-    for (int32_t i = first; i < end; ++i) {
-        const int32_t xx = x + offsets[i].dx, yy = y + offsets[i].dy;
+    int32_t bestD2 = 0;
+    for (int32_t i = 0; i < count; ++i) {
+        const Offset& o = offsets[i];
+        if (best >= 0 && o.d2 > bestD2) break;
+        const int32_t xx = x + o.dx, yy = y + o.dy;
         if (xx < 0 || yy < 0 || xx >= w || yy >= h) continue;
         const int32_t c = copy[static_cast<int64_t>(yy) * w + xx];
-        if (c >= 0 && (best < 0 || c < best)) best = c;
+        if (c >= 0 && (best < 0 || c < best)) {
+            best = c;
+            bestD2 = o.d2;
+        }
     }
     return best;
 }
 
 // Every pixel of no cell whose nearest cell pixel is within r joins the lowest cell number at
-// that distance. The exact nearest distance comes from the row distances (a column search of
-// at most 2 r + 1 pixels), so the pixels far from every cell cost that search alone, and the
-// others look only at the offsets of that one distance.
-void grow(int32_t* labels, int32_t w, int32_t h, int32_t r, int32_t* copy) {
+// that distance. Most pixels have no cell pixel in the square of side 2 r + 1 around them and
+// are passed over: for a chunk of a row, below[] holds the AND of the labels of each column
+// over rows y - r .. y + r, negative exactly when none of them is a cell's.
+void grow(int32_t* labels, int32_t w, int32_t h, int32_t r, const int32_t* copy) {
     Offset offsets[kMaxOffsets];
-    int32_t firstAt[kMaxGrow * kMaxGrow + 2];
-    discOffsets(r, offsets, firstAt);
-    markRowDistancesToCells(copy, w, h, r);
+    const int32_t count = discOffsets(r, offsets);
+    int32_t below[kChunk + 2 * kMaxGrow];
     for (int32_t y = 0; y < h; ++y) {
+        const int32_t y0 = std::max(0, y - r), y1 = std::min(h - 1, y + r);
         const int32_t* row = copy + static_cast<int64_t>(y) * w;
-        for (int32_t x = 0; x < w; ++x) {
-            if (row[x] >= 0) continue;
-            const int32_t d2 = nearestCellD2(copy, w, h, x, y, r);
-            if (d2 > r * r) continue;
-            labels[static_cast<int64_t>(y) * w + x] =
-                lowestCellAt(copy, w, h, x, y, offsets, firstAt[d2], firstAt[d2 + 1]);
+        for (int32_t x0 = 0; x0 < w; x0 += kChunk) {
+            // below[i] is column x0 - r + i; columns beyond the frame hold no cell.
+            const int32_t from = std::max(0, x0 - r), to = std::min(w, x0 + kChunk + r);
+            const int32_t span = to - from, shift = from - (x0 - r);
+            std::fill_n(below, kChunk + 2 * r, -1);
+            int32_t* column = below + shift;
+            for (int32_t yy = y0; yy <= y1; ++yy) {
+                const int32_t* source = copy + static_cast<int64_t>(yy) * w + from;
+                for (int32_t i = 0; i < span; ++i) column[i] &= source[i];
+            }
+            const int32_t x1 = std::min(w, x0 + kChunk);
+            int32_t nearColumn = -1;  // the last index of below[] at or before x + r that holds a cell
+            for (int32_t i = 0; i < 2 * r; ++i)
+                if (below[i] >= 0) nearColumn = i;
+            for (int32_t x = x0; x < x1; ++x) {
+                const int32_t i = x - x0;  // below[i + r] is column x
+                if (below[i + 2 * r] >= 0) nearColumn = i + 2 * r;
+                if (nearColumn < i || row[x] >= 0) continue;
+                const int32_t c = nearestCell(copy, w, h, x, y, offsets, count);
+                if (c >= 0) labels[static_cast<int64_t>(y) * w + x] = c;
+            }
         }
     }
 }

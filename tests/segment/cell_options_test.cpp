@@ -206,6 +206,26 @@ TEST(GrowCells, CrowdedCellsAndLongDistancesMatchTheBruteForce) {
     }
 }
 
+// Rows are searched for cells in pieces of 1,024 columns: cells across the seam and at the
+// right edge of a frame just wider than one piece.
+TEST(GrowCells, CellsAcrossTheSeamOfLongRows) {
+    const int32_t W = 1040, H = 6;
+    std::vector<int32_t> copy(W * H);
+    std::mt19937 rng(5);
+    for (int32_t round = 0; round < 3; ++round) {
+        std::vector<int32_t> in(W * H, -2);
+        for (int32_t c = 0; c < 12; ++c) {
+            const int32_t x = (c % 2 ? 1016 : 1030) + rng() % 10, y = rng() % H;
+            in[y * W + x] = c;
+        }
+        for (int32_t k : {1, 3, 6}) {
+            auto labels = in;
+            growCells(labels.data(), W, H, k, copy.data());
+            EXPECT_EQ(labels, bruteForceGrow(in, W, H, k)) << "round " << round << " K " << k;
+        }
+    }
+}
+
 TEST(GrowCells, GrowthStopsAtOtherCellsAndTiesGoToTheLowerNumber) {
     // Row: cell 1 at x = 0, free 1..3, cell 0 at x = 4, free 5..6.
     std::vector<int32_t> labels = {1, -2, -2, -2, 0, -2, -2}, copy(7);
@@ -227,9 +247,12 @@ std::vector<int32_t> bruteForceContrasts(const std::vector<int32_t>& in, const s
             if (in[p] == c) inner.push_back(gray[p]);
             if (in[p] >= 0) continue;
             bool near = false;
-            for (int32_t q = 0; q < W * H && !near; ++q) {
-                const int32_t dx = p % W - q % W, dy = p / W - q / W;
-                near = in[q] == c && dx * dx + dy * dy <= 9;
+            const int32_t px = p % W, py = p / W;  // every pixel of the square around the disk
+            for (int32_t qy = std::max(0, py - 3); qy <= std::min(H - 1, py + 3) && !near; ++qy) {
+                for (int32_t qx = std::max(0, px - 3); qx <= std::min(W - 1, px + 3) && !near; ++qx) {
+                    const int32_t dx = px - qx, dy = py - qy;
+                    near = in[qy * W + qx] == c && dx * dx + dy * dy <= 9;
+                }
             }
             if (near) ring.push_back(gray[p]);
         }
@@ -241,17 +264,18 @@ std::vector<int32_t> bruteForceContrasts(const std::vector<int32_t>& in, const s
     return contrasts;
 }
 
-TEST(ContrastFilter, RandomCellsAreKeptOrDroppedAsTheirRingsSay) {
-    // Small cells far apart and touching, at the frame's edges too, on a noisy ground.
-    const int32_t W = 37, H = 23, count = 9;
+// Small cells far apart and touching, at the frame's edges too, on a noisy ground (gray 80 plus
+// 0 .. groundSpread - 1); their centres at x0 + 0 .. spanX - 1.
+void checkRandomCells(int32_t W, int32_t H, int32_t count, int32_t x0, int32_t spanX, unsigned seeds,
+                      uint32_t groundSpread = 60) {
     std::vector<int32_t> inner(count * 256), ring(count * 256);
-    for (unsigned seed = 1; seed <= 12; ++seed) {
+    for (unsigned seed = 1; seed <= seeds; ++seed) {
         std::mt19937 rng(seed);
         std::vector<int32_t> labels(W * H, -2);
         std::vector<uint8_t> gray(W * H);
-        for (auto& g : gray) g = static_cast<uint8_t>(80 + rng() % 60);
+        for (auto& g : gray) g = static_cast<uint8_t>(80 + rng() % groundSpread);
         for (int32_t c = 0; c < count; ++c) {
-            const int32_t cx = rng() % W, cy = rng() % H, r2 = rng() % 6;
+            const int32_t cx = x0 + rng() % spanX, cy = rng() % H, r2 = rng() % 6;
             for (int32_t y = 0; y < H; ++y)
                 for (int32_t x = 0; x < W; ++x)
                     if ((x - cx) * (x - cx) + (y - cy) * (y - cy) <= r2 && labels[y * W + x] < 0) {
@@ -267,9 +291,19 @@ TEST(ContrastFilter, RandomCellsAreKeptOrDroppedAsTheirRingsSay) {
                 if (label >= 0 && contrasts[label] < minContrast) label = -2;
             auto kept = labels;
             dropLowContrastCells(kept.data(), W, H, count, gray.data(), minContrast, inner.data(), ring.data());
-            ASSERT_EQ(kept, expected) << "seed " << seed << ", contrast " << minContrast;
+            ASSERT_EQ(kept, expected) << W << " wide, seed " << seed << ", contrast " << minContrast;
         }
     }
+}
+
+TEST(ContrastFilter, RandomCellsAreKeptOrDroppedAsTheirRingsSay) { checkRandomCells(37, 23, 9, 0, 37, 12); }
+
+// Rows are searched in pieces of 1,024 columns: cells and rings across the seams and at the
+// frame's right edge beyond the last seam, on a ground whose every ring pixel moves the median.
+TEST(ContrastFilter, CellsAcrossTheSeamsOfLongRows) {
+    checkRandomCells(2060, 12, 8, 1016, 16, 16, 176);
+    checkRandomCells(2060, 12, 8, 2040, 20, 16, 176);
+    checkRandomCells(1024, 9, 4, 1012, 12, 8, 176);
 }
 
 TEST(AreaFilter, DropsCellsOutsideTheRange) {

@@ -23,6 +23,9 @@ struct Box {
     int32_t bw, bh;  // box width and height, ring included
 };
 
+// Rows whose vertical distances are all at most this are finished by a search from each pixel.
+constexpr int32_t kShallowRow = 24;
+
 // A column pass, then the lower envelope of parabolas along each row (Meijster, Roerdink and
 // Hesselink 2000), in integers of type Wide, which must hold bw^2 + bh^2.
 template <typename Wide>
@@ -51,7 +54,23 @@ void distanceTransformIn(const int32_t* labels, int32_t w, int32_t c, const Box&
     int32_t* g = envelope + 2 * bw;      // the row's vertical distances
     for (int32_t ly = 1; ly < bh - 1; ++ly) {  // the first and last rows are 0 throughout
         int32_t* row = d2 + static_cast<int64_t>(ly) * bw;
-        std::copy_n(row, bw, g);
+        int32_t deepest = 0;
+        for (int32_t x = 0; x < bw; ++x) {
+            g[x] = row[x];
+            deepest = std::max(deepest, row[x]);
+        }
+        if (deepest <= kShallowRow) {
+            // Shallow rows: the minimum searched outwards from each pixel, up to the first
+            // distance k with k^2 at or above the best sum found (g[x] at most, and the ring's
+            // columns, where g is 0, end the search inside the box).
+            for (int32_t x = 1; x < bw - 1; ++x) {
+                int32_t best = g[x] * g[x];
+                for (int32_t k = 1; k * k < best; ++k)
+                    best = std::min(best, k * k + std::min(g[x - k] * g[x - k], g[x + k] * g[x + k]));
+                row[x] = best;
+            }
+            continue;
+        }
         const auto f = [&](Wide x, Wide i) { return (x - i) * (x - i) + Wide{g[i]} * g[i]; };
         // The first x from which parabola u lies at or below parabola i (i < u), rounded down.
         const auto sep = [&](Wide i, Wide u) {
@@ -134,6 +153,9 @@ int32_t splitTouchingCells(int32_t* labels, int32_t w, int32_t h, const int32_t*
     int64_t* queue = planes.queue;
     int32_t nextNumber = count;
     int32_t divided = 0;
+    // The least squared distance whose maxima can have a dynamic of minDynamic.
+    int64_t deep = 1;
+    while (std::sqrt(static_cast<double>(deep)) - 1.0 < minDynamic) ++deep;
     for (int32_t c = 0; c < count; ++c) {
         const int32_t* rec = cellRecord(cellTable, c);
         const Box box{rec[CellWord::minX] - 1, rec[CellWord::minY] - 1, rec[CellWord::maxX] - rec[CellWord::minX] + 3,
@@ -156,10 +178,10 @@ int32_t splitTouchingCells(int32_t* labels, int32_t w, int32_t h, const int32_t*
                 ++size;
             }
         }
-        // Every pixel of the cell is at distance 1 or more, so no dynamic exceeds
-        // sqrt(highest) - 1 (the rounding of each step keeps that order): the highest maximum
-        // is then the only seed.
-        if (std::sqrt(static_cast<double>(highest)) - 1.0 < minDynamic) continue;
+        // Every pixel of the cell is at distance 1 or more, so no maximum below deep has a
+        // dynamic of minDynamic (the rounding of each step keeps that order): the highest
+        // maximum is then the only seed.
+        if (highest < deep) continue;
         // A pixel at squared distance k has every pixel nearer than sqrt(k) in its cell, at
         // least k of them, so highest <= size and the counts fit in queue's size + 1 entries.
         std::fill_n(queue, highest + 1, 0);
@@ -183,15 +205,20 @@ int32_t splitTouchingCells(int32_t* labels, int32_t w, int32_t h, const int32_t*
         // highest pixel of its piece); when two pieces meet, the lower maximum ends there and
         // its dynamic is its height less the meeting height. Seeds gather in queue. While p is
         // a piece of its own, it is the lower maximum of its first meeting, of dynamic 0.
+        // Once the pixels are all one piece below deep, no later maximum can be a seed and the
+        // sweep ends.
         int32_t seeds = 0;
         const bool zeroDynamicIsSeed = 0.0 >= minDynamic;
+        int32_t pieces = 0;
         for (int32_t i = 0; i < size; ++i) {
             const int32_t p = pixelOf(order[i]);
             const int64_t height = heightOf(order[i]);
             marks[p] = p;
+            ++pieces;
+            int32_t rootOfP = p;
             forNeighbours(labels, w, h, c, p, atEdge, [&](int32_t q) {
                 if (marks[q] < 0) return;
-                const int32_t a = findRoot(marks, p), b = findRoot(marks, q);
+                const int32_t a = rootOfP, b = findRoot(marks, q);
                 if (a == b) return;
                 const int64_t ka = keyOf(heights[a], a), kb = keyOf(heights[b], b);
                 const int64_t lower = std::min(ka, kb);
@@ -201,8 +228,11 @@ int32_t splitTouchingCells(int32_t* labels, int32_t w, int32_t h, const int32_t*
                         : std::sqrt(static_cast<double>(heightOf(lower))) - std::sqrt(static_cast<double>(height)) >=
                               minDynamic;
                 if (seed) queue[seeds++] = lower;
-                marks[pixelOf(lower)] = pixelOf(std::max(ka, kb));
+                rootOfP = pixelOf(std::max(ka, kb));
+                marks[pixelOf(lower)] = rootOfP;
+                --pieces;
             });
+            if (pieces == 1 && height < deep) break;
         }
         queue[seeds++] = order[0];  // the highest maximum
         if (seeds < 2) continue;

@@ -197,17 +197,19 @@ TEST(CellSplitting, APairCutByTheFrameEdgeAndAPairInTheSameBoxSplitAlike) {
     EXPECT_EQ(s.at(6, 3), s.at(25, 3));
 }
 
-TEST(CellSplitting, EdgeDistancesEqualTheBruteForceDistance) {
-    std::mt19937 rng(11);
-    for (int trial = 0; trial < 30; ++trial) {
-        const int32_t w = 8 + static_cast<int32_t>(rng() % 30), h = 8 + static_cast<int32_t>(rng() % 30);
+// Frames of side minSide + 0 .. sideSpread - 1 with discs of radius minRadius + 0 .. 8.
+void checkEdgeDistances(unsigned seed, int trials, int32_t minSide, uint32_t sideSpread, double minRadius) {
+    std::mt19937 rng(seed);
+    for (int trial = 0; trial < trials; ++trial) {
+        const int32_t w = minSide + static_cast<int32_t>(rng() % sideSpread),
+                      h = minSide + static_cast<int32_t>(rng() % sideSpread);
         SplitScene s(w, h);
         // Random blobs and holes, some at the frame's edge; the cell is all pixels of number 0
         // (the transform does not need it connected).
         std::vector<Disc> discs;
         for (int k = 0; k < 4; ++k)
-            discs.push_back({static_cast<double>(rng() % w), static_cast<double>(rng() % h), 2.0 + rng() % 9,
-                             2.0 + rng() % 9});
+            discs.push_back({static_cast<double>(rng() % w), static_cast<double>(rng() % h), minRadius + rng() % 9,
+                             minRadius + rng() % 9});
         s.draw(discs, 0);
         s.draw({{static_cast<double>(rng() % w), static_cast<double>(rng() % h), 1.5, 2.5}}, 1);
         int32_t minX = w, minY = h, maxX = -1, maxY = -1;
@@ -236,6 +238,12 @@ TEST(CellSplitting, EdgeDistancesEqualTheBruteForceDistance) {
             }
     }
 }
+
+TEST(CellSplitting, EdgeDistancesEqualTheBruteForceDistance) { checkEdgeDistances(11, 30, 8, 30, 2.0); }
+
+// Rows whose vertical distances stay small are searched pixel by pixel, deeper rows take the
+// lower envelope of parabolas: large discs give cells with rows of both kinds.
+TEST(CellSplitting, EdgeDistancesOfLargeCellsEqualTheBruteForceDistance) { checkEdgeDistances(5, 5, 60, 25, 24.0); }
 
 // A bright frame with dark discs (gray 40 on 200) drawn where the scene has number 0.
 std::vector<uint8_t> darkCells(const SplitScene& s) {

@@ -19,11 +19,14 @@ namespace {
 // so each product and sum is exact in a double.
 uint8_t roundedQuotient(double acc, double total, double reciprocal) {
     const double num = 2 * acc + total;
-    double q = std::floor(num * reciprocal);
-    if (q * (2 * total) > num) q -= 1;
-    else if ((q + 1) * (2 * total) <= num) q += 1;
-    return static_cast<uint8_t>(q);
+    const int32_t guess = static_cast<int32_t>(num * reciprocal);  // rounded down: num >= 0
+    const double q = guess;
+    const int32_t q2 = guess - (q * (2 * total) > num ? 1 : 0) + ((q + 1) * (2 * total) <= num ? 1 : 0);
+    return static_cast<uint8_t>(q2);
 }
+
+// Pixels of a row summed at once in the pass along the rows.
+constexpr int32_t kPiece = 512;
 
 }  // namespace
 
@@ -61,10 +64,19 @@ void smoothGray(const uint8_t* gray, int32_t w, int32_t h, double sigma, int32_t
             row[x] = roundedQuotient(acc, total, reciprocal);
         };
         for (int32_t x = 0; x < innerStart; ++x) clamped(x);
-        for (int32_t x = innerStart; x < innerEnd; ++x) {
-            double acc = wd[0] * pass[x];
-            for (int32_t i = 1; i <= r; ++i) acc += wd[i] * (pass[x - i] + pass[x + i]);
-            row[x] = roundedQuotient(acc, total, reciprocal);
+        // The middle of the row, a piece at a time, each tap over the whole piece.
+        for (int32_t x0 = innerStart; x0 < innerEnd; x0 += kPiece) {
+            const int32_t n = std::min(kPiece, innerEnd - x0);
+            double acc[kPiece];
+            const int32_t* centre = pass + x0;
+            for (int32_t j = 0; j < n; ++j) acc[j] = wd[0] * centre[j];
+            for (int32_t i = 1; i <= r; ++i) {
+                const int32_t* left = centre - i;
+                const int32_t* right = centre + i;
+                const double weight = wd[i];
+                for (int32_t j = 0; j < n; ++j) acc[j] += weight * (left[j] + right[j]);
+            }
+            for (int32_t j = 0; j < n; ++j) row[x0 + j] = roundedQuotient(acc[j], total, reciprocal);
         }
         for (int32_t x = innerEnd; x < w; ++x) clamped(x);
     }

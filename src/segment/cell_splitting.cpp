@@ -153,7 +153,9 @@ int32_t splitTouchingCells(int32_t* labels, int32_t w, int32_t h, const int32_t*
     int64_t* queue = planes.queue;
     int32_t nextNumber = count;
     int32_t divided = 0;
-    // The least squared distance whose maxima can have a dynamic of minDynamic.
+    // The least squared distance whose maxima can have a dynamic of minDynamic: every pixel of
+    // a cell is at distance 1 or more, so no dynamic exceeds sqrt(height) - 1 (the rounding of
+    // each step keeps that order).
     int64_t deep = 1;
     while (std::sqrt(static_cast<double>(deep)) - 1.0 < minDynamic) ++deep;
     for (int32_t c = 0; c < count; ++c) {
@@ -162,6 +164,22 @@ int32_t splitTouchingCells(int32_t* labels, int32_t w, int32_t h, const int32_t*
                       rec[CellWord::maxY] - rec[CellWord::minY] + 3};
         distanceTransform(labels, w, c, box, planes.distance, planes.envelope);
         const bool atEdge = box.x0 < 0 || box.y0 < 0 || box.x0 + box.bw > w || box.y0 + box.bh > h;
+
+        // The sweep below starts a piece at each pixel none of whose neighbours comes before it
+        // (higher, or as high and of lower index); only a piece that starts at deep or above
+        // can become a seed (see below), and the highest pixel always starts one. With no other
+        // such start the cell keeps its one seed, and the sweep is not needed.
+        int32_t deepStarts = 0;
+        for (int32_t ly = 1; ly < box.bh - 1; ++ly) {
+            const int32_t* row = planes.distance + static_cast<int64_t>(ly) * box.bw;
+            const int32_t* above = row - box.bw;
+            const int32_t* below = row + box.bw;
+            for (int32_t lx = 1; lx < box.bw - 1; ++lx) {
+                const int32_t v = row[lx];
+                deepStarts += v >= deep && above[lx] < v && row[lx - 1] < v && row[lx + 1] <= v && below[lx] <= v;
+            }
+        }
+        if (deepStarts < 2) continue;
 
         // The cell's pixels, highest first (then by index): counted by height into queue, then
         // placed in raster order, which is the order of index within each height.
@@ -178,10 +196,6 @@ int32_t splitTouchingCells(int32_t* labels, int32_t w, int32_t h, const int32_t*
                 ++size;
             }
         }
-        // Every pixel of the cell is at distance 1 or more, so no maximum below deep has a
-        // dynamic of minDynamic (the rounding of each step keeps that order): the highest
-        // maximum is then the only seed.
-        if (highest < deep) continue;
         // A pixel at squared distance k has every pixel nearer than sqrt(k) in its cell, at
         // least k of them, so highest <= size and the counts fit in queue's size + 1 entries.
         std::fill_n(queue, highest + 1, 0);

@@ -138,6 +138,42 @@ void forNeighbours(const int32_t* labels, int32_t w, int32_t h, int32_t c, int32
     if (y + 1 < h && labels[p + w] == c) visit(p + w);
 }
 
+// Whether the piece the sweep starts at box index start (a pixel at deep or above, not the
+// cell's highest) ends as a seed. Its piece ends where it first meets a piece of a higher
+// pixel, and its dynamic is sqrt(its height) - sqrt(the height it meets at). That dynamic is
+// below minDynamic exactly when the meeting height is at least low, the least height for which
+// it is: when a path of pixels no lower than low leads from start to a pixel that comes
+// before it (higher, or as high and of lower index). The search walks the pixels no lower
+// than low from start, marking those it reached by negating them in d2 (put back before it
+// returns), with queue as its list. d2: the cell's box, bw wide, 0 off the cell.
+bool isSeed(int32_t* d2, int32_t bw, int32_t start, double minDynamic, int64_t* queue) {
+    const int32_t height = d2[start];
+    const double level = std::sqrt(static_cast<double>(height));
+    const auto dynamicAt = [&](int32_t meet) { return level - std::sqrt(static_cast<double>(meet)); };
+    int32_t low = std::max(1, static_cast<int32_t>(std::ceil((level - minDynamic) * (level - minDynamic))) - 2);
+    while (low > 1 && dynamicAt(low - 1) < minDynamic) --low;
+    while (dynamicAt(low) >= minDynamic) ++low;
+    int32_t reached = 0;
+    queue[reached++] = start;
+    d2[start] = -height;
+    bool before = false;
+    for (int32_t i = 0; i < reached && !before; ++i) {
+        const int32_t u = static_cast<int32_t>(queue[i]);
+        for (const int32_t v : {u - bw, u - 1, u + 1, u + bw}) {
+            const int32_t hv = d2[v];  // 0 off the cell (the box's ring included), < 0 once reached
+            if (hv < low) continue;
+            if (hv > height || (hv == height && v < start)) {
+                before = true;
+                break;
+            }
+            d2[v] = -hv;
+            queue[reached++] = v;
+        }
+    }
+    for (int32_t i = 0; i < reached; ++i) d2[queue[i]] = -d2[queue[i]];
+    return !before;
+}
+
 }  // namespace
 
 void cellEdgeDistances(const int32_t* labels, int32_t w, int32_t c, int32_t minX, int32_t minY, int32_t maxX,
@@ -167,19 +203,31 @@ int32_t splitTouchingCells(int32_t* labels, int32_t w, int32_t h, const int32_t*
 
         // The sweep below starts a piece at each pixel none of whose neighbours comes before it
         // (higher, or as high and of lower index); only a piece that starts at deep or above
-        // can become a seed (see below), and the highest pixel always starts one. With no other
-        // such start the cell keeps its one seed, and the sweep is not needed.
+        // can become a seed (see below), and the highest pixel always starts one. The other
+        // such starts gather in order (as box indices); with none of them a seed, the cell
+        // keeps its one seed and the sweep is not needed.
         int32_t deepStarts = 0;
+        int32_t top = -1, topHeight = 0;
         for (int32_t ly = 1; ly < box.bh - 1; ++ly) {
             const int32_t* row = planes.distance + static_cast<int64_t>(ly) * box.bw;
             const int32_t* above = row - box.bw;
             const int32_t* below = row + box.bw;
             for (int32_t lx = 1; lx < box.bw - 1; ++lx) {
                 const int32_t v = row[lx];
-                deepStarts += v >= deep && above[lx] < v && row[lx - 1] < v && row[lx + 1] <= v && below[lx] <= v;
+                if (v < deep || above[lx] >= v || row[lx - 1] >= v || row[lx + 1] > v || below[lx] > v) continue;
+                order[deepStarts++] = ly * box.bw + lx;
+                if (v > topHeight) {
+                    topHeight = v;
+                    top = ly * box.bw + lx;
+                }
             }
         }
-        if (deepStarts < 2) continue;
+        bool secondSeed = minDynamic <= 0 && deepStarts > 1;  // then every start is a seed
+        for (int32_t i = 0; i < deepStarts && !secondSeed && minDynamic > 0; ++i) {
+            if (order[i] != top)
+                secondSeed = isSeed(planes.distance, box.bw, static_cast<int32_t>(order[i]), minDynamic, queue);
+        }
+        if (!secondSeed) continue;
 
         // The cell's pixels, highest first (then by index): counted by height into queue, then
         // placed in raster order, which is the order of index within each height.

@@ -12,7 +12,6 @@ struct Offset {
 };
 
 constexpr int32_t kMaxOffsets = (2 * kMaxGrow + 1) * (2 * kMaxGrow + 1);
-constexpr int32_t kRemoved = 1 << 30;  // shrinking: the mark of a pixel that leaves its cell
 
 // The offsets within distance r but the centre, nearest first (then row, then column order).
 int32_t discOffsets(int32_t r, Offset* out) {
@@ -85,45 +84,32 @@ void grow(int32_t* labels, int32_t w, int32_t h, int32_t r, const int32_t* copy)
     }
 }
 
-// Every cell pixel with a pixel of another value (another cell or none) within r becomes -2.
-// labels first holds, in each cell pixel, the distance along its row to the nearest pixel of
-// another value (r + 1 when none is within r; the frame's edge is no such pixel), then
-// kRemoved is added to those that leave; copy keeps the labels as they were.
+// Every cell pixel with a pixel of another value (another cell or none) within r becomes -2;
+// the search of each pixel ends at the first such pixel. Pixels at least r from the frame's
+// edges take the offsets as index steps, without edge tests.
 void shrink(int32_t* labels, int32_t w, int32_t h, int32_t r, const int32_t* copy) {
-    const int32_t far = r + 1;
+    Offset offsets[kMaxOffsets];
+    const int32_t count = discOffsets(r, offsets);
+    int64_t step[kMaxOffsets];
+    for (int32_t i = 0; i < count; ++i) step[i] = static_cast<int64_t>(offsets[i].dy) * w + offsets[i].dx;
     for (int32_t y = 0; y < h; ++y) {
-        const int32_t* was = copy + static_cast<int64_t>(y) * w;
-        int32_t* row = labels + static_cast<int64_t>(y) * w;
-        for (int32_t x = 0; x < w; ++x) {
-            if (was[x] < 0) continue;
-            row[x] = x == 0 ? far : was[x - 1] == was[x] ? std::min(row[x - 1] + 1, far) : 1;
-        }
-        for (int32_t x = w - 2; x >= 0; --x) {
-            if (was[x] >= 0) row[x] = std::min(row[x], was[x + 1] == was[x] ? row[x + 1] + 1 : 1);
-        }
-    }
-    const int32_t r2 = r * r;
-    for (int32_t y = 0; y < h; ++y) {
+        const bool innerRow = y >= r && y + r < h;
         for (int32_t x = 0; x < w; ++x) {
             const int64_t p = static_cast<int64_t>(y) * w + x;
             const int32_t own = copy[p];
             if (own < 0) continue;
-            const int32_t v = labels[p] & (kRemoved - 1);
-            bool leaves = v * v <= r2;
-            for (int32_t dy = 1; dy <= r && !leaves; ++dy) {
-                for (const int32_t yy : {y - dy, y + dy}) {
-                    if (yy < 0 || yy >= h) continue;
-                    const int64_t q = static_cast<int64_t>(yy) * w + x;
-                    const int32_t u = copy[q] == own ? labels[q] & (kRemoved - 1) : 0;
-                    leaves = leaves || dy * dy + u * u <= r2;
+            bool whole = true;
+            if (innerRow && x >= r && x + r < w) {
+                for (int32_t i = 0; i < count && whole; ++i) whole = copy[p + step[i]] == own;
+            } else {
+                for (int32_t i = 0; i < count && whole; ++i) {
+                    const int32_t xx = x + offsets[i].dx, yy = y + offsets[i].dy;
+                    if (xx < 0 || yy < 0 || xx >= w || yy >= h) continue;
+                    whole = copy[static_cast<int64_t>(yy) * w + xx] == own;
                 }
             }
-            if (leaves) labels[p] += kRemoved;
+            if (!whole) labels[p] = -2;
         }
-    }
-    const int64_t n = static_cast<int64_t>(w) * h;
-    for (int64_t p = 0; p < n; ++p) {
-        if (copy[p] >= 0) labels[p] = labels[p] >= kRemoved ? -2 : copy[p];
     }
 }
 

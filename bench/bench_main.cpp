@@ -3,10 +3,12 @@
 // fast way, whole runs on 1 thread and on the default threads with reports only and with every
 // output, start-up alone with and without the kernel program cache, and peak memory; then the
 // growth of a frame's cost with its pixels (up to 4,096 x 4,096) and with its cells, the cost
-// per pixel and per cell, and, when asked, a long series of small frames.
+// per pixel and per cell, and, when asked, a long series of small frames. Then the cost of the
+// cell options (-smooth, -split, -grow, -min-contrast, the area range), in segmentation alone and
+// in whole runs; --options-only gives only that.
 // Usage: vanto_bench [--width W] [--height H] [--cells K] [--frames N] [--seed S]
 //                    [--min-radius R] [--max-radius R] [--growth-frames N] [--growth 0]
-//                    [--large 0] [--series N]
+//                    [--large 0] [--series N] [--options-only]
 #include <fcntl.h>
 #include <sys/resource.h>
 
@@ -24,6 +26,7 @@
 #include <string>
 #include <vector>
 
+#include "cell_option_costs.h"
 #include "child_usage.h"
 #include "compute/compute_device.h"
 #include "compute/label_reach.h"
@@ -588,6 +591,38 @@ void printMachine(const char* when) {
                 one.c_str(), five.c_str(), fifteen.c_str());
 }
 
+// Processor time per frame of whole runs on 1 thread with every cell option on and with none,
+// interleaved: a run of every frame less a run of one frame, over the frames between, so that
+// start-up drops out; the least of the rounds.
+void printWholeRunOptionRatio(const std::filesystem::path& exe, const std::filesystem::path& dir,
+                              const SeriesParams& params, int frames, int32_t threshold, int32_t smallCellArea) {
+    if (frames < 2) return;
+    const std::string pattern = (dir / "f_%d.png").string();
+    const std::string program = (exe.parent_path() / "vanto").string();
+    const std::vector<std::string> options[] = {
+        {},
+        {"-smooth", "1", "-split", "2", "-grow", "2", "-min-contrast", "20", "-min-area", "30", "-max-area", "5000"},
+        {"-smooth", "1", "-split", "2", "-grow", "-2", "-min-contrast", "20", "-min-area", "30", "-max-area", "5000"}};
+    constexpr int kSets = 3, kRounds = 3;
+    double least[kSets];
+    std::fill_n(least, kSets, 1e300);
+    for (int round = 0; round < kRounds; ++round) {
+        for (int k = 0; k < kSets; ++k) {
+            double cpu[2] = {};
+            for (int whole = 0; whole < 2; ++whole) {
+                const std::string out = (dir / ("options" + std::to_string(k) + std::to_string(whole))).string();
+                wholeRunMs(program, pattern, params, whole ? frames : 1, threshold, smallCellArea, out, "1",
+                           options[k], environ, &cpu[whole]);
+                std::filesystem::remove_all(out);
+            }
+            least[k] = std::min(least[k], (cpu[1] - cpu[0]) / (frames - 1));
+        }
+    }
+    std::printf("whole runs on 1 thread, processor ms per frame (start-up left out, least of %d interleaved rounds): "
+                "no option %.3f, every option with -grow 2 %.3f (%.3f x), with -grow -2 %.3f (%.3f x)\n",
+                kRounds, least[0], least[1], least[1] / least[0], least[2], least[2] / least[0]);
+}
+
 // Decodes each frame of the series with libpng alone and the fast way, interleaved, checks
 // that they agree and prints both times.
 void printPngDecoding(const std::filesystem::path& dir, const SeriesParams& params, int frames) {
@@ -672,12 +707,36 @@ SeriesParams seriesParams(int argc, char** argv) {
 
 }  // namespace
 
+// The cell options' costs alone (--options-only).
+int optionCostsOnly(const SeriesParams& params, int frames, int32_t threshold, int32_t smallCellArea) {
+    namespace fs = std::filesystem;
+    const fs::path dir = fs::temp_directory_path() / ("vanto-bench-" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    writeSeries(params, frames, dir);
+    Workspace ws;
+    SegmentScratch seg(ws.tables);
+    if (!reserveMemory(params, ws, seg)) return 1;
+    std::printf("series %d x %d, %d cells, %d frames, threshold %d, size %d\n", params.width, params.height,
+                params.cellCount, frames, threshold, smallCellArea);
+    printCellOptionCosts(params, frames, threshold, smallCellArea, ws.tables);
+    printWholeRunOptionRatio(fs::read_symlink("/proc/self/exe"), dir, params, frames, threshold, smallCellArea);
+    fs::remove_all(dir);
+    return 0;
+}
+
+bool flag(int argc, char** argv, const char* name) {
+    for (int i = 1; i < argc; ++i)
+        if (std::strcmp(argv[i], name) == 0) return true;
+    return false;
+}
+
 int main(int argc, char** argv) {
     printMachine("start");
     const SeriesParams params = seriesParams(argc, argv);
     const int frames = argument(argc, argv, "--frames", 10);
     const int32_t threshold = suggestedThreshold(params);
     const int32_t smallCellArea = suggestedSmallCellArea(params);
+    if (flag(argc, argv, "--options-only")) return optionCostsOnly(params, frames, threshold, smallCellArea);
 
     namespace fs = std::filesystem;
     const fs::path dir = fs::temp_directory_path() / ("vanto-bench-" + std::to_string(::getpid()));
@@ -772,6 +831,8 @@ int main(int argc, char** argv) {
     if (const int longFrames = argument(argc, argv, "--series", 0); longFrames > 0) {
         printLongSeries(program, params, dir, longFrames);
     }
+    printCellOptionCosts(params, frames, threshold, smallCellArea, ws.tables);
+    printWholeRunOptionRatio(exe, dir, params, frames, threshold, smallCellArea);
     printMachine("end");
     fs::remove_all(dir);
     return 0;

@@ -23,33 +23,59 @@ struct Box {
     int32_t bw, bh;  // box width and height, ring included
 };
 
+// Rows whose vertical distances are all at most this are finished by a search from each pixel.
+constexpr int32_t kShallowRow = 24;
+
 // A column pass, then the lower envelope of parabolas along each row (Meijster, Roerdink and
-// Hesselink 2000), in integers.
-void distanceTransform(const int32_t* labels, int32_t w, int32_t c, const Box& b, int32_t* d2, int32_t* envelope) {
+// Hesselink 2000), in integers of type Wide, which must hold bw^2 + bh^2.
+template <typename Wide>
+void distanceTransformIn(const int32_t* labels, int32_t w, int32_t c, const Box& b, int32_t* d2, int32_t* envelope) {
     const int32_t bw = b.bw, bh = b.bh;
-    const auto inCell = [&](int32_t lx, int32_t ly) {
-        if (lx == 0 || ly == 0 || lx == bw - 1 || ly == bh - 1) return false;
-        return labels[static_cast<int64_t>(b.y0 + ly) * w + (b.x0 + lx)] == c;
-    };
-    // Column pass: d2 holds the vertical distance g to the nearest pixel not of the cell.
-    for (int32_t lx = 0; lx < bw; ++lx) {
-        d2[lx] = 0;
-        for (int32_t ly = 1; ly < bh; ++ly) d2[ly * bw + lx] = inCell(lx, ly) ? d2[(ly - 1) * bw + lx] + 1 : 0;
-        for (int32_t ly = bh - 2; ly >= 0; --ly)
-            d2[ly * bw + lx] = std::min(d2[ly * bw + lx], d2[(ly + 1) * bw + lx] + 1);
+    // Column pass, a row at a time: d2 holds the vertical distance g to the nearest pixel not
+    // of the cell, first from above, then from below. The ring around the box holds none.
+    std::fill_n(d2, bw, 0);
+    for (int32_t ly = 1; ly < bh - 1; ++ly) {
+        int32_t* row = d2 + static_cast<int64_t>(ly) * bw;
+        const int32_t* above = row - bw;
+        const int32_t* frameRow = labels + static_cast<int64_t>(b.y0 + ly) * w + (b.x0 + 1);  // at lx = 1
+        row[0] = 0;
+        for (int32_t lx = 1; lx < bw - 1; ++lx) row[lx] = frameRow[lx - 1] == c ? above[lx] + 1 : 0;
+        row[bw - 1] = 0;
+    }
+    std::fill_n(d2 + static_cast<int64_t>(bh - 1) * bw, bw, 0);
+    for (int32_t ly = bh - 2; ly >= 1; --ly) {
+        int32_t* row = d2 + static_cast<int64_t>(ly) * bw;
+        const int32_t* below = row + bw;
+        for (int32_t lx = 1; lx < bw - 1; ++lx) row[lx] = std::min(row[lx], below[lx] + 1);
     }
     // Row pass: d2(x) = min over i of (x - i)^2 + g(i)^2.
     int32_t* site = envelope;            // columns whose parabolas form the envelope
     int32_t* start = envelope + bw;      // where each of them begins to be the lowest
     int32_t* g = envelope + 2 * bw;      // the row's vertical distances
-    for (int32_t ly = 0; ly < bh; ++ly) {
+    for (int32_t ly = 1; ly < bh - 1; ++ly) {  // the first and last rows are 0 throughout
         int32_t* row = d2 + static_cast<int64_t>(ly) * bw;
-        std::copy_n(row, bw, g);
-        const auto f = [&](int64_t x, int64_t i) { return (x - i) * (x - i) + int64_t{g[i]} * g[i]; };
+        int32_t deepest = 0;
+        for (int32_t x = 0; x < bw; ++x) {
+            g[x] = row[x];
+            deepest = std::max(deepest, row[x]);
+        }
+        if (deepest <= kShallowRow) {
+            // Shallow rows: the minimum searched outwards from each pixel, up to the first
+            // distance k with k^2 at or above the best sum found (g[x] at most, and the ring's
+            // columns, where g is 0, end the search inside the box).
+            for (int32_t x = 1; x < bw - 1; ++x) {
+                int32_t best = g[x] * g[x];
+                for (int32_t k = 1; k * k < best; ++k)
+                    best = std::min(best, k * k + std::min(g[x - k] * g[x - k], g[x + k] * g[x + k]));
+                row[x] = best;
+            }
+            continue;
+        }
+        const auto f = [&](Wide x, Wide i) { return (x - i) * (x - i) + Wide{g[i]} * g[i]; };
         // The first x from which parabola u lies at or below parabola i (i < u), rounded down.
-        const auto sep = [&](int64_t i, int64_t u) {
-            const int64_t num = u * u - i * i + int64_t{g[u]} * g[u] - int64_t{g[i]} * g[i];
-            const int64_t den = 2 * (u - i);
+        const auto sep = [&](Wide i, Wide u) {
+            const Wide num = u * u - i * i + Wide{g[u]} * g[u] - Wide{g[i]} * g[i];
+            const Wide den = 2 * (u - i);
             return num >= 0 ? num / den : -((-num + den - 1) / den);
         };
         int32_t q = 0;
@@ -61,7 +87,7 @@ void distanceTransform(const int32_t* labels, int32_t w, int32_t c, const Box& b
                 q = 0;
                 site[0] = u;
             } else {
-                const int64_t x = 1 + sep(site[q], u);
+                const Wide x = 1 + sep(site[q], u);
                 if (x < bw) {
                     ++q;
                     site[q] = u;
@@ -70,11 +96,17 @@ void distanceTransform(const int32_t* labels, int32_t w, int32_t c, const Box& b
             }
         }
         for (int32_t x = bw - 1; x >= 0; --x) {
-            const int64_t value = f(x, site[q]);
+            const Wide value = f(x, site[q]);
             if (x == start[q]) --q;
             row[x] = static_cast<int32_t>(value);
         }
     }
+}
+
+void distanceTransform(const int32_t* labels, int32_t w, int32_t c, const Box& b, int32_t* d2, int32_t* envelope) {
+    // 32 bits hold 2 * 16384^2; wider boxes take 64.
+    if (b.bw <= 16384 && b.bh <= 16384) distanceTransformIn<int32_t>(labels, w, c, b, d2, envelope);
+    else distanceTransformIn<int64_t>(labels, w, c, b, d2, envelope);
 }
 
 int32_t findRoot(int32_t* parent, int32_t p) {
@@ -88,14 +120,58 @@ int32_t findRoot(int32_t* parent, int32_t p) {
     return root;
 }
 
-// The 4-neighbours of p in cell c, by index.
+// The 4-neighbours of p in cell c, by index. atEdge: whether the cell touches the frame's edge;
+// when it does not, every neighbour of its pixels lies in the frame.
 template <typename Visit>
-void forNeighbours(const int32_t* labels, int32_t w, int32_t h, int32_t c, int32_t p, Visit visit) {
+void forNeighbours(const int32_t* labels, int32_t w, int32_t h, int32_t c, int32_t p, bool atEdge, Visit visit) {
+    if (!atEdge) {
+        if (labels[p - w] == c) visit(p - w);
+        if (labels[p - 1] == c) visit(p - 1);
+        if (labels[p + 1] == c) visit(p + 1);
+        if (labels[p + w] == c) visit(p + w);
+        return;
+    }
     const int32_t x = p % w, y = p / w;
     if (y > 0 && labels[p - w] == c) visit(p - w);
     if (x > 0 && labels[p - 1] == c) visit(p - 1);
     if (x + 1 < w && labels[p + 1] == c) visit(p + 1);
     if (y + 1 < h && labels[p + w] == c) visit(p + w);
+}
+
+// Whether the piece the sweep starts at box index start (a pixel at deep or above, not the
+// cell's highest) ends as a seed. Its piece ends where it first meets a piece of a higher
+// pixel, and its dynamic is sqrt(its height) - sqrt(the height it meets at). That dynamic is
+// below minDynamic exactly when the meeting height is at least low, the least height for which
+// it is: when a path of pixels no lower than low leads from start to a pixel that comes
+// before it (higher, or as high and of lower index). The search walks the pixels no lower
+// than low from start, marking those it reached by negating them in d2 (put back before it
+// returns), with queue as its list. d2: the cell's box, bw wide, 0 off the cell.
+bool isSeed(int32_t* d2, int32_t bw, int32_t start, double minDynamic, int64_t* queue) {
+    const int32_t height = d2[start];
+    const double level = std::sqrt(static_cast<double>(height));
+    const auto dynamicAt = [&](int32_t meet) { return level - std::sqrt(static_cast<double>(meet)); };
+    int32_t low = std::max(1, static_cast<int32_t>(std::ceil((level - minDynamic) * (level - minDynamic))) - 2);
+    while (low > 1 && dynamicAt(low - 1) < minDynamic) --low;
+    while (dynamicAt(low) >= minDynamic) ++low;
+    int32_t reached = 0;
+    queue[reached++] = start;
+    d2[start] = -height;
+    bool before = false;
+    for (int32_t i = 0; i < reached && !before; ++i) {
+        const int32_t u = static_cast<int32_t>(queue[i]);
+        for (const int32_t v : {u - bw, u - 1, u + 1, u + bw}) {
+            const int32_t hv = d2[v];  // 0 off the cell (the box's ring included), < 0 once reached
+            if (hv < low) continue;
+            if (hv > height || (hv == height && v < start)) {
+                before = true;
+                break;
+            }
+            d2[v] = -hv;
+            queue[reached++] = v;
+        }
+    }
+    for (int32_t i = 0; i < reached; ++i) d2[queue[i]] = -d2[queue[i]];
+    return !before;
 }
 
 }  // namespace
@@ -113,11 +189,45 @@ int32_t splitTouchingCells(int32_t* labels, int32_t w, int32_t h, const int32_t*
     int64_t* queue = planes.queue;
     int32_t nextNumber = count;
     int32_t divided = 0;
+    // The least squared distance whose maxima can have a dynamic of minDynamic: every pixel of
+    // a cell is at distance 1 or more, so no dynamic exceeds sqrt(height) - 1 (the rounding of
+    // each step keeps that order).
+    int64_t deep = 1;
+    while (std::sqrt(static_cast<double>(deep)) - 1.0 < minDynamic) ++deep;
     for (int32_t c = 0; c < count; ++c) {
         const int32_t* rec = cellRecord(cellTable, c);
         const Box box{rec[CellWord::minX] - 1, rec[CellWord::minY] - 1, rec[CellWord::maxX] - rec[CellWord::minX] + 3,
                       rec[CellWord::maxY] - rec[CellWord::minY] + 3};
         distanceTransform(labels, w, c, box, planes.distance, planes.envelope);
+        const bool atEdge = box.x0 < 0 || box.y0 < 0 || box.x0 + box.bw > w || box.y0 + box.bh > h;
+
+        // The sweep below starts a piece at each pixel none of whose neighbours comes before it
+        // (higher, or as high and of lower index); only a piece that starts at deep or above
+        // can become a seed (see below), and the highest pixel always starts one. The other
+        // such starts gather in order (as box indices); with none of them a seed, the cell
+        // keeps its one seed and the sweep is not needed.
+        int32_t deepStarts = 0;
+        int32_t top = -1, topHeight = 0;
+        for (int32_t ly = 1; ly < box.bh - 1; ++ly) {
+            const int32_t* row = planes.distance + static_cast<int64_t>(ly) * box.bw;
+            const int32_t* above = row - box.bw;
+            const int32_t* below = row + box.bw;
+            for (int32_t lx = 1; lx < box.bw - 1; ++lx) {
+                const int32_t v = row[lx];
+                if (v < deep || above[lx] >= v || row[lx - 1] >= v || row[lx + 1] > v || below[lx] > v) continue;
+                order[deepStarts++] = ly * box.bw + lx;
+                if (v > topHeight) {
+                    topHeight = v;
+                    top = ly * box.bw + lx;
+                }
+            }
+        }
+        bool secondSeed = minDynamic <= 0 && deepStarts > 1;  // then every start is a seed
+        for (int32_t i = 0; i < deepStarts && !secondSeed && minDynamic > 0; ++i) {
+            if (order[i] != top)
+                secondSeed = isSeed(planes.distance, box.bw, static_cast<int32_t>(order[i]), minDynamic, queue);
+        }
+        if (!secondSeed) continue;
 
         // The cell's pixels, highest first (then by index): counted by height into queue, then
         // placed in raster order, which is the order of index within each height.
@@ -155,21 +265,36 @@ int32_t splitTouchingCells(int32_t* labels, int32_t w, int32_t h, const int32_t*
 
         // Sweep down through the heights joining neighbours (union-find whose root is always the
         // highest pixel of its piece); when two pieces meet, the lower maximum ends there and
-        // its dynamic is its height less the meeting height. Seeds gather in queue.
+        // its dynamic is its height less the meeting height. Seeds gather in queue. While p is
+        // a piece of its own, it is the lower maximum of its first meeting, of dynamic 0.
+        // Once the pixels are all one piece below deep, no later maximum can be a seed and the
+        // sweep ends.
         int32_t seeds = 0;
+        const bool zeroDynamicIsSeed = 0.0 >= minDynamic;
+        int32_t pieces = 0;
         for (int32_t i = 0; i < size; ++i) {
             const int32_t p = pixelOf(order[i]);
-            const double level = std::sqrt(static_cast<double>(heightOf(order[i])));
+            const int64_t height = heightOf(order[i]);
             marks[p] = p;
-            forNeighbours(labels, w, h, c, p, [&](int32_t q) {
+            ++pieces;
+            int32_t rootOfP = p;
+            forNeighbours(labels, w, h, c, p, atEdge, [&](int32_t q) {
                 if (marks[q] < 0) return;
-                const int32_t a = findRoot(marks, p), b = findRoot(marks, q);
+                const int32_t a = rootOfP, b = findRoot(marks, q);
                 if (a == b) return;
                 const int64_t ka = keyOf(heights[a], a), kb = keyOf(heights[b], b);
                 const int64_t lower = std::min(ka, kb);
-                if (std::sqrt(static_cast<double>(heightOf(lower))) - level >= minDynamic) queue[seeds++] = lower;
-                marks[pixelOf(lower)] = pixelOf(std::max(ka, kb));
+                const bool seed =
+                    lower == order[i]
+                        ? zeroDynamicIsSeed
+                        : std::sqrt(static_cast<double>(heightOf(lower))) - std::sqrt(static_cast<double>(height)) >=
+                              minDynamic;
+                if (seed) queue[seeds++] = lower;
+                rootOfP = pixelOf(std::max(ka, kb));
+                marks[pixelOf(lower)] = rootOfP;
+                --pieces;
             });
+            if (pieces == 1 && height < deep) break;
         }
         queue[seeds++] = order[0];  // the highest maximum
         if (seeds < 2) continue;
@@ -183,7 +308,7 @@ int32_t splitTouchingCells(int32_t* labels, int32_t w, int32_t h, const int32_t*
         while (heap > 0) {
             std::pop_heap(queue, queue + heap);
             const int32_t p = pixelOf(queue[--heap]);
-            forNeighbours(labels, w, h, c, p, [&](int32_t q) {
+            forNeighbours(labels, w, h, c, p, atEdge, [&](int32_t q) {
                 if (marks[q] >= 0) return;
                 marks[q] = marks[p];
                 queue[heap++] = keyOf(heights[q], q);

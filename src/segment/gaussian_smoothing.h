@@ -9,10 +9,10 @@ inline constexpr int32_t kMaxSmoothRadius = 30;  // -smooth allows sigma up to 1
 // i = 0..radius, radius = max(1, ceil(3 sigma)) (at most kMaxSmoothRadius). Returns radius.
 int32_t gaussianWeights(double sigma, int32_t* weights);
 
-// out = gray smoothed by the Gaussian of sigma: a pass along the rows into rowPass (w x h
-// entries), then along the columns, pixels beyond an edge taken as the edge pixel; each output
-// is the weighted sum divided by S^2 (S the sum of the 2 radius + 1 weights), halves rounded
-// up. The result is exactly the 2-D convolution with the product weights.
+// out = gray smoothed by the Gaussian of sigma, pixels beyond an edge taken as the edge pixel;
+// each output is the weighted sum divided by S^2 (S the sum of the 2 radius + 1 weights),
+// halves rounded up: exactly the 2-D convolution with the product weights. rowPass (w x h
+// entries) holds the pass along the columns between the two passes.
 void smoothGray(const uint8_t* gray, int32_t w, int32_t h, double sigma, int32_t* rowPass, uint8_t* out);
 
 }  // namespace vanto

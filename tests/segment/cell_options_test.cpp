@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <random>
+#include <utility>
 #include <vector>
 
 #include "model/records.h"
@@ -34,27 +35,30 @@ TEST(Smoothing, WeightsAreTheRoundedGaussian) {
     EXPECT_EQ(gaussianWeights(100.0, w), kMaxSmoothRadius);
 }
 
+// Frames narrower and wider than the Gaussian, so that rows have clamped ends, a middle or
+// both; the largest sigma sums the most (255 S^2 near its bound).
 TEST(Smoothing, EqualsTheDirectTwoDimensionalConvolution) {
-    const int32_t W = 13, H = 9;
-    for (double sigma : {0.5, 1.3, 4.0}) {
-        const auto gray = randomGray(W, H, 7);
-        std::vector<int32_t> rowPass(W * H);
-        std::vector<uint8_t> out(W * H);
-        smoothGray(gray.data(), W, H, sigma, rowPass.data(), out.data());
-        int32_t w[kMaxSmoothRadius + 1];
-        const int32_t r = gaussianWeights(sigma, w);
-        int64_t s = 0;
-        for (int32_t i = -r; i <= r; ++i) s += w[std::abs(i)];
-        for (int32_t y = 0; y < H; ++y) {
-            for (int32_t x = 0; x < W; ++x) {
-                int64_t acc = 0;
-                for (int32_t j = -r; j <= r; ++j) {
-                    for (int32_t i = -r; i <= r; ++i) {
-                        const int32_t xx = std::clamp(x + i, 0, W - 1), yy = std::clamp(y + j, 0, H - 1);
-                        acc += int64_t{w[std::abs(i)]} * w[std::abs(j)] * gray[yy * W + xx];
+    for (const auto& [W, H] : {std::pair{13, 9}, std::pair{47, 5}, std::pair{3, 28}}) {
+        for (double sigma : {0.5, 1.0, 1.3, 4.0, 10.0}) {
+            const auto gray = randomGray(W, H, 7 + W);
+            std::vector<int32_t> rowPass(W * H);
+            std::vector<uint8_t> out(W * H);
+            smoothGray(gray.data(), W, H, sigma, rowPass.data(), out.data());
+            int32_t w[kMaxSmoothRadius + 1];
+            const int32_t r = gaussianWeights(sigma, w);
+            int64_t s = 0;
+            for (int32_t i = -r; i <= r; ++i) s += w[std::abs(i)];
+            for (int32_t y = 0; y < H; ++y) {
+                for (int32_t x = 0; x < W; ++x) {
+                    int64_t acc = 0;
+                    for (int32_t j = -r; j <= r; ++j) {
+                        for (int32_t i = -r; i <= r; ++i) {
+                            const int32_t xx = std::clamp(x + i, 0, W - 1), yy = std::clamp(y + j, 0, H - 1);
+                            acc += int64_t{w[std::abs(i)]} * w[std::abs(j)] * gray[yy * W + xx];
+                        }
                     }
+                    ASSERT_EQ(out[y * W + x], (2 * acc + s * s) / (2 * s * s)) << sigma << " at " << x << "," << y;
                 }
-                ASSERT_EQ(out[y * W + x], (2 * acc + s * s) / (2 * s * s)) << sigma << " at " << x << "," << y;
             }
         }
     }
@@ -123,13 +127,12 @@ TEST(ContrastFilter, ACellWithoutRingIsKept) {
     EXPECT_EQ(labels, std::vector<int32_t>(9, 0));
 }
 
-// Random blobs of three cells on a 20 x 16 frame.
-std::vector<int32_t> blobs(unsigned seed) {
-    const int32_t W = 20, H = 16;
+// Random blobs of three cells on a 20 x 16 frame (or as many as asked on a W x H frame).
+std::vector<int32_t> blobs(unsigned seed, int32_t W = 20, int32_t H = 16, int32_t cells = 3, int32_t maxR2 = 11) {
     std::vector<int32_t> labels(W * H, -2);
     std::mt19937 rng(seed);
-    for (int32_t c = 0; c < 3; ++c) {
-        const int32_t cx = rng() % W, cy = rng() % H, r2 = 2 + rng() % 10;
+    for (int32_t c = 0; c < cells; ++c) {
+        const int32_t cx = rng() % W, cy = rng() % H, r2 = 2 + rng() % (maxR2 - 1);
         for (int32_t y = 0; y < H; ++y)
             for (int32_t x = 0; x < W; ++x)
                 if ((x - cx) * (x - cx) + (y - cy) * (y - cy) <= r2 && labels[y * W + x] < 0) labels[y * W + x] = c;
@@ -171,6 +174,58 @@ TEST(GrowCells, GrowingAndShrinkingMatchTheDistancesToEveryPixel) {
     }
 }
 
+// Crowded cells that touch each other and the frame's edges, free pixels of two values (any
+// negative value is no cell), and distances up to the largest, whose disc is wider than the
+// frame.
+TEST(GrowCells, CrowdedCellsAndLongDistancesMatchTheBruteForce) {
+    const int32_t W = 37, H = 23;
+    std::vector<int32_t> copy(W * H);
+    for (unsigned seed = 1; seed <= 4; ++seed) {
+        auto in = blobs(seed, W, H, 9, 40);
+        for (int32_t p = 0; p < W * H; p += 3)
+            if (in[p] < 0) in[p] = -1;
+        for (int32_t k : {1, 2, 4, 7, kMaxGrow, -1, -2, -4, -7, -kMaxGrow}) {
+            auto labels = in;
+            growCells(labels.data(), W, H, k, copy.data());
+            EXPECT_EQ(labels, bruteForceGrow(in, W, H, k)) << "seed " << seed << " K " << k;
+        }
+    }
+    // A frame of one row and one of one column: every distance lies along the line.
+    for (const auto& [lineW, lineH] : {std::pair{W, 1}, std::pair{1, H}}) {
+        std::vector<int32_t> line(W, -2);
+        line[3] = 1;
+        line[4] = 1;
+        line[12] = 0;
+        line[20] = 2;
+        line.resize(lineW * lineH);
+        for (int32_t k : {1, 3, 5, -1, -3}) {
+            auto labels = line;
+            growCells(labels.data(), lineW, lineH, k, copy.data());
+            EXPECT_EQ(labels, bruteForceGrow(line, lineW, lineH, k)) << lineW << " x " << lineH << " K " << k;
+        }
+    }
+}
+
+// Rows are searched for cells in pieces of 1,024 columns: cells across the seam and at the
+// right edge of a frame just wider than one piece.
+TEST(GrowCells, CellsAcrossTheSeamOfLongRows) {
+    const int32_t W = 1040, H = 6;
+    std::vector<int32_t> copy(W * H);
+    std::mt19937 rng(5);
+    for (int32_t round = 0; round < 3; ++round) {
+        std::vector<int32_t> in(W * H, -2);
+        for (int32_t c = 0; c < 12; ++c) {
+            const int32_t x = (c % 2 ? 1016 : 1030) + rng() % 10, y = rng() % H;
+            in[y * W + x] = c;
+        }
+        for (int32_t k : {1, 3, 6}) {
+            auto labels = in;
+            growCells(labels.data(), W, H, k, copy.data());
+            EXPECT_EQ(labels, bruteForceGrow(in, W, H, k)) << "round " << round << " K " << k;
+        }
+    }
+}
+
 TEST(GrowCells, GrowthStopsAtOtherCellsAndTiesGoToTheLowerNumber) {
     // Row: cell 1 at x = 0, free 1..3, cell 0 at x = 4, free 5..6.
     std::vector<int32_t> labels = {1, -2, -2, -2, 0, -2, -2}, copy(7);
@@ -192,9 +247,12 @@ std::vector<int32_t> bruteForceContrasts(const std::vector<int32_t>& in, const s
             if (in[p] == c) inner.push_back(gray[p]);
             if (in[p] >= 0) continue;
             bool near = false;
-            for (int32_t q = 0; q < W * H && !near; ++q) {
-                const int32_t dx = p % W - q % W, dy = p / W - q / W;
-                near = in[q] == c && dx * dx + dy * dy <= 9;
+            const int32_t px = p % W, py = p / W;  // every pixel of the square around the disk
+            for (int32_t qy = std::max(0, py - 3); qy <= std::min(H - 1, py + 3) && !near; ++qy) {
+                for (int32_t qx = std::max(0, px - 3); qx <= std::min(W - 1, px + 3) && !near; ++qx) {
+                    const int32_t dx = px - qx, dy = py - qy;
+                    near = in[qy * W + qx] == c && dx * dx + dy * dy <= 9;
+                }
             }
             if (near) ring.push_back(gray[p]);
         }
@@ -206,17 +264,18 @@ std::vector<int32_t> bruteForceContrasts(const std::vector<int32_t>& in, const s
     return contrasts;
 }
 
-TEST(ContrastFilter, RandomCellsAreKeptOrDroppedAsTheirRingsSay) {
-    // Small cells far apart and touching, at the frame's edges too, on a noisy ground.
-    const int32_t W = 37, H = 23, count = 9;
+// Small cells far apart and touching, at the frame's edges too, on a noisy ground (gray 80 plus
+// 0 .. groundSpread - 1); their centres at x0 + 0 .. spanX - 1.
+void checkRandomCells(int32_t W, int32_t H, int32_t count, int32_t x0, int32_t spanX, unsigned seeds,
+                      uint32_t groundSpread = 60) {
     std::vector<int32_t> inner(count * 256), ring(count * 256);
-    for (unsigned seed = 1; seed <= 12; ++seed) {
+    for (unsigned seed = 1; seed <= seeds; ++seed) {
         std::mt19937 rng(seed);
         std::vector<int32_t> labels(W * H, -2);
         std::vector<uint8_t> gray(W * H);
-        for (auto& g : gray) g = static_cast<uint8_t>(80 + rng() % 60);
+        for (auto& g : gray) g = static_cast<uint8_t>(80 + rng() % groundSpread);
         for (int32_t c = 0; c < count; ++c) {
-            const int32_t cx = rng() % W, cy = rng() % H, r2 = rng() % 6;
+            const int32_t cx = x0 + rng() % spanX, cy = rng() % H, r2 = rng() % 6;
             for (int32_t y = 0; y < H; ++y)
                 for (int32_t x = 0; x < W; ++x)
                     if ((x - cx) * (x - cx) + (y - cy) * (y - cy) <= r2 && labels[y * W + x] < 0) {
@@ -232,9 +291,19 @@ TEST(ContrastFilter, RandomCellsAreKeptOrDroppedAsTheirRingsSay) {
                 if (label >= 0 && contrasts[label] < minContrast) label = -2;
             auto kept = labels;
             dropLowContrastCells(kept.data(), W, H, count, gray.data(), minContrast, inner.data(), ring.data());
-            ASSERT_EQ(kept, expected) << "seed " << seed << ", contrast " << minContrast;
+            ASSERT_EQ(kept, expected) << W << " wide, seed " << seed << ", contrast " << minContrast;
         }
     }
+}
+
+TEST(ContrastFilter, RandomCellsAreKeptOrDroppedAsTheirRingsSay) { checkRandomCells(37, 23, 9, 0, 37, 12); }
+
+// Rows are searched in pieces of 1,024 columns: cells and rings across the seams and at the
+// frame's right edge beyond the last seam, on a ground whose every ring pixel moves the median.
+TEST(ContrastFilter, CellsAcrossTheSeamsOfLongRows) {
+    checkRandomCells(2060, 12, 8, 1016, 16, 16, 176);
+    checkRandomCells(2060, 12, 8, 2040, 20, 16, 176);
+    checkRandomCells(1024, 9, 4, 1012, 12, 8, 176);
 }
 
 TEST(AreaFilter, DropsCellsOutsideTheRange) {

@@ -1,7 +1,8 @@
 // -split on drawn cells whose answer is known by construction: two touching discs give two
 // cells, a disc and an ellipse stay one, a depth above the neck's dynamic keeps a pair whole,
 // three discs in a row give three; the distance transform against every pixel's brute-force
-// distance; the whole segmentation of a drawn frame with and without the option.
+// distance; random blobs divided into one part per seed of the definition (dynamics from
+// brute-force paths); the whole segmentation of a drawn frame with and without the option.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -197,17 +198,19 @@ TEST(CellSplitting, APairCutByTheFrameEdgeAndAPairInTheSameBoxSplitAlike) {
     EXPECT_EQ(s.at(6, 3), s.at(25, 3));
 }
 
-TEST(CellSplitting, EdgeDistancesEqualTheBruteForceDistance) {
-    std::mt19937 rng(11);
-    for (int trial = 0; trial < 30; ++trial) {
-        const int32_t w = 8 + static_cast<int32_t>(rng() % 30), h = 8 + static_cast<int32_t>(rng() % 30);
+// Frames of side minSide + 0 .. sideSpread - 1 with discs of radius minRadius + 0 .. 8.
+void checkEdgeDistances(unsigned seed, int trials, int32_t minSide, uint32_t sideSpread, double minRadius) {
+    std::mt19937 rng(seed);
+    for (int trial = 0; trial < trials; ++trial) {
+        const int32_t w = minSide + static_cast<int32_t>(rng() % sideSpread),
+                      h = minSide + static_cast<int32_t>(rng() % sideSpread);
         SplitScene s(w, h);
         // Random blobs and holes, some at the frame's edge; the cell is all pixels of number 0
         // (the transform does not need it connected).
         std::vector<Disc> discs;
         for (int k = 0; k < 4; ++k)
-            discs.push_back({static_cast<double>(rng() % w), static_cast<double>(rng() % h), 2.0 + rng() % 9,
-                             2.0 + rng() % 9});
+            discs.push_back({static_cast<double>(rng() % w), static_cast<double>(rng() % h), minRadius + rng() % 9,
+                             minRadius + rng() % 9});
         s.draw(discs, 0);
         s.draw({{static_cast<double>(rng() % w), static_cast<double>(rng() % h), 1.5, 2.5}}, 1);
         int32_t minX = w, minY = h, maxX = -1, maxY = -1;
@@ -235,6 +238,97 @@ TEST(CellSplitting, EdgeDistancesEqualTheBruteForceDistance) {
                 ASSERT_EQ(d2[ly * bw + lx], ofCell(x, y) ? best : 0) << trial << " at " << x << "," << y;
             }
     }
+}
+
+TEST(CellSplitting, EdgeDistancesEqualTheBruteForceDistance) { checkEdgeDistances(11, 30, 8, 30, 2.0); }
+
+// Rows whose vertical distances stay small are searched pixel by pixel, deeper rows take the
+// lower envelope of parabolas: large discs give cells with rows of both kinds.
+TEST(CellSplitting, EdgeDistancesOfLargeCellsEqualTheBruteForceDistance) { checkEdgeDistances(5, 5, 60, 25, 24.0); }
+
+// The seeds of cell 0 by their definition, from brute-force distances: a pixel starts a piece
+// when no 4-neighbour in the cell comes before it (higher, or as high and of lower index); a
+// start but the highest pixel is a seed when sqrt(its height) - sqrt(m) >= depth, m the
+// greatest height such that a path of cell pixels no lower than m joins it to a pixel that
+// comes before it.
+int32_t seedsByDefinition(const SplitScene& s, double depth) {
+    const int32_t w = s.w, h = s.h, n = w * h;
+    const auto ofCell = [&](int32_t x, int32_t y) { return x >= 0 && y >= 0 && x < w && y < h && s.labels[y * w + x] == 0; };
+    std::vector<int32_t> d2(n, 0);
+    for (int32_t p = 0; p < n; ++p) {
+        if (!ofCell(p % w, p / w)) continue;
+        int32_t best = INT32_MAX;
+        for (int32_t yy = -1; yy <= h; ++yy)
+            for (int32_t xx = -1; xx <= w; ++xx)
+                if (!ofCell(xx, yy)) best = std::min(best, (xx - p % w) * (xx - p % w) + (yy - p / w) * (yy - p / w));
+        d2[p] = best;
+    }
+    const auto before = [&](int32_t q, int32_t p) { return d2[q] > d2[p] || (d2[q] == d2[p] && q < p); };
+    const auto neighbours = [&](int32_t p) {
+        std::vector<int32_t> out;
+        const int32_t x = p % w, y = p / w;
+        for (const auto& [xx, yy] : {std::pair{x, y - 1}, {x - 1, y}, {x + 1, y}, {x, y + 1}})
+            if (ofCell(xx, yy)) out.push_back(yy * w + xx);
+        return out;
+    };
+    int32_t highest = -1;
+    for (int32_t p = 0; p < n; ++p)
+        if (d2[p] > 0 && (highest < 0 || before(p, highest))) highest = p;
+    int32_t seeds = highest >= 0 ? 1 : 0;
+    for (int32_t r = 0; r < n; ++r) {
+        if (d2[r] == 0 || r == highest) continue;
+        const auto near = neighbours(r);
+        if (std::any_of(near.begin(), near.end(), [&](int32_t q) { return before(q, r); })) continue;
+        for (int32_t m = d2[r]; m >= 1; --m) {
+            std::vector<int32_t> stack = {r};
+            std::vector<bool> seen(n, false);
+            seen[r] = true;
+            bool joined = false;
+            while (!stack.empty() && !joined) {
+                const int32_t p = stack.back();
+                stack.pop_back();
+                for (const int32_t q : neighbours(p)) {
+                    if (seen[q] || d2[q] < m) continue;
+                    joined = joined || before(q, r);
+                    seen[q] = true;
+                    stack.push_back(q);
+                }
+            }
+            if (!joined) continue;
+            seeds += std::sqrt(static_cast<double>(d2[r])) - std::sqrt(static_cast<double>(m)) >= depth;
+            break;
+        }
+    }
+    return seeds;
+}
+
+// Random blobs of overlapping ellipses, at the frame's edges too, with necks, ridges and
+// plateaus: cell 0 is divided into as many parts as it has seeds, at every depth.
+TEST(CellSplitting, RandomBlobsGetOnePartPerSeedOfTheDefinition) {
+    std::mt19937 rng(3);
+    int32_t divided = 0;
+    for (int trial = 0; trial < 40; ++trial) {
+        const int32_t w = 20 + static_cast<int32_t>(rng() % 30), h = 16 + static_cast<int32_t>(rng() % 24);
+        SplitScene blob(w, h);
+        std::vector<Disc> discs;
+        for (int k = 0; k < 2 + static_cast<int>(rng() % 3); ++k)
+            discs.push_back({static_cast<double>(rng() % w), static_cast<double>(rng() % h), 3.0 + rng() % 9,
+                             3.0 + rng() % 9});
+        blob.draw(discs, 0);
+        if (!blob.connected(0)) continue;
+        for (const double depth : {0.5, 1.0, 1.5, 2.0, 3.0}) {
+            SplitScene s = blob;
+            const int32_t seeds = seedsByDefinition(s, depth);
+            const int32_t result = s.split(1, depth);
+            std::set<int32_t> parts;
+            for (size_t p = 0; p < s.labels.size(); ++p)
+                if (blob.labels[p] == 0) parts.insert(s.labels[p]);
+            ASSERT_EQ(static_cast<int32_t>(parts.size()), seeds) << "trial " << trial << ", depth " << depth;
+            EXPECT_EQ(result, seeds > 1 ? 1 : 0);
+            divided += seeds > 1;
+        }
+    }
+    EXPECT_GT(divided, 10);  // the blobs did give divided cells
 }
 
 // A bright frame with dark discs (gray 40 on 200) drawn where the scene has number 0.

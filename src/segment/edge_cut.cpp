@@ -18,14 +18,45 @@ int32_t grayOfRank(const int32_t* histogram, int64_t rank) {
     return 255;
 }
 
+// Marks in near (w x h) each pixel with a cell pixel in the square of reach around it: a
+// sliding count along each row, then along each column of the row marks.
+void markNearCells(const int32_t* labels, int32_t w, int32_t h, int32_t* near) {
+    for (int32_t y = 0; y < h; ++y) {
+        const int32_t* row = labels + static_cast<int64_t>(y) * w;
+        int32_t* out = near + static_cast<int64_t>(y) * w;
+        int32_t inWindow = 0;
+        for (int32_t x = 0; x < std::min(kReach, w); ++x) inWindow += row[x] >= 0;
+        for (int32_t x = 0; x < w; ++x) {
+            if (x + kReach < w) inWindow += row[x + kReach] >= 0;
+            if (x - kReach - 1 >= 0) inWindow -= row[x - kReach - 1] >= 0;
+            out[x] = inWindow;
+        }
+    }
+    for (int32_t x = 0; x < w; ++x) {
+        // Column counts of the row marks, written over them: a row's mark is kept in lagged
+        // before it is overwritten, for when it leaves the window.
+        int32_t inWindow = 0;
+        for (int32_t y = 0; y < std::min(kReach, h); ++y) inWindow += near[static_cast<int64_t>(y) * w + x] > 0;
+        int32_t lagged[kReach + 1] = {};  // the row marks of the last kReach + 1 rows, as read
+        for (int32_t y = 0; y < h; ++y) {
+            const int64_t p = static_cast<int64_t>(y) * w + x;
+            if (y + kReach < h) inWindow += near[p + static_cast<int64_t>(kReach) * w] > 0;
+            if (y - kReach - 1 >= 0) inWindow -= lagged[(y - kReach - 1) % (kReach + 1)];
+            lagged[y % (kReach + 1)] = near[p] > 0;
+            near[p] = inWindow;
+        }
+    }
+}
+
 // Adds each ring pixel's gray to the ring histogram of every cell that has a pixel within
-// reach of it, once per cell.
-void countRings(const int32_t* labels, int32_t w, int32_t h, const uint8_t* gray, int32_t* ring) {
+// reach of it, once per cell. near: markNearCells' marks.
+void countRings(const int32_t* labels, int32_t w, int32_t h, const uint8_t* gray, const int32_t* near,
+                int32_t* ring) {
     int32_t seen[(2 * kReach + 1) * (2 * kReach + 1)];
     for (int32_t y = 0; y < h; ++y) {
         for (int32_t x = 0; x < w; ++x) {
             const int64_t p = static_cast<int64_t>(y) * w + x;
-            if (labels[p] >= 0) continue;
+            if (labels[p] >= 0 || near[p] == 0) continue;
             int32_t found = 0;
             for (int32_t dy = -kReach; dy <= kReach; ++dy) {
                 const int32_t yy = y + dy;
@@ -46,14 +77,15 @@ void countRings(const int32_t* labels, int32_t w, int32_t h, const uint8_t* gray
 }  // namespace
 
 int64_t cutCellEdges(int32_t* labels, int32_t w, int32_t h, int32_t count, const uint8_t* gray, double fraction,
-                     int32_t* inner, int32_t* ring) {
+                     int32_t* inner, int32_t* ring, int32_t* near) {
     if (count <= 0) return 0;
     const int64_t n = static_cast<int64_t>(w) * h;
     std::fill_n(inner, static_cast<int64_t>(count) * 256, 0);
     std::fill_n(ring, static_cast<int64_t>(count) * 256, 0);
     for (int64_t p = 0; p < n; ++p)
         if (labels[p] >= 0) ++inner[static_cast<int64_t>(labels[p]) * 256 + gray[p]];
-    countRings(labels, w, h, gray, ring);
+    markNearCells(labels, w, h, near);
+    countRings(labels, w, h, gray, near, ring);
     // The cut of each cell, kept in the first entry of its inner histogram's block once the
     // histogram is read: the highest gray that stays (-1: the cell stays whole).
     for (int32_t c = 0; c < count; ++c) {

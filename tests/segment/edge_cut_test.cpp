@@ -19,7 +19,8 @@ struct SoftDisc {
     static constexpr int32_t W = 24, H = 20, CX = 11, CY = 9;
     std::vector<int32_t> labels = std::vector<int32_t>(W * H, -1);
     std::vector<uint8_t> gray = std::vector<uint8_t>(W * H, 120);
-    std::vector<int32_t> inner = std::vector<int32_t>(256), ring = std::vector<int32_t>(256);
+    std::vector<int32_t> inner = std::vector<int32_t>(256), ring = std::vector<int32_t>(256),
+                         near = std::vector<int32_t>(W * H);
     SoftDisc() {
         for (int32_t y = 0; y < H; ++y) {
             for (int32_t x = 0; x < W; ++x) {
@@ -29,7 +30,9 @@ struct SoftDisc {
             }
         }
     }
-    int64_t cut(double f) { return cutCellEdges(labels.data(), W, H, 1, gray.data(), f, inner.data(), ring.data()); }
+    int64_t cut(double f) {
+        return cutCellEdges(labels.data(), W, H, 1, gray.data(), f, inner.data(), ring.data(), near.data());
+    }
     // The cell cut back to radius 5: the rim's pixels marked -2.
     std::vector<int32_t> cutBack() const {
         std::vector<int32_t> out(W * H, -1);
@@ -69,9 +72,9 @@ TEST(EdgeCut, AGrayAtTheCutStaysAndTheCellNeverVanishes) {
 
 TEST(EdgeCut, CellsWithoutRingOrContrastStayWhole) {
     // The whole frame one cell: no ring.
-    std::vector<int32_t> labels(12, 0), inner(256), ring(256);
+    std::vector<int32_t> labels(12, 0), inner(256), ring(256), near(12);
     std::vector<uint8_t> gray = {10, 200, 10, 200, 10, 200, 10, 200, 10, 200, 10, 200};
-    EXPECT_EQ(cutCellEdges(labels.data(), 4, 3, 1, gray.data(), 0.5, inner.data(), ring.data()), 0);
+    EXPECT_EQ(cutCellEdges(labels.data(), 4, 3, 1, gray.data(), 0.5, inner.data(), ring.data(), near.data()), 0);
     EXPECT_EQ(labels, std::vector<int32_t>(12, 0));
     // A cell as bright as its ring: nothing to cut against.
     SoftDisc flat;
@@ -108,13 +111,14 @@ std::vector<int32_t> bruteForceCut(const std::vector<int32_t>& in, const std::ve
     return out;
 }
 
-TEST(EdgeCut, RandomCellsAreCutAsTheirRingsSay) {
-    const int32_t W = 20, H = 16, count = 4;
-    for (unsigned seed = 1; seed <= 40; ++seed) {
+// Random cells on a small crowded frame, and small cells on a larger frame where most pixels
+// have no cell within reach (and are passed over by the ring count).
+void checkRandomCells(int32_t W, int32_t H, int32_t count, int32_t maxR2, unsigned seeds) {
+    for (unsigned seed = 1; seed <= seeds; ++seed) {
         std::mt19937 rng(seed);
         std::vector<int32_t> labels(W * H, -1);
         for (int32_t c = 0; c < count; ++c) {
-            const int32_t cx = rng() % W, cy = rng() % H, r2 = 2 + rng() % 14;
+            const int32_t cx = rng() % W, cy = rng() % H, r2 = 2 + rng() % maxR2;
             for (int32_t y = 0; y < H; ++y)
                 for (int32_t x = 0; x < W; ++x)
                     if ((x - cx) * (x - cx) + (y - cy) * (y - cy) <= r2 && labels[y * W + x] < 0) labels[y * W + x] = c;
@@ -123,13 +127,19 @@ TEST(EdgeCut, RandomCellsAreCutAsTheirRingsSay) {
         for (int32_t p = 0; p < W * H; ++p)
             gray[p] = static_cast<uint8_t>(labels[p] >= 0 ? rng() % 160 : 60 + rng() % 196);
         for (double f : {0.2, 0.5, 0.9}) {
-            std::vector<int32_t> got = labels, inner(count * 256), ring(count * 256);
+            std::vector<int32_t> got = labels, inner(count * 256), ring(count * 256), near(W * H);
             const auto expected = bruteForceCut(labels, gray, W, H, count, f);
-            const int64_t cutOff = cutCellEdges(got.data(), W, H, count, gray.data(), f, inner.data(), ring.data());
+            const int64_t cutOff =
+                cutCellEdges(got.data(), W, H, count, gray.data(), f, inner.data(), ring.data(), near.data());
             ASSERT_EQ(got, expected) << "seed " << seed << ", fraction " << f;
             ASSERT_EQ(cutOff, std::count(got.begin(), got.end(), -2)) << "seed " << seed;
         }
     }
+}
+
+TEST(EdgeCut, RandomCellsAreCutAsTheirRingsSay) {
+    checkRandomCells(20, 16, 4, 14, 40);
+    checkRandomCells(45, 31, 3, 8, 8);
 }
 
 }  // namespace

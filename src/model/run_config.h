@@ -68,7 +68,8 @@ struct RunConfig {
 
 // Whether any cell option changes the cells after segmentation.
 inline bool refinesCells(const RunConfig& c) {
-    return c.edgeCut > 0 || c.splitDepth > 0 || c.minContrast > 0 || c.grow != 0 || c.minArea > 0 || c.maxArea > 0;
+    return c.edgeCut > 0 || c.splitDepth > 0 || c.minContrast > 0 || c.grow != 0 || c.minArea > 0 ||
+           c.maxArea > 0;
 }
 // Whether segmentation needs the extension blocks of its scratch.
 inline bool usesCellOptions(const RunConfig& c) { return c.smoothSigma > 0 || refinesCells(c); }

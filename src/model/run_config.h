@@ -58,6 +58,7 @@ struct RunConfig {
     int32_t threads = 0;  // -threads N: threads of the run; 0 (or below) for one per core
     // Cell options between segmentation and tracking; 0 = off.
     double smoothSigma = 0;   // -smooth SIGMA: Gaussian smoothing of the segmented gray
+    double edgeCut = 0;       // -edge-cut F: cell pixels above F of the way to the ring cut off
     double splitDepth = 0;    // -split H: cells divided at necks of dynamic H pixels or more
     double minContrast = 0;   // -min-contrast C: cells of lower ring contrast dropped
     int32_t grow = 0;         // -grow K: cells grown by K pixels (K < 0: shrunk)
@@ -67,7 +68,8 @@ struct RunConfig {
 
 // Whether any cell option changes the cells after segmentation.
 inline bool refinesCells(const RunConfig& c) {
-    return c.splitDepth > 0 || c.minContrast > 0 || c.grow != 0 || c.minArea > 0 || c.maxArea > 0;
+    return c.edgeCut > 0 || c.splitDepth > 0 || c.minContrast > 0 || c.grow != 0 || c.minArea > 0 ||
+           c.maxArea > 0;
 }
 // Whether segmentation needs the extension blocks of its scratch.
 inline bool usesCellOptions(const RunConfig& c) { return c.smoothSigma > 0 || refinesCells(c); }

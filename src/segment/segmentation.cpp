@@ -5,6 +5,7 @@
 #include "segment/cell_table.h"
 #include "segment/contrast_filter.h"
 #include "segment/depth_map.h"
+#include "segment/edge_cut.h"
 #include "segment/foreground_mask.h"
 #include "segment/gaussian_smoothing.h"
 #include "segment/grow_cells.h"
@@ -15,12 +16,19 @@ namespace vanto {
 
 namespace {
 
-// The cell options, in this order: splitting touching cells (and the cell table anew when one
-// was divided), so that the filters judge the divided cells; the ring contrast, growing or
-// shrinking, the cell table anew (the changed cells numbered again), the area range (and the
-// table once more when it dropped a cell). gray: the segmentation's view of the frame.
-// Returns the new curCount.
+// The cell options, in this order: the edge cut first (and the cell table anew, each piece a
+// cell), because it reads each cell's ring as segmented and because a soft rim fills the neck
+// between touching cells, which the cut opens for splitting and numbering; splitting touching
+// cells (and the cell table anew when one was divided), so that the filters judge the divided
+// cells; the ring contrast, growing or shrinking, the cell table anew (the changed cells
+// numbered again), the area range (and the table once more when it dropped a cell). gray: the
+// segmentation's view of the frame. Returns the new curCount.
 int32_t refineCells(SegmentScratch& s, const uint8_t* gray, const RunConfig& config) {
+    if (config.edgeCut > 0 &&
+        cutCellEdges(s.segLabels, s.width, s.height, s.curCount, gray, config.edgeCut, s.innerHistogram,
+                     s.ringHistogram, s.optionPlane) > 0 &&
+        buildCellTable(s, config.smallCellArea) == kCellLimit)
+        return kCellLimit;
     if (config.splitDepth > 0) {
         const SplitPlanes planes{s.splitDistance, s.splitMarks,    s.splitHeights,
                                  s.splitOrder,    s.splitQueue,    s.splitEnvelope};

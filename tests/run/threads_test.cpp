@@ -220,6 +220,41 @@ TEST(ThreadCounts, SplittingWritesTheSameBytes) {
     EXPECT_NE(allOut.at("_cell.csv"), splitOut.at("_cell.csv"));
 }
 
+TEST(ThreadCounts, EdgeCutWritesTheSameBytes) {
+    // Soft-edged generated cells with debris and touching daughters, cut and then split.
+    TempDir frames;
+    SeriesParams params;
+    params.cellCount = 60;
+    params.debris = 10;
+    params.divisions = 4;
+    for (int32_t j = 1; j <= 6; ++j) {
+        std::vector<uint8_t> pixels(static_cast<size_t>(params.width) * params.height);
+        renderSyntheticFrame(params, j, pixels.data());
+        ASSERT_TRUE(writeGrayPng(frameName(frames, j).c_str(), params.width, params.height, pixels.data()));
+    }
+    const std::vector<std::string> plain = {"-source", frames.path() + "/f_%d.png", "-w", "320", "-h", "240",
+                                            "-count", "6", "-threshold", "20", "-size", "40", "-image", "-tracks"};
+    std::vector<std::string> cut = plain;
+    cut.insert(cut.end(), {"-edge-cut", "0.5", "-split", "1", "-min-area", "30"});
+    const auto cutOut = expectSameForEveryThreadCount(cut);
+    TempDir dir;
+    std::vector<std::string> words = plain;
+    words.insert(words.end(), {"-split", "1", "-min-area", "30", "-output", dir.path(), "-threads", "1"});
+    const auto without = outputsOf(runProgram(words), dir);
+    EXPECT_EQ(cutOut.at("status"), "0");
+    // The cut takes the soft rim off every cell: the cells' summed area over the series falls.
+    const auto areaOf = [](const std::string& average) {
+        const auto lines = splitLines(average);
+        double total = 0;
+        for (size_t i = 2; i < lines.size(); ++i) {
+            const auto fields = splitFields(lines[i]);
+            total += std::stod(fields[3]) * std::stod(fields[4]);
+        }
+        return total;
+    };
+    EXPECT_LT(areaOf(cutOut.at("_average.csv")), 0.8 * areaOf(without.at("_average.csv")));
+}
+
 TEST(ThreadCounts, CellLimitMidwayDropsTheFramesReadAhead) {
     TempDir frames;
     for (int j : {1, 2, 4, 5, 6}) ASSERT_TRUE(testing::writeSparseFrame(frameName(frames, j), j));

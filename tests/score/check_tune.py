@@ -3,6 +3,7 @@
 discs (140 gray levels deep) moving on a bright ground, and a faint 2 x 2 speck (40 deep) that is
 no cell. Usage: check_tune.py VANTO"""
 
+import argparse
 import csv
 import importlib.machinery
 import importlib.util
@@ -294,6 +295,56 @@ class Parts(unittest.TestCase):
                                (("grow", 0), ("size", 15), ("threshold", 16))])
         self.assertEqual(vt.Setting({"threshold": 12, "size": 15, "smooth": 0.5, "grow": -1}).words(),
                          ["-threshold", "12", "-size", "15", "-smooth", "0.5", "-grow", "-1"])
+
+    def test_pairs_move_two_options_one_place_each(self):
+        s = vt.Setting({"threshold": 12, "size": 15, "grow": -3, "split": 0})
+        ladders = {"threshold": [8, 12, 16], "grow": [-4, -3, -2], "split": [0, 1, 2], "size": [15]}
+        got = {tuple(sorted(n.values.items())) for n in vt.pair_neighbours(s, ["threshold", "grow", "split", "size"],
+                                                                           ladders)}
+        # threshold and grow move either way, split only up, size not at all: 2 x 2 + 2 x 1 + 2 x 1 pairs.
+        self.assertEqual(len(got), 8)
+        # The pair the one-option refinement missed: split on together with a different shrink.
+        self.assertIn((("grow", -4), ("size", 15), ("split", 1), ("threshold", 12)), got)
+        self.assertIn((("grow", -3), ("size", 15), ("split", 1), ("threshold", 16)), got)
+        for values in got:
+            moved = [k for k, v in values if v != s.values[k]]
+            self.assertEqual(len(moved), 2, values)
+        # A value between ladder places snaps to the nearest place first.
+        between = vt.pair_neighbours(vt.Setting({"threshold": 13, "grow": 0}), ["threshold", "grow"],
+                                     {"threshold": [8, 12, 16], "grow": [-1, 0, 1]})
+        self.assertEqual({n.values["threshold"] for n in between}, {8, 16})
+
+    def test_the_search_finds_a_setting_that_only_a_pair_reaches(self):
+        # Scores: any change of -grow or -split alone is worse than neither; -grow 1 with
+        # -split 1 is far better. One option at a time never gets there.
+        class FakeRunner:
+            def __init__(self):
+                self.order = []
+
+            def run(self, settings, stage, deadline):
+                for s in settings:
+                    if any(r["setting"].key() == s.key() for r in self.order):
+                        continue
+                    v = s.values
+                    seg = 0.5 + (0.01 if v["threshold"] == 12 else 0)
+                    if (v["grow"], v["split"]) == (1, 1):
+                        seg = 0.9
+                    elif v["grow"] != 0 or v["split"] != 0:
+                        seg = 0.4
+                    self.order.append({"setting": s, "result": {"SEG": seg}, "stage": stage})
+
+            def ranked(self):
+                return sorted(self.order, key=lambda r: (-r["result"]["SEG"], r["setting"].label()))
+
+        args = argparse.Namespace(budget=60, thresholds=[8, 12, 16], cores=1, objective="SEG")
+        ladders = {"threshold": [4, 8, 12, 16, 20], "grow": [-2, -1, 0, 1, 2], "split": [0, 1, 2]}
+        runner = FakeRunner()
+        vt.search(runner, ["threshold", "grow", "split"], {"grow": 0, "split": 0}, args, ladders, lambda line: None)
+        best = runner.ranked()[0]
+        self.assertEqual((best["setting"].values, best["stage"]), ({"threshold": 12, "grow": 1, "split": 1}, "pairs"))
+        # The first setting above the plateau came from the pair step (single moves follow it).
+        first = next(r for r in runner.order if r["result"]["SEG"] > 0.51)
+        self.assertEqual(first["stage"], "pairs")
 
 
 if __name__ == "__main__":

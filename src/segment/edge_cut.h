@@ -11,8 +11,7 @@ namespace vanto {
 // become -2. A cell without a ring, or whose ring is no brighter than its dark level, is left
 // whole. The dark pixels always stay, so no cell vanishes, but one can fall apart into pieces.
 // labels: w x h, a cell number 0..count-1 or negative (no cell). gray: the segmentation's view
-// of the frame. fraction: F, above 0 and up to 1. inner, ring: count x 256 entries of scratch;
-// near: w x h entries of scratch (which pixels have a cell within reach).
+// of the frame. fraction: F, above 0 and up to 1. inner, ring: count x 256 entries of scratch.
 // Returns the pixels cut off.
 int64_t cutCellEdges(int32_t* labels, int32_t w, int32_t h, int32_t count, const uint8_t* gray, double fraction,
                      int32_t* inner, int32_t* ring, int32_t* near);

@@ -26,7 +26,7 @@ namespace {
 int32_t refineCells(SegmentScratch& s, const uint8_t* gray, const RunConfig& config) {
     if (config.edgeCut > 0 &&
         cutCellEdges(s.segLabels, s.width, s.height, s.curCount, gray, config.edgeCut, s.innerHistogram,
-                     s.ringHistogram, s.optionPlane) > 0 &&
+                     s.ringHistogram) > 0 &&
         buildCellTable(s, config.smallCellArea) == kCellLimit)
         return kCellLimit;
     if (config.splitDepth > 0) {

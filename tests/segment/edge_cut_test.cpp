@@ -19,8 +19,7 @@ struct SoftDisc {
     static constexpr int32_t W = 24, H = 20, CX = 11, CY = 9;
     std::vector<int32_t> labels = std::vector<int32_t>(W * H, -1);
     std::vector<uint8_t> gray = std::vector<uint8_t>(W * H, 120);
-    std::vector<int32_t> inner = std::vector<int32_t>(256), ring = std::vector<int32_t>(256),
-                         near = std::vector<int32_t>(W * H);
+    std::vector<int32_t> inner = std::vector<int32_t>(256), ring = std::vector<int32_t>(256);
     SoftDisc() {
         for (int32_t y = 0; y < H; ++y) {
             for (int32_t x = 0; x < W; ++x) {
@@ -31,7 +30,7 @@ struct SoftDisc {
         }
     }
     int64_t cut(double f) {
-        return cutCellEdges(labels.data(), W, H, 1, gray.data(), f, inner.data(), ring.data(), near.data());
+        return cutCellEdges(labels.data(), W, H, 1, gray.data(), f, inner.data(), ring.data());
     }
     // The cell cut back to radius 5: the rim's pixels marked -2.
     std::vector<int32_t> cutBack() const {
@@ -72,9 +71,9 @@ TEST(EdgeCut, AGrayAtTheCutStaysAndTheCellNeverVanishes) {
 
 TEST(EdgeCut, CellsWithoutRingOrContrastStayWhole) {
     // The whole frame one cell: no ring.
-    std::vector<int32_t> labels(12, 0), inner(256), ring(256), near(12);
+    std::vector<int32_t> labels(12, 0), inner(256), ring(256);
     std::vector<uint8_t> gray = {10, 200, 10, 200, 10, 200, 10, 200, 10, 200, 10, 200};
-    EXPECT_EQ(cutCellEdges(labels.data(), 4, 3, 1, gray.data(), 0.5, inner.data(), ring.data(), near.data()), 0);
+    EXPECT_EQ(cutCellEdges(labels.data(), 4, 3, 1, gray.data(), 0.5, inner.data(), ring.data()), 0);
     EXPECT_EQ(labels, std::vector<int32_t>(12, 0));
     // A cell as bright as its ring: nothing to cut against.
     SoftDisc flat;
@@ -127,10 +126,10 @@ void checkRandomCells(int32_t W, int32_t H, int32_t count, int32_t maxR2, unsign
         for (int32_t p = 0; p < W * H; ++p)
             gray[p] = static_cast<uint8_t>(labels[p] >= 0 ? rng() % 160 : 60 + rng() % 196);
         for (double f : {0.2, 0.5, 0.9}) {
-            std::vector<int32_t> got = labels, inner(count * 256), ring(count * 256), near(W * H);
+            std::vector<int32_t> got = labels, inner(count * 256), ring(count * 256);
             const auto expected = bruteForceCut(labels, gray, W, H, count, f);
             const int64_t cutOff =
-                cutCellEdges(got.data(), W, H, count, gray.data(), f, inner.data(), ring.data(), near.data());
+                cutCellEdges(got.data(), W, H, count, gray.data(), f, inner.data(), ring.data());
             ASSERT_EQ(got, expected) << "seed " << seed << ", fraction " << f;
             ASSERT_EQ(cutOff, std::count(got.begin(), got.end(), -2)) << "seed " << seed;
         }

@@ -24,14 +24,15 @@ export LSAN_OPTIONS=suppressions=$root/.ci/lsan.supp:use_tls=0:print_suppression
 (cd "$root/build-asan" && ctest --output-on-failure -j"$jobs")
 
 # The threaded tests under ThreadSanitizer: only the test program is built, and only the runs
-# of a small generated series with unreadable frames; FramePipeline.* covers leaving the frame
-# loop early, as the limit stops do.
+# of a small generated series with unreadable frames and a run interrupted while frames ahead
+# are being segmented; FramePipeline.* covers leaving the frame loop early, as the limit stops
+# do, and the main thread segmenting while workers are held.
 cmake -S "$root" -B "$root/build-tsan" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVANTO_TSAN=ON >/dev/null
 cmake --build "$root/build-tsan" -j"$jobs" --target vanto_run_tests
 # PoCL's pthread device unlocks mutexes from threads other than the locking one, which overflows
 # the lock-order (deadlock) detector's bookkeeping; races are still reported (detect_deadlocks=0).
 export TSAN_OPTIONS=halt_on_error=1:detect_deadlocks=0:suppressions=$root/.ci/tsan.supp
-(cd "$root/build-tsan" && ./vanto_run_tests --gtest_filter='FramePipeline.*:ThreadCounts.GeneratedSeries*')
+(cd "$root/build-tsan" && ./vanto_run_tests --gtest_filter='FramePipeline.*:ThreadCounts.GeneratedSeries*:ThreadCounts.AnInterrupted*')
 
 FUZZ_JOBS=2 "$root/scripts/fuzz.sh" "${FUZZ_SECONDS:-60}" frame_loader command_line
 # The export harness writes files for every input: a short smoke run of its own.

@@ -23,9 +23,9 @@ int32_t effectiveThreads(const RunConfig& config, int32_t frameCount) {
 bool FramePipeline::reserve(int32_t threads) {
     threads = std::max(threads, 1);
     // One thread needs one frame; otherwise each worker segments one, one waits ready and the
-    // main thread holds one.
+    // main thread holds one (or segments one while it would wait).
     const int32_t frameCount = threads == 1 ? 1 : threads + 1;
-    const int32_t scratchCount = std::max(threads - 1, 1);
+    const int32_t scratchCount = threads;
     const int64_t pixels = std::max<int64_t>(config_.frameWidth, 0) * std::max<int64_t>(config_.frameHeight, 0);
     const int32_t planes = series_.measurePlaneCount();
     requested_ = frameCount * (FrameInFlight::bytesFor(pixels) + MeasurePlanes::bytesFor(planes, pixels)) +
@@ -53,7 +53,7 @@ bool FramePipeline::reserve(int32_t threads) {
 
 void FramePipeline::start() {
     if (frames_.size() < 2) return;
-    for (size_t i = 0; i < scratches_.size(); ++i) {
+    for (size_t i = 1; i < scratches_.size(); ++i) {
         try {
             workers_.emplace_back([this, i] { work(*scratches_[i], *sources_[i]); });
         } catch (const std::system_error&) {
@@ -62,62 +62,67 @@ void FramePipeline::start() {
     }
 }
 
+bool FramePipeline::canBegin() {
+    return !stopping_ && nextToBegin_ <= series_.plan().frameCount && stateOf(nextToBegin_) == SlotState::free;
+}
+
+void FramePipeline::loadAndSegment(int32_t number, SegmentScratch& scratch, FrameSource& source, bool mainThread) {
+    if (beginHook_) beginHook_(number, mainThread);
+    FrameInFlight& frame = slotOf(number);
+    frame.frame = number;
+    source.read(number, frame);
+    if (frame.load.code == StatusCode::ok) segmentFrame(scratch, frame, config_);
+}
+
+void FramePipeline::segmentFirstUnbegun(std::unique_lock<std::mutex>& lock, SegmentScratch& scratch,
+                                        FrameSource& source, bool mainThread) {
+    const int32_t number = nextToBegin_++;
+    stateOf(number) = SlotState::working;
+    lock.unlock();
+    loadAndSegment(number, scratch, source, mainThread);
+    lock.lock();
+    stateOf(number) = slotOf(number).load.code == StatusCode::ok ? SlotState::ready : SlotState::loadFailed;
+    changed_.notify_all();
+}
+
 void FramePipeline::work(SegmentScratch& scratch, FrameSource& source) {
     std::unique_lock lock(mutex_);
     for (;;) {
-        changed_.wait(lock, [&] {
-            return stopping_ || regrayed_ != 0 ||
-                   (nextToBegin_ <= series_.plan().frameCount && stateOf(nextToBegin_) == SlotState::free);
-        });
+        changed_.wait(lock, [&] { return stopping_ || canBegin(); });
         if (stopping_) return;
-        if (regrayed_ != 0) {
-            const int32_t number = regrayed_;
-            regrayed_ = 0;
-            stateOf(number) = SlotState::working;
-            FrameInFlight& frame = slotOf(number);
-            lock.unlock();
-            segmentFrame(scratch, frame, config_);
-            lock.lock();
-            stateOf(number) = SlotState::ready;
-            changed_.notify_all();
-            continue;
-        }
-        const int32_t number = nextToBegin_++;
-        stateOf(number) = SlotState::working;
-        FrameInFlight& frame = slotOf(number);
-        lock.unlock();
-        frame.frame = number;
-        source.read(number, frame);
-        const bool loaded = frame.load.code == StatusCode::ok;
-        if (loaded) segmentFrame(scratch, frame, config_);
-        lock.lock();
-        stateOf(number) = loaded ? SlotState::ready : SlotState::loadFailed;
-        changed_.notify_all();
+        segmentFirstUnbegun(lock, scratch, source, false);
     }
 }
 
 FrameInFlight& FramePipeline::next(int32_t number, uint8_t* lastGray) {
     FrameInFlight& frame = slotOf(number);
     const size_t bytes = static_cast<size_t>(std::max(config_.frameWidth, 0)) * std::max(config_.frameHeight, 0);
+    SegmentScratch& scratch = *scratches_.front();
     if (workers_.empty()) {
-        frame.frame = number;
-        sources_.front()->read(number, frame);
-        if (frame.load.code != StatusCode::ok) std::memcpy(frame.gray(), lastGray, bytes);
-        segmentFrame(*scratches_.front(), frame, config_);
+        loadAndSegment(number, scratch, *sources_.front(), true);
     } else {
         std::unique_lock lock(mutex_);
-        changed_.wait(lock, [&] {
-            return stateOf(number) == SlotState::ready || stateOf(number) == SlotState::loadFailed;
-        });
-        if (stateOf(number) == SlotState::loadFailed) {
-            // No worker touches a frame in this state.
-            std::memcpy(frame.gray(), lastGray, bytes);
-            stateOf(number) = SlotState::awaitingSegmentation;
-            regrayed_ = number;
-            changed_.notify_all();
-            changed_.wait(lock, [&] { return stateOf(number) == SlotState::ready; });
+        for (;;) {
+            const SlotState state = stateOf(number);
+            if (state == SlotState::ready || state == SlotState::loadFailed) break;
+            // Frame `number` is being segmented (or not yet begun): rather than wait, begin the
+            // first frame nobody has, which is never later than any a worker could take next.
+            if (canBegin()) {
+                segmentFirstUnbegun(lock, scratch, *sources_.front(), true);
+                continue;
+            }
+            changed_.wait(lock, [&] {
+                return stateOf(number) == SlotState::ready || stateOf(number) == SlotState::loadFailed ||
+                       canBegin();
+            });
         }
+        // No worker touches a frame that is ready or failed to load.
         stateOf(number) = SlotState::taken;
+    }
+    if (frame.load.code != StatusCode::ok) {
+        // Left unsegmented by whoever loaded it, as only this thread knows the pixels before.
+        std::memcpy(frame.gray(), lastGray, bytes);
+        segmentFrame(scratch, frame, config_);
     }
     std::memcpy(lastGray, frame.gray(), bytes);
     return frame;

@@ -1,6 +1,7 @@
 #pragma once
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -34,13 +35,19 @@ int32_t effectiveThreads(const RunConfig& config, int32_t frameCount);
 inline constexpr int32_t kMaxThreads = 256;
 
 // Frames 1 .. frameCount of the resolved series loaded and segmented ahead of the main thread. With N threads, N - 1
-// workers take frames in order, each into one of N + 1 reusable frames in flight, with a
-// segmentation scratch of its own; the main thread takes them back in frame order with
-// next(). With 1 thread there is no worker: next() loads and segments on the calling thread.
+// workers take frames in order, each into one of N + 1 reusable frames in flight; the main
+// thread takes them back in frame order with next(). Every thread has a segmentation scratch
+// and a frame source of its own. With 1 thread there is no worker: next() loads and segments
+// on the calling thread.
+//
+// The main thread never waits idle while a frame could be begun: when the frame it wants is
+// not ready, next() loads and segments the first frame no thread has begun (that frame itself,
+// or one ahead of it whose frame in flight is free), then looks again. Segmentation depends on
+// the frame alone, so which thread segments a frame changes no output.
 //
 // A frame whose loading failed is analysed with the pixels of the frame before it. Workers
 // cannot know those pixels, so such a frame waits for the main thread, which copies them in
-// (in next(), in frame order) and hands the frame back to a worker for segmentation.
+// and segments it (in next(), in frame order).
 class FramePipeline {
 public:
     FramePipeline(const RunConfig& config, const FrameSeries& series, const NeighbourhoodTables& tables)
@@ -58,10 +65,10 @@ public:
     void start();
 
     // Frame number `number`, the first call with 1 and each following one with the next number,
-    // after release() of the one before. Waits until the frame is loaded and segmented; a frame
-    // whose loading failed is first given lastGray's pixels. Afterwards lastGray (width x height
-    // bytes, kept by the caller between calls) holds the frame's pixels. The frame stays the
-    // caller's until release().
+    // after release() of the one before. Until the frame is loaded and segmented, segments
+    // frames itself (see above); a frame whose loading failed is given lastGray's pixels.
+    // Afterwards lastGray (width x height bytes, kept by the caller between calls) holds the
+    // frame's pixels. The frame stays the caller's until release().
     FrameInFlight& next(int32_t number, uint8_t* lastGray);
     void release(FrameInFlight& frame);
 
@@ -69,10 +76,23 @@ public:
     // never returned by next() are dropped. Safe to call more than once.
     void stop();
 
+    // For tests: called on the thread about to load frame `number`, before it loads, with
+    // whether that is the thread of next(). Set before start().
+    void setBeginHook(std::function<void(int32_t number, bool mainThread)> hook) { beginHook_ = std::move(hook); }
+
 private:
-    enum class SlotState { free, working, loadFailed, awaitingSegmentation, ready, taken };
+    enum class SlotState { free, working, loadFailed, ready, taken };
 
     void work(SegmentScratch& scratch, FrameSource& source);
+    // Whether the first frame no thread has begun can be begun: it is in the run and its frame
+    // in flight is free. With mutex_ held.
+    bool canBegin();
+    // Loads frame `number` into its frame in flight and segments it when it loaded.
+    void loadAndSegment(int32_t number, SegmentScratch& scratch, FrameSource& source, bool mainThread);
+    // Takes the first frame no thread has begun (canBegin() must hold) and loads and segments
+    // it with the lock released; returns with it held again.
+    void segmentFirstUnbegun(std::unique_lock<std::mutex>& lock, SegmentScratch& scratch, FrameSource& source,
+                             bool mainThread);
     FrameInFlight& slotOf(int32_t number) { return *frames_[(number - 1) % frames_.size()]; }
     SlotState& stateOf(int32_t number) { return states_[(number - 1) % states_.size()]; }
 
@@ -80,18 +100,18 @@ private:
     const FrameSeries& series_;
     const NeighbourhoodTables& tables_;
     std::vector<std::unique_ptr<FrameInFlight>> frames_;
-    // One scratch and one source per worker; the first pair also serves the main thread when
-    // no worker runs.
+    // One scratch and one source per thread: the first pair is the main thread's, the others
+    // the workers'.
     std::vector<std::unique_ptr<SegmentScratch>> scratches_;
     std::vector<std::unique_ptr<FrameSource>> sources_;
     int64_t requested_ = 0;
+    std::function<void(int32_t, bool)> beginHook_;
 
     std::mutex mutex_;
     std::condition_variable changed_;
     // Guarded by mutex_.
     std::vector<SlotState> states_;
     int32_t nextToBegin_ = 1;
-    int32_t regrayed_ = 0;  // a frame given its pixels by next(), awaiting a worker; 0 for none
     bool stopping_ = false;
 
     std::vector<std::thread> workers_;

@@ -86,13 +86,13 @@ int64_t runMemoryBytes(const RunConfig& config, int32_t threads) {
     bytes += 16 * pixels;
     threads = std::max(threads, 1);
     // As FramePipeline::reserve: one frame for one thread, else one per worker, one ready and
-    // one the main thread holds; a scratch per worker (one for one thread).
+    // one the main thread holds; a scratch per thread, the main thread's included.
     const int64_t frames = threads == 1 ? 1 : int64_t{threads} + 1;
-    const int64_t scratches = std::max(threads - 1, 1);
+    const int64_t scratches = threads;
     int64_t scratch = SegmentScratch::bytesFor(pixels);
     if (usesCellOptions(config)) scratch += SegmentScratch::extensionBytesFor(pixels);
-    // Every thread reads frames (the main thread too, while no worker runs): its window of
-    // source values and a decoded block of at most the cap.
+    // Every thread reads frames, the main thread too: its window of source values and a
+    // decoded block of at most the cap.
     const int64_t decode = 4 * pixels + static_cast<int64_t>(kMaxDecodedBytes);
     bytes = cappedSum(bytes, frames, FrameInFlight::bytesFor(pixels));
     bytes = cappedSum(bytes, scratches, scratch);

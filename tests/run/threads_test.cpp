@@ -1,14 +1,20 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <mutex>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "child_run.h"
 #include "shared_data.h"
 #include "driver/frame_pipeline.h"
 #include "limit_frames.h"
@@ -37,14 +43,12 @@ std::string withoutTimes(const std::string& text) {
     return out.append(text, from, std::string::npos);
 }
 
-// Everything a run writes, times aside: the console, then every file of its folder by name.
-std::map<std::string, std::string> outputsOf(const testing::RunOutput& run, const TempDir& dir) {
+// Every file a run writes in its folder (and the folders in it) by relative path, times aside.
+std::map<std::string, std::string> filesOf(const TempDir& dir) {
     std::map<std::string, std::string> out;
-    out["console"] = withoutTimes(run.console);
-    out["errors"] = run.errors;
-    out["status"] = std::to_string(run.status);
-    for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
-        const std::string name = entry.path().filename().string();
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(dir.path())) {
+        if (entry.is_directory()) continue;
+        const std::string name = entry.path().lexically_relative(dir.path()).string();
         if (name == "_run.json") continue;  // the run record holds the command line and clock times
         std::string text = readFile(entry.path().string());
         if (name == "_log.txt") text = withoutTimes(text);
@@ -63,6 +67,19 @@ std::map<std::string, std::string> outputsOf(const testing::RunOutput& run, cons
     return out;
 }
 
+// Everything a run writes, times aside: its files, the console, standard error and the status.
+std::map<std::string, std::string> outputsOf(const testing::RunOutput& run, const TempDir& dir) {
+    std::map<std::string, std::string> out = filesOf(dir);
+    out["console"] = withoutTimes(run.console);
+    out["errors"] = run.errors;
+    out["status"] = std::to_string(run.status);
+    return out;
+}
+
+// The words that turn every output on; kCtcFolder stands for a folder in the run's -output.
+const std::string kCtcFolder = "{ctc}";
+const std::vector<std::string> kEveryOutput = {"-image", "-id", "-voronoi", "-ctc", kCtcFolder, "-tracks", "-objects"};
+
 // Runs words with -threads 1, 2, 3 and 8; every run must write what the one-thread run writes.
 // Returns the one-thread run's outputs.
 std::map<std::string, std::string> expectSameForEveryThreadCount(const std::vector<std::string>& words) {
@@ -70,6 +87,7 @@ std::map<std::string, std::string> expectSameForEveryThreadCount(const std::vect
     for (const char* threads : {"1", "2", "3", "8"}) {
         TempDir dir;
         std::vector<std::string> all = words;
+        std::replace(all.begin(), all.end(), kCtcFolder, dir.file("ctc"));
         all.insert(all.end(), {"-output", dir.path(), "-threads", threads});
         const auto outputs = outputsOf(runProgram(all), dir);
         if (single.empty()) {
@@ -109,11 +127,14 @@ TEST(ThreadCounts, GeneratedSeriesWithUnreadableFramesWritesTheSameBytes) {
     std::ofstream(frameName(frames, 7)) << "not an image";
     ASSERT_TRUE(writeGrayPng(frameName(frames, 10).c_str(), 100, 120, pixels.data()));  // too narrow
     std::ofstream(frameName(frames, 1)) << "not an image";
-    const auto out = expectSameForEveryThreadCount(
-        {"-source", frames.path() + "/f_%d.png", "-w", "160", "-h", "120", "-count", "14", "-threshold",
-         std::to_string(suggestedThreshold(params)), "-size", "20", "-image", "-id", "-voronoi"});
+    std::vector<std::string> words = {"-source", frames.path() + "/f_%d.png", "-w", "160", "-h", "120", "-count", "14",
+                                      "-threshold", std::to_string(suggestedThreshold(params)), "-size", "20"};
+    words.insert(words.end(), kEveryOutput.begin(), kEveryOutput.end());
+    const auto out = expectSameForEveryThreadCount(words);
     EXPECT_EQ(countLines(out.at("console"), "Image Load Error"), 4);
-    EXPECT_EQ(out.count("12_Voronoi_0014.bmp"), 1u);
+    for (const char* name : {"12_Voronoi_0014.bmp", "10_Calculation_0014.bmp", "ctc/mask013.tif", "ctc/res_track.txt",
+                             "_tracks.csv", "_events.csv", "_objects.csv"})
+        EXPECT_EQ(out.count(name), 1u) << name;
     // Frame 7 repeats frame 5's pixels, so it finds the same cells as frame 6 did.
     const auto average = splitLines(out.at("_average.csv"));
     ASSERT_EQ(average.size(), 16u);
@@ -259,8 +280,12 @@ TEST(ThreadCounts, CellLimitMidwayDropsTheFramesReadAhead) {
     TempDir frames;
     for (int j : {1, 2, 4, 5, 6}) ASSERT_TRUE(testing::writeSparseFrame(frameName(frames, j), j));
     ASSERT_TRUE(testing::writeCrowdedFrame(frameName(frames, 3)));  // 2,025 cells
-    const auto out = expectSameForEveryThreadCount(
-        {"-source", frames.path() + "/f_%d.png", "-w", "945", "-h", "945", "-count", "6", "-threshold", "20"});
+    std::vector<std::string> words = {"-source", frames.path() + "/f_%d.png", "-w", "945", "-h", "945", "-count", "6",
+                                      "-threshold", "20"};
+    words.insert(words.end(), kEveryOutput.begin(), kEveryOutput.end());
+    const auto out = expectSameForEveryThreadCount(words);
+    EXPECT_EQ(out.count("10_Calculation_0002.bmp"), 1u);
+    EXPECT_EQ(out.count("10_Calculation_0003.bmp"), 0u);
     const auto console = splitLines(out.at("console"));
     ASSERT_GE(console.size(), 2u);
     EXPECT_EQ(console.back(), "Cell Number Too Much ");
@@ -283,14 +308,80 @@ TEST(ThreadCounts, LinkLimitMidwayDropsTheFramesReadAhead) {
     ASSERT_TRUE(writeGrayPng(frameName(frames, 2).c_str(), side, side, across.data()));
     ASSERT_TRUE(writeGrayPng(frameName(frames, 3).c_str(), side, side, down.data()));
     ASSERT_TRUE(writeGrayPng(frameName(frames, 5).c_str(), side, side, down.data()));
-    const auto out = expectSameForEveryThreadCount({"-source", frames.path() + "/f_%d.png", "-w", "1490", "-h",
-                                                    "1490", "-count", "5", "-threshold", "20"});
+    std::vector<std::string> words = {"-source", frames.path() + "/f_%d.png", "-w", "1490", "-h", "1490", "-count", "5",
+                                      "-threshold", "20"};
+    words.insert(words.end(), kEveryOutput.begin(), kEveryOutput.end());
+    const auto out = expectSameForEveryThreadCount(words);
+    EXPECT_EQ(out.count("ctc/mask001.tif"), 1u);
+    EXPECT_EQ(out.count("ctc/mask002.tif"), 0u);
     const auto console = splitLines(out.at("console"));
     ASSERT_GE(console.size(), 2u);
     EXPECT_EQ(console.back(), "Link Number Too Much ");
     EXPECT_EQ(console[console.size() - 2], "--- " + frameName(frames, 3) + " ---");
     EXPECT_EQ(countLines(out.at("console"), "Image Load Error"), 0);
     EXPECT_EQ(splitLines(out.at("_average.csv")).size(), 4u);
+}
+
+// Runs of 999 frames (fewer than 1,000, so that the masks are named as in shorter runs) with
+// every output on, stopped by SIGTERM after a few frames while frames ahead are being
+// segmented: each ends on a whole frame, with the bytes of a one-thread run of just those frames.
+TEST(ThreadCounts, AnInterruptedRunWithEveryOutputIsARunOfTheFramesItFinished) {
+    TempDir frames;
+    SeriesParams params;
+    params.width = 96;
+    params.height = 64;
+    params.cellCount = 5;
+    std::vector<uint8_t> pixels(96 * 64);
+    for (int j = 1; j <= 999; ++j) {
+        if (j % 7 == 4) {
+            std::ofstream(frameName(frames, j)) << "not an image";
+        } else if (j <= 10) {
+            renderSyntheticFrame(params, j, pixels.data());
+            ASSERT_TRUE(writeGrayPng(frameName(frames, j).c_str(), 96, 64, pixels.data()));
+        } else {  // the first ten frames over again
+            std::filesystem::create_hard_link(frameName(frames, (j - 1) % 10 + 1), frameName(frames, j));
+        }
+    }
+    const auto wordsFor = [&](const TempDir& out, int count, const char* threads) {
+        std::vector<std::string> words = {"-source", frames.path() + "/f_%d.png", "-w", "96", "-h", "64", "-count",
+                                          std::to_string(count), "-threshold", "20", "-size", "5", "-output",
+                                          out.path(), "-threads", threads};
+        words.insert(words.end(), kEveryOutput.begin(), kEveryOutput.end());
+        std::replace(words.begin(), words.end(), kCtcFolder, out.file("ctc"));
+        return words;
+    };
+    std::map<int, std::map<std::string, std::string>> clean;  // by frame count
+    for (const char* threads : {"1", "2", "3", "8"}) {
+        TempDir out;
+        testing::ChildSetup setup;
+        setup.actionAfterFrames = 3;
+        setup.action = [](pid_t pid) { kill(pid, SIGTERM); };
+        const auto run = testing::runChild(wordsFor(out, 999, threads), setup);
+        ASSERT_EQ(run.status, 128 + SIGTERM) << threads << " threads: " << run.errors;
+        const int done = nlohmann::json::parse(readFile(out.file("_run.json")))["frames_analysed"];
+        ASSERT_GE(done, 3);
+        ASSERT_LT(done, 999);
+        if (!clean.count(done)) {
+            TempDir whole;
+            ASSERT_EQ(testing::runChild(wordsFor(whole, done, "1")).status, done >= 4 ? 2 : 0);
+            clean[done] = filesOf(whole);
+        }
+        auto got = filesOf(out);
+        // The log goes on with the frame begun and where the run stopped; the tracks present
+        // at the end are "stopped" where the whole run's end with the series.
+        const std::string& log = clean[done].at("_log.txt");
+        EXPECT_EQ(got["_log.txt"].substr(0, log.size()), log) << threads << " threads";
+        EXPECT_EQ(splitLines(got["_log.txt"]).back(),
+                  "--- Interrupted at frame " + std::to_string(done + 1) + " by SIGTERM ---");
+        got["_log.txt"] = log;
+        std::string& tracks = got["_tracks.csv"];
+        for (size_t at; (at = tracks.find(",stopped,")) != std::string::npos;) tracks.replace(at, 9, ",end of series,");
+        EXPECT_EQ(got.size(), clean[done].size()) << threads << " threads";
+        for (const auto& [name, text] : clean[done]) {
+            const auto it = got.find(name);
+            EXPECT_TRUE(it != got.end() && it->second == text) << name << " differs with " << threads << " threads";
+        }
+    }
 }
 
 // The main loop may leave early (a stop, a signal) with frames in every state ahead of it.
@@ -330,6 +421,99 @@ TEST(FramePipeline, StopsCleanlyWhereverTheMainThreadLeaves) {
             }
             pipeline.stop();
         }  // the destructor stops again
+    }
+}
+
+// While every worker is held at its first frame, the main thread, wanting frame 1, loads and
+// segments the frames no worker has begun (the last frames in flight; one of them cannot be
+// read) instead of waiting; every frame comes back as a one-thread pipeline gives it.
+TEST(FramePipeline, TheMainThreadSegmentsTheFramesNoWorkerHasBegun) {
+    TempDir frames;
+    SeriesParams params;
+    params.width = 64;
+    params.height = 48;
+    params.cellCount = 4;
+    const size_t pixelCount = 64 * 48;
+    std::vector<uint8_t> pixels(pixelCount);
+    for (int j = 1; j <= 12; ++j) {
+        if (j == 3 || j == 4 || j == 9) {  // the second frame the main thread takes with 2, 3 and 8 threads
+            std::ofstream(frameName(frames, j)) << "not an image";
+            continue;
+        }
+        renderSyntheticFrame(params, j, pixels.data());
+        ASSERT_TRUE(writeGrayPng(frameName(frames, j).c_str(), 64, 48, pixels.data()));
+    }
+    RunConfig config;
+    config.sourcePattern = frames.path() + "/f_%d.png";
+    config.frameWidth = 64;
+    config.frameHeight = 48;
+    config.frameCount = 12;
+    config.hasCount = true;
+    config.threshold = suggestedThreshold(params);
+    FrameSeries series;
+    ASSERT_EQ(series.resolve(config).refusal, "");
+
+    struct Segmented {
+        int32_t cells;
+        std::vector<int32_t> labels;
+        std::vector<uint8_t> gray;
+    };
+    const auto take = [&](FramePipeline& pipeline, std::vector<uint8_t>& lastGray, int32_t j) {
+        FrameInFlight& frame = pipeline.next(j, lastGray.data());
+        Segmented out{frame.curCount, std::vector<int32_t>(frame.segLabels, frame.segLabels + pixelCount),
+                      std::vector<uint8_t>(frame.gray(), frame.gray() + pixelCount)};
+        pipeline.release(frame);
+        return out;
+    };
+    std::vector<Segmented> alone;
+    {
+        FramePipeline pipeline(config, series, testing::runTables());
+        ASSERT_TRUE(pipeline.reserve(1));
+        pipeline.start();
+        std::vector<uint8_t> lastGray(pixelCount, 0);
+        for (int32_t j = 1; j <= 12; ++j) alone.push_back(take(pipeline, lastGray, j));
+    }
+    EXPECT_GT(alone[1].cells, 0);
+
+    for (const int32_t threads : {2, 3, 8}) {
+        std::mutex mutex;
+        std::condition_variable changed;
+        int32_t workersHeld = 0;
+        std::vector<int32_t> begunByMain;
+        bool timedOut = false;
+        FramePipeline pipeline(config, series, testing::runTables());
+        ASSERT_TRUE(pipeline.reserve(threads));
+        pipeline.setBeginHook([&](int32_t number, bool mainThread) {
+            std::unique_lock lock(mutex);
+            if (mainThread) {
+                begunByMain.push_back(number);
+            } else {
+                ++workersHeld;
+            }
+            changed.notify_all();
+            // Workers go on once the main thread has begun two frames (or, failing that, after
+            // a minute, once).
+            const auto twoBegun = [&] { return begunByMain.size() >= 2; };
+            if (!mainThread && !timedOut && !changed.wait_for(lock, std::chrono::seconds(60), twoBegun)) timedOut = true;
+        });
+        pipeline.start();
+        {
+            std::unique_lock lock(mutex);
+            ASSERT_TRUE(changed.wait_for(lock, std::chrono::seconds(60), [&] { return workersHeld == threads - 1; }));
+        }
+        std::vector<uint8_t> lastGray(pixelCount, 0);
+        for (int32_t j = 1; j <= 12; ++j) {
+            const Segmented got = take(pipeline, lastGray, j);
+            const Segmented& want = alone[static_cast<size_t>(j - 1)];
+            EXPECT_EQ(got.cells, want.cells) << threads << " threads, frame " << j;
+            EXPECT_TRUE(got.labels == want.labels && got.gray == want.gray) << threads << " threads, frame " << j;
+        }
+        pipeline.stop();
+        std::lock_guard lock(mutex);
+        EXPECT_FALSE(timedOut) << threads << " threads: the main thread waited for the held workers";
+        ASSERT_GE(begunByMain.size(), 2u);
+        EXPECT_EQ(begunByMain[0], threads) << "the first frame no worker had begun";
+        EXPECT_EQ(begunByMain[1], threads + 1);
     }
 }
 

@@ -14,6 +14,6 @@ namespace vanto {
 // of the frame. fraction: F, above 0 and up to 1. inner, ring: count x 256 entries of scratch.
 // Returns the pixels cut off.
 int64_t cutCellEdges(int32_t* labels, int32_t w, int32_t h, int32_t count, const uint8_t* gray, double fraction,
-                     int32_t* inner, int32_t* ring, int32_t* near);
+                     int32_t* inner, int32_t* ring);
 
 }  // namespace vanto

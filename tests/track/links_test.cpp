@@ -137,7 +137,9 @@ TEST(TrackCandidates, ListMatchesACountOverEveryPair) {
         // The adjacency written over the bits is whole.
         for (int32_t x = 0; x + 1 < w; ++x) {
             const int32_t l = ws.history.prevFrameLabels[x], r = ws.history.prevFrameLabels[x + 1];
-            if (l >= 0 && r >= 0) EXPECT_EQ(ws.history.prevAdjacency[r * prevCount + l], 1) << "round " << round;
+            if (l >= 0 && r >= 0) {
+                EXPECT_EQ(ws.history.prevAdjacency[r * prevCount + l], 1) << "round " << round;
+            }
         }
         for (int64_t m = 0; m < static_cast<int64_t>(prevCount) * prevCount; ++m)
             ASSERT_TRUE(ws.history.prevAdjacency[m] == 0 || ws.history.prevAdjacency[m] == 1) << "round " << round;

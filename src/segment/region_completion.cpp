@@ -24,35 +24,6 @@ inline bool clearLine(const int32_t* L, const OffsetSteps& s, int32_t p, int k) 
     return lineOpen(L, s, p, k, [](int32_t v) { return v != kFree; });
 }
 
-// near[p] = 1 when p is free and the square of half side r around p holds a label (>= 0) of
-// `from`, else 0. scratch holds 2 * w * h bytes. Byte planes and shifted ORs, so that every
-// loop runs over whole rows without branches.
-void markFreeNearLabels(const int32_t* from, int32_t w, int32_t h, int32_t r, uint8_t* scratch, uint8_t* near) {
-    const int64_t n = static_cast<int64_t>(w) * h;
-    uint8_t* label = scratch;
-    uint8_t* rowNear = scratch + n;
-    for (int64_t p = 0; p < n; ++p) label[p] = from[p] >= 0;
-    for (int32_t y = 0; y < h; ++y) {
-        const uint8_t* in = label + static_cast<int64_t>(y) * w;
-        uint8_t* out = rowNear + static_cast<int64_t>(y) * w;
-        std::copy_n(in, w, out);
-        for (int32_t d = 1; d <= r && d < w; ++d) {
-            for (int32_t x = 0; x < w - d; ++x) out[x] |= in[x + d];
-            for (int32_t x = d; x < w; ++x) out[x] |= in[x - d];
-        }
-    }
-    for (int32_t y = 0; y < h; ++y) {
-        uint8_t* out = near + static_cast<int64_t>(y) * w;
-        const int32_t* row = from + static_cast<int64_t>(y) * w;
-        std::fill_n(out, w, uint8_t{0});
-        for (int32_t yy = std::max(0, y - r); yy <= std::min(h - 1, y + r); ++yy) {
-            const uint8_t* in = rowNear + static_cast<int64_t>(yy) * w;
-            for (int32_t x = 0; x < w; ++x) out[x] |= in[x];
-        }
-        for (int32_t x = 0; x < w; ++x) out[x] &= static_cast<uint8_t>(row[x] == kFree);
-    }
-}
-
 // Copies `from` into `to`; each free pixel takes the label (>= 0) of the first of its
 // offsets 1..offsets, in table order, that lies in the frame and in clear line of sight over
 // `from`. Labels are read from `from` only, so they do not spread within a pass. Free pixels
@@ -148,6 +119,47 @@ void mergeSmallRegions(SegmentScratch& ws, const OffsetSteps& s) {
 }
 
 }  // namespace
+
+// Byte planes and shifted ORs, so that every
+// loop runs over whole rows without branches; the rows of the square are added up a column at
+// a time as the square slides down (one row in, one row out), so that each output row reads two
+// rows and not 2r + 1.
+void markFreeNearLabels(const int32_t* from, int32_t w, int32_t h, int32_t r, uint8_t* scratch, uint8_t* near) {
+    uint8_t* rowNear = scratch + static_cast<int64_t>(w) * h;
+    for (int32_t y = 0; y < h; ++y) {
+        const int32_t* row = from + static_cast<int64_t>(y) * w;
+        // This row's labels, as bytes, in its own row of near (written again below).
+        uint8_t* in = near + static_cast<int64_t>(y) * w;
+        for (int32_t x = 0; x < w; ++x) in[x] = row[x] >= 0;
+        uint8_t* out = rowNear + static_cast<int64_t>(y) * w;
+        std::copy_n(in, w, out);
+        for (int32_t d = 1; d <= r && d < w; ++d) {
+            for (int32_t x = 0; x < w - d; ++x) out[x] |= in[x + d];
+            for (int32_t x = d; x < w; ++x) out[x] |= in[x - d];
+        }
+    }
+    // count[x]: rows of the square around (x, y) with a label in their span; at most
+    // 2r + 1 <= 255 (r is an offset's reach, below 128).
+    uint8_t* count = scratch;
+    std::fill_n(count, w, uint8_t{0});
+    for (int32_t yy = 0; yy <= std::min(h - 1, r); ++yy) {
+        const uint8_t* in = rowNear + static_cast<int64_t>(yy) * w;
+        for (int32_t x = 0; x < w; ++x) count[x] += in[x];
+    }
+    for (int32_t y = 0; y < h; ++y) {
+        uint8_t* out = near + static_cast<int64_t>(y) * w;
+        const int32_t* row = from + static_cast<int64_t>(y) * w;
+        for (int32_t x = 0; x < w; ++x) out[x] = static_cast<uint8_t>((count[x] != 0) & (row[x] == kFree));
+        if (y + r + 1 < h) {
+            const uint8_t* in = rowNear + static_cast<int64_t>(y + r + 1) * w;
+            for (int32_t x = 0; x < w; ++x) count[x] += in[x];
+        }
+        if (y - r >= 0) {
+            const uint8_t* in = rowNear + static_cast<int64_t>(y - r) * w;
+            for (int32_t x = 0; x < w; ++x) count[x] -= in[x];
+        }
+    }
+}
 
 void completeRegions(SegmentScratch& ws) {
     const int32_t n = static_cast<int32_t>(ws.pixelCount);

@@ -1,6 +1,7 @@
 #include "track/link_candidates.h"
 
 #include <algorithm>
+#include <bit>
 
 #include "model/plane_scan.h"
 
@@ -37,15 +38,30 @@ int32_t listLinkCandidates(FrameCells& cells, FrameHistory& history, CrossFrameN
     const int32_t curCount = cells.curCount;
     const int32_t prevCount = history.prevCount;
     const int64_t pairs = static_cast<int64_t>(prevCount) * curCount;
+    // The pairs with support are marked in a bit set, one bit a pair, so that neither clearing
+    // nor listing them walks the whole matrix (whose size grows with the square of the cells):
+    // an entry of overlap is valid only where its bit is set, and is written whole at its first
+    // run. The bits live in prevAdjacency, which is rebuilt below, after they have been read.
     int32_t* overlap = cells.pairMatrix;
-    std::fill_n(overlap, pairs, 0);
+    uint32_t* supported = reinterpret_cast<uint32_t*>(history.prevAdjacency);
+    const int64_t words = (pairs + 31) / 32;
+    std::fill_n(supported, words, 0u);
 
     // Neighbouring pixels mostly add to the same pair: one run of equal pairs per result.
     const int32_t* a = nearest.curNearPrev;
     const int32_t* b = nearest.prevNearCur;
     const int32_t* prevLabels = history.prevFrameLabels;
     const int32_t* curLabels = cells.segLabels;
-    const auto addTo = [overlap](int64_t m, int32_t n) { overlap[m] += n; };
+    const auto addTo = [overlap, supported](int64_t m, int32_t n) {
+        uint32_t& word = supported[m >> 5];
+        const uint32_t bit = 1u << (m & 31);
+        if ((word & bit) == 0) {
+            word |= bit;
+            overlap[m] = n;
+        } else {
+            overlap[m] += n;
+        }
+    };
     RunCounter fromA(addTo), fromB(addTo);
     for (int64_t p = 0; p < cells.pixelCount; ++p) {
         if (a[p] >= 0) fromA.count(static_cast<int64_t>(prevLabels[p]) * curCount + a[p]);
@@ -54,14 +70,15 @@ int32_t listLinkCandidates(FrameCells& cells, FrameHistory& history, CrossFrameN
     fromA.finish();
     fromB.finish();
 
-    // The link list: matrix indices of the non-zero entries, ascending. Only the first
+    // The link list: matrix indices of the pairs with support, ascending. Only the first
     // kLinkLimit are kept; more end the run anyway.
     int32_t* list = linkList;
     int32_t linkCount = 0;
-    for (int64_t m = 0; m < pairs; ++m) {
-        if (overlap[m] == 0) continue;
-        if (linkCount < kLinkLimit) list[linkCount] = static_cast<int32_t>(m);
-        ++linkCount;
+    for (int64_t i = 0; i < words; ++i) {
+        for (uint32_t word = supported[i]; word != 0; word &= word - 1) {
+            if (linkCount < kLinkLimit) list[linkCount] = static_cast<int32_t>(i * 32 + std::countr_zero(word));
+            ++linkCount;
+        }
     }
     cells.linkCount = linkCount;
     if (linkCount >= kLinkLimit) return linkCount;

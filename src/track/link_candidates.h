@@ -7,8 +7,9 @@
 
 namespace vanto {
 
-// Frame 2 on, given the nearest labels across frames: counts the pixel support of every
-// (previous, current) pair in cells.pairMatrix, lists their matrix indices in ascending order
+// Frame 2 on, given the nearest labels across frames: counts the pixel support of the
+// (previous, current) pairs that have some in cells.pairMatrix (the entries of the other pairs
+// are left as they were), lists their matrix indices in ascending order
 // in linkList (kLinkLimit entries), writes the candidate links into slot in that order and an
 // end entry after them, builds history.prevAdjacency and the current adjacency in
 // cells.pairMatrix.

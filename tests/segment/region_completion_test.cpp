@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -194,6 +196,32 @@ TEST(RegionCompletion, NoRegionsLeaveEverythingFree) {
     auto ws = labelsOf({"--..c", "..-c.", "c...."});
     completeRegions(*ws);
     EXPECT_EQ(picture(*ws), (Rows{".....", ".....", "....."}));
+}
+
+// The marks against a look at every square, on random frames from one pixel up, with squares
+// wider and taller than the frame, labels at its edges and every kind of ground.
+TEST(RegionCompletion, FreePixelsNearLabelsMatchALookAtEverySquare) {
+    std::mt19937 random(11);
+    for (int round = 0; round < 400; ++round) {
+        const int32_t w = 1 + static_cast<int32_t>(random() % 12), h = 1 + static_cast<int32_t>(random() % 9);
+        const int32_t r = static_cast<int32_t>(random() % 6);
+        const int32_t n = w * h;
+        std::vector<int32_t> from(static_cast<size_t>(n));
+        // Few labels in some rounds, many in others.
+        const uint32_t labelShare = 1 + random() % 8;
+        for (int32_t& v : from) v = random() % 16 < labelShare ? static_cast<int32_t>(random() % 3) : -1 - static_cast<int32_t>(random() % 3);
+        std::vector<uint8_t> scratch(2 * static_cast<size_t>(n), 0xAB), near(static_cast<size_t>(n), 0xCD);
+        markFreeNearLabels(from.data(), w, h, r, scratch.data(), near.data());
+        for (int32_t y = 0; y < h; ++y) {
+            for (int32_t x = 0; x < w; ++x) {
+                bool label = false;
+                for (int32_t yy = std::max(0, y - r); yy <= std::min(h - 1, y + r); ++yy)
+                    for (int32_t xx = std::max(0, x - r); xx <= std::min(w - 1, x + r); ++xx) label |= from[yy * w + xx] >= 0;
+                const int expected = label && from[y * w + x] == -2 ? 1 : 0;
+                ASSERT_EQ(near[y * w + x], expected) << "round " << round << " (" << x << ", " << y << ") r " << r;
+            }
+        }
+    }
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <random>
 #include <vector>
 
 #include "track/link_candidates.h"
@@ -77,6 +78,72 @@ TEST(TrackCandidates, EmptyFramesGiveNoLinks) {
     std::fill_n(s.slot(), kLinkWords, 7);
     EXPECT_EQ(s.listCandidates(), 0);
     EXPECT_EQ(s.entry(0)[LinkWord::prevX], -1);
+}
+
+// Random rectangles of labels 0 .. count - 1 (later ones over earlier ones) on -1.
+void paintRandomCells(int32_t* plane, int32_t w, int32_t h, int32_t count, std::mt19937& random) {
+    std::fill_n(plane, static_cast<int64_t>(w) * h, -1);
+    for (int32_t label = 0; label < count; ++label) {
+        const int32_t x0 = static_cast<int32_t>(random() % w), y0 = static_cast<int32_t>(random() % h);
+        const int32_t x1 = std::min(w - 1, x0 + static_cast<int32_t>(random() % 6));
+        const int32_t y1 = std::min(h - 1, y0 + static_cast<int32_t>(random() % 6));
+        testing::fillRect(plane, w, x0, y0, x1, y1, label);
+    }
+}
+
+// The list against a count of every pair's support over the whole matrix, on random frames
+// (cells at the frame's edges, touching and overlapping, labels with no pixel, more than 32
+// pairs a row of the matrix) whose matrices hold what earlier frames left.
+TEST(TrackCandidates, ListMatchesACountOverEveryPair) {
+    std::mt19937 random(7);
+    for (int round = 0; round < 30; ++round) {
+        const int32_t w = 17 + round % 13, h = 9 + round % 7;
+        TrackScene s(w, h);
+        Workspace& ws = *s.ws;
+        const int32_t prevCount = 1 + static_cast<int32_t>(random() % 40);
+        const int32_t curCount = round == 0 ? 0 : 1 + static_cast<int32_t>(random() % 40);
+        paintRandomCells(ws.history.prevFrameLabels, w, h, prevCount, random);
+        paintRandomCells(ws.cells.segLabels, w, h, curCount, random);
+        testing::writeRecords(ws.history.prevCellTable, ws.history.prevFrameLabels, w, h, prevCount, 1);
+        testing::writeRecords(ws.cells.cellTable, ws.cells.segLabels, w, h, curCount, 1);
+        ws.history.prevCount = prevCount;
+        ws.cells.curCount = curCount;
+        const int64_t pairs = static_cast<int64_t>(prevCount) * curCount;
+        for (int64_t m = 0; m < pairs + 64; ++m) {
+            ws.cells.pairMatrix[m] = static_cast<int32_t>(random() % 3) - 1;
+            ws.history.prevAdjacency[m] = static_cast<int32_t>(random());
+        }
+        const int32_t links = s.listCandidates();
+
+        const CrossFrameNearest nearest = ws.scratch.crossFrameNearest();
+        std::vector<int32_t> support(static_cast<size_t>(pairs), 0);
+        for (int64_t p = 0; p < ws.cells.pixelCount; ++p) {
+            if (nearest.curNearPrev[p] >= 0)
+                ++support[static_cast<size_t>(ws.history.prevFrameLabels[p] * curCount + nearest.curNearPrev[p])];
+            if (nearest.prevNearCur[p] >= 0)
+                ++support[static_cast<size_t>(nearest.prevNearCur[p] * curCount + ws.cells.segLabels[p])];
+        }
+        int32_t k = 0;
+        for (int64_t m = 0; m < pairs; ++m) {
+            if (support[static_cast<size_t>(m)] == 0) continue;
+            ASSERT_LT(k, links) << "round " << round;
+            EXPECT_EQ(s.entry(k)[LinkWord::prevIndex], m / curCount) << "round " << round << " link " << k;
+            EXPECT_EQ(s.entry(k)[LinkWord::curIndex], m % curCount) << "round " << round << " link " << k;
+            EXPECT_EQ(s.entry(k)[LinkWord::overlap], support[static_cast<size_t>(m)]) << "round " << round;
+            ++k;
+        }
+        EXPECT_EQ(links, k) << "round " << round;
+        EXPECT_EQ(s.entry(k)[LinkWord::prevX], -1) << "round " << round;
+        // The adjacency written over the bits is whole.
+        for (int32_t x = 0; x + 1 < w; ++x) {
+            const int32_t l = ws.history.prevFrameLabels[x], r = ws.history.prevFrameLabels[x + 1];
+            if (l >= 0 && r >= 0) {
+                EXPECT_EQ(ws.history.prevAdjacency[r * prevCount + l], 1) << "round " << round;
+            }
+        }
+        for (int64_t m = 0; m < static_cast<int64_t>(prevCount) * prevCount; ++m)
+            ASSERT_TRUE(ws.history.prevAdjacency[m] == 0 || ws.history.prevAdjacency[m] == 1) << "round " << round;
+    }
 }
 
 // 100 previous rows (every even y) and 200 current columns (every even x) meet in every

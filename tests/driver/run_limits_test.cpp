@@ -40,6 +40,11 @@ TEST(RunMemory, EachThreadAddsItsFrameScratchAndDecodeBuffers) {
     RunConfig smoothed = config;
     smoothed.smoothSigma = 1.5;
     EXPECT_EQ(runMemoryBytes(smoothed, 4) - runMemoryBytes(config, 4), 4 * SegmentScratch::extensionBytesFor(pixels));
+    // -split adds its own planes to every thread's scratch, as the pipeline reserves them.
+    RunConfig split = config;
+    split.splitDepth = 1;
+    EXPECT_EQ(runMemoryBytes(split, 4) - runMemoryBytes(config, 4),
+              4 * (SegmentScratch::extensionBytesFor(pixels) + SegmentScratch::splittingBytesFor(1000, 800)));
     // The largest window on the most threads neither overflows nor fits anywhere.
     EXPECT_EQ(runMemoryBytes(window(46340, 46340), 256) > (int64_t{1} << 40), true);
     EXPECT_EQ(runMemoryBytes(window(100000, 100000), 1), INT64_MAX);

@@ -25,6 +25,7 @@ struct OptionSet {
     const char* name;
     double smooth = 0, split = 0, minContrast = 0;
     int32_t grow = 0, minArea = 0, maxArea = 0;
+    double edgeCut = 0;
 };
 
 // The options as a run would give them; the first set is the frame without any.
@@ -36,8 +37,10 @@ const OptionSet kSets[] = {
     {"-grow -2", 0, 0, 0, -2},
     {"-min-contrast 20", 0, 0, 20},
     {"-min-area 30 -max-area 5000", 0, 0, 0, 0, 30, 5000},
+    {"-edge-cut 0.5", 0, 0, 0, 0, 0, 0, 0.5},
     {"all on, -grow 2", 1, 2, 20, 2, 30, 5000},
     {"all on, -grow -2", 1, 2, 20, -2, 30, 5000},
+    {"all on, -grow -2 -edge-cut 0.5", 1, 2, 20, -2, 30, 5000, 0.5},
 };
 constexpr int32_t kSetCount = sizeof(kSets) / sizeof(kSets[0]);
 constexpr int32_t kRounds = 5;
@@ -67,6 +70,7 @@ void printCellOptionCosts(const SeriesParams& params, int32_t frames, int32_t th
         c.grow = kSets[k].grow;
         c.minArea = kSets[k].minArea;
         c.maxArea = kSets[k].maxArea;
+        c.edgeCut = kSets[k].edgeCut;
     }
     // The least processor time of each (set, frame) over the rounds: the machine's other work
     // only ever adds to a time.

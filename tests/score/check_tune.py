@@ -266,6 +266,19 @@ class Parts(unittest.TestCase):
         self.assertEqual(vt.Setting({"threshold": 8, "size": 15, "grow": 0, "smooth": 0}).changes(base), 0)
         self.assertEqual(vt.Setting({"threshold": 8, "size": 1, "grow": -5, "smooth": 0}).changes(base), 2)
 
+    def test_a_tie_on_the_objective_goes_to_the_better_other_scores_then_fewer_changes(self):
+        # Three settings equal on SEG: debris left in (low F1), debris dropped by one more
+        # option, and the same scores reached with two more options.
+        debris = {"SEG": 0.857, "F1": 0.92, "TRA": 0.89}
+        clean = {"SEG": 0.857, "F1": 0.99, "TRA": 0.90}
+        keys = {"debris": vt.rank_key(debris, "SEG", 0, "a"),
+                "clean": vt.rank_key(clean, "SEG", 1, "b"),
+                "clean, more options": vt.rank_key(dict(clean), "SEG", 3, "c"),
+                "better SEG": vt.rank_key({"SEG": 0.86, "F1": 0.5, "TRA": 0.5}, "SEG", 4, "d"),
+                "failed": vt.rank_key(None, "SEG", 0, "e")}
+        order = sorted(keys, key=keys.get)
+        self.assertEqual(order, ["better SEG", "clean", "clean, more options", "debris", "failed"])
+
     def test_reference_from_the_frame_keeps_groups_of_the_least_size_or_more(self):
         view = np.full((10, 12), 100, np.int16)
         view[1:3, 1:4] = 80  # 6 pixels, 20 below the median: kept

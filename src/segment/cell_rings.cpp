@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "segment/free_pixels_near_cells.h"
+
 namespace vanto {
 
 namespace {
@@ -23,59 +25,29 @@ int32_t ringOffsets(RingOffset* out) {
     return n;
 }
 
-// Columns of a row handled at once by countRings.
-constexpr int32_t kChunk = 1024;
-
-// Adds each pixel of no cell to the ring histogram of every cell within reach of it, once.
-// Most pixels of a frame have no cell within reach: a pixel is looked at closely only when one
-// of the columns x - reach .. x + reach holds a cell pixel in rows y - reach .. y + reach (the
-// square around the disk). For a chunk of a row, below[] holds the AND of the labels of each
-// column over those rows, negative exactly when none of them is a cell's. The counts are the
-// same whatever the order the pixels are taken in.
+// Adds each pixel of no cell to the ring histogram of every cell within reach of it, once. Only
+// the pixels with a cell pixel in the square around the disk are looked at closely. The counts
+// are the same whatever the order the pixels are taken in.
 void countRings(const int32_t* labels, int32_t w, int32_t h, const uint8_t* gray, int32_t* ring) {
     RingOffset offsets[kMaxRingOffsets];
     const int32_t offsetCount = ringOffsets(offsets);
     int64_t step[kMaxRingOffsets];  // the offsets as index steps
     for (int32_t i = 0; i < offsetCount; ++i) step[i] = static_cast<int64_t>(offsets[i].dy) * w + offsets[i].dx;
-    int32_t below[kChunk + 2 * kRingReach];
-    for (int32_t y = 0; y < h; ++y) {
-        const int32_t y0 = std::max(0, y - kRingReach), y1 = std::min(h - 1, y + kRingReach);
-        const bool innerRow = y >= kRingReach && y + kRingReach < h;
-        for (int32_t x0 = 0; x0 < w; x0 += kChunk) {
-            // below[i] is column x0 - reach + i; columns beyond the frame hold no cell.
-            const int32_t from = std::max(0, x0 - kRingReach), to = std::min(w, x0 + kChunk + kRingReach);
-            const int32_t span = to - from, shift = from - (x0 - kRingReach);
-            std::fill_n(below, kChunk + 2 * kRingReach, -1);
-            int32_t* column = below + shift;
-            for (int32_t yy = y0; yy <= y1; ++yy) {
-                const int32_t* row = labels + static_cast<int64_t>(yy) * w + from;
-                for (int32_t i = 0; i < span; ++i) column[i] &= row[i];
+    forEachFreePixelNearCells<kRingReach>(labels, w, h, kRingReach, [&](int32_t x, int32_t y, int64_t p) {
+        const bool inner = y >= kRingReach && y + kRingReach < h && x >= kRingReach && x + kRingReach < w;
+        int32_t seen[kMaxRingOffsets];
+        int32_t seenCount = 0;
+        for (int32_t k = 0; k < offsetCount; ++k) {
+            if (!inner) {
+                const int32_t xx = x + offsets[k].dx, yy = y + offsets[k].dy;
+                if (xx < 0 || yy < 0 || xx >= w || yy >= h) continue;
             }
-            const int32_t x1 = std::min(w, x0 + kChunk);
-            int32_t nearColumn = -1;  // the last index of below[] at or before x + reach that holds a cell
-            for (int32_t i = 0; i < 2 * kRingReach; ++i)
-                if (below[i] >= 0) nearColumn = i;
-            for (int32_t x = x0; x < x1; ++x) {
-                const int32_t i = x - x0;  // below[i + reach] is column x
-                if (below[i + 2 * kRingReach] >= 0) nearColumn = i + 2 * kRingReach;
-                const int64_t p = static_cast<int64_t>(y) * w + x;
-                if (nearColumn < i || labels[p] >= 0) continue;
-                const bool inner = innerRow && x >= kRingReach && x + kRingReach < w;
-                int32_t seen[kMaxRingOffsets];
-                int32_t seenCount = 0;
-                for (int32_t k = 0; k < offsetCount; ++k) {
-                    if (!inner) {
-                        const int32_t xx = x + offsets[k].dx, yy = y + offsets[k].dy;
-                        if (xx < 0 || yy < 0 || xx >= w || yy >= h) continue;
-                    }
-                    const int32_t c = labels[p + step[k]];
-                    if (c < 0 || std::find(seen, seen + seenCount, c) != seen + seenCount) continue;
-                    seen[seenCount++] = c;
-                    ++ring[static_cast<int64_t>(c) * 256 + gray[p]];
-                }
-            }
+            const int32_t c = labels[p + step[k]];
+            if (c < 0 || std::find(seen, seen + seenCount, c) != seen + seenCount) continue;
+            seen[seenCount++] = c;
+            ++ring[static_cast<int64_t>(c) * 256 + gray[p]];
         }
-    }
+    });
 }
 
 }  // namespace

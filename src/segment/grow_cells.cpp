@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "segment/free_pixels_near_cells.h"
+
 namespace vanto {
 
 namespace {
@@ -26,9 +28,6 @@ int32_t discOffsets(int32_t r, Offset* out) {
     return n;
 }
 
-// Columns of a row handled at once by grow.
-constexpr int32_t kChunk = 1024;
-
 // The lowest cell number among the cell pixels nearest to (x, y) within the offsets, or -1.
 int32_t nearestCell(const int32_t* copy, int32_t w, int32_t h, int32_t x, int32_t y, const Offset* offsets,
                     int32_t count) {
@@ -49,39 +48,14 @@ int32_t nearestCell(const int32_t* copy, int32_t w, int32_t h, int32_t x, int32_
 }
 
 // Every pixel of no cell whose nearest cell pixel is within r joins the lowest cell number at
-// that distance. Most pixels have no cell pixel in the square of side 2 r + 1 around them and
-// are passed over: for a chunk of a row, below[] holds the AND of the labels of each column
-// over rows y - r .. y + r, negative exactly when none of them is a cell's.
+// that distance; pixels with no cell pixel in the square around the disc are passed over.
 void grow(int32_t* labels, int32_t w, int32_t h, int32_t r, const int32_t* copy) {
     Offset offsets[kMaxOffsets];
     const int32_t count = discOffsets(r, offsets);
-    int32_t below[kChunk + 2 * kMaxGrow];
-    for (int32_t y = 0; y < h; ++y) {
-        const int32_t y0 = std::max(0, y - r), y1 = std::min(h - 1, y + r);
-        const int32_t* row = copy + static_cast<int64_t>(y) * w;
-        for (int32_t x0 = 0; x0 < w; x0 += kChunk) {
-            // below[i] is column x0 - r + i; columns beyond the frame hold no cell.
-            const int32_t from = std::max(0, x0 - r), to = std::min(w, x0 + kChunk + r);
-            const int32_t span = to - from, shift = from - (x0 - r);
-            std::fill_n(below, kChunk + 2 * r, -1);
-            int32_t* column = below + shift;
-            for (int32_t yy = y0; yy <= y1; ++yy) {
-                const int32_t* source = copy + static_cast<int64_t>(yy) * w + from;
-                for (int32_t i = 0; i < span; ++i) column[i] &= source[i];
-            }
-            const int32_t x1 = std::min(w, x0 + kChunk);
-            int32_t nearColumn = -1;  // the last index of below[] at or before x + r that holds a cell
-            for (int32_t i = 0; i < 2 * r; ++i)
-                if (below[i] >= 0) nearColumn = i;
-            for (int32_t x = x0; x < x1; ++x) {
-                const int32_t i = x - x0;  // below[i + r] is column x
-                if (below[i + 2 * r] >= 0) nearColumn = i + 2 * r;
-                if (nearColumn < i || row[x] >= 0) continue;
-                const int32_t c = nearestCell(copy, w, h, x, y, offsets, count);
-                if (c >= 0) labels[static_cast<int64_t>(y) * w + x] = c;
-            }
-        }
-    }
+    forEachFreePixelNearCells<kMaxGrow>(copy, w, h, r, [&](int32_t x, int32_t y, int64_t p) {
+        const int32_t c = nearestCell(copy, w, h, x, y, offsets, count);
+        if (c >= 0) labels[p] = c;
+    });
 }
 
 // Every cell pixel with a pixel of another value (another cell or none) within r becomes -2;

@@ -110,6 +110,18 @@ int countLines(const std::string& text, const std::string& line) {
 
 std::string frameName(const TempDir& dir, int j) { return dir.file("f_" + std::to_string(j) + ".png"); }
 
+// Frames 1-6 of a generated series of 320 x 240 drawn into frames; returns the words of a run
+// over them with -image and -tracks.
+std::vector<std::string> drawSixFrames(const TempDir& frames, const SeriesParams& params) {
+    std::vector<uint8_t> pixels(static_cast<size_t>(params.width) * params.height);
+    for (int32_t j = 1; j <= 6; ++j) {
+        renderSyntheticFrame(params, j, pixels.data());
+        EXPECT_TRUE(writeGrayPng(frameName(frames, j).c_str(), params.width, params.height, pixels.data()));
+    }
+    return {"-source", frames.path() + "/f_%d.png", "-w", "320", "-h", "240", "-count", "6",
+            "-threshold", "20", "-size", "40", "-image", "-tracks"};
+}
+
 TEST(ThreadCounts, GeneratedSeriesWithUnreadableFramesWritesTheSameBytes) {
     // Frame 1 and three later frames cannot be read; each is analysed with the pixels of the
     // frame before it (zeros for frame 1), which the workers cannot know in advance.
@@ -212,13 +224,7 @@ TEST(ThreadCounts, SplittingWritesTheSameBytes) {
     TempDir frames;
     SeriesParams params;
     params.cellCount = 60;
-    for (int32_t j = 1; j <= 6; ++j) {
-        std::vector<uint8_t> pixels(static_cast<size_t>(params.width) * params.height);
-        renderSyntheticFrame(params, j, pixels.data());
-        ASSERT_TRUE(writeGrayPng(frameName(frames, j).c_str(), params.width, params.height, pixels.data()));
-    }
-    const std::vector<std::string> plain = {"-source", frames.path() + "/f_%d.png", "-w", "320", "-h", "240",
-                                            "-count", "6", "-threshold", "20", "-size", "40", "-image", "-tracks"};
+    const std::vector<std::string> plain = drawSixFrames(frames, params);
     std::vector<std::string> split = plain;
     split.insert(split.end(), {"-split", "1.5"});
     std::vector<std::string> all = split;
@@ -248,13 +254,7 @@ TEST(ThreadCounts, EdgeCutWritesTheSameBytes) {
     params.cellCount = 60;
     params.debris = 10;
     params.divisions = 4;
-    for (int32_t j = 1; j <= 6; ++j) {
-        std::vector<uint8_t> pixels(static_cast<size_t>(params.width) * params.height);
-        renderSyntheticFrame(params, j, pixels.data());
-        ASSERT_TRUE(writeGrayPng(frameName(frames, j).c_str(), params.width, params.height, pixels.data()));
-    }
-    const std::vector<std::string> plain = {"-source", frames.path() + "/f_%d.png", "-w", "320", "-h", "240",
-                                            "-count", "6", "-threshold", "20", "-size", "40", "-image", "-tracks"};
+    const std::vector<std::string> plain = drawSixFrames(frames, params);
     std::vector<std::string> cut = plain;
     cut.insert(cut.end(), {"-edge-cut", "0.5", "-split", "1", "-min-area", "30"});
     const auto cutOut = expectSameForEveryThreadCount(cut);

@@ -19,6 +19,9 @@ namespace {
 // Declared sizes libpng accepts at all; the decode cap bounds what is held at once.
 constexpr png_uint_32 kPngMaxSide = 1000000;
 constexpr png_alloc_size_t kPngMaxChunkBytes = 8u << 20;
+// Text, profile, palette-suggestion, Exif and calibration chunks, in libpng's list form.
+constexpr png_byte kSkippedChunks[] = "tEXt\0zTXt\0iTXt\0iCCP\0sPLT\0eXIf\0pCAL\0sCAL";
+constexpr int kSkippedChunkCount = 8;
 constexpr png_uint_32 kPngMaxChunkCount = 1000;
 
 // libpng reports errors by longjmp. The functions that set the jump target hold no objects
@@ -53,6 +56,9 @@ bool pngReadInfo(png_structp png, png_infop info, std::FILE* file, int* passes) 
     png_set_user_limits(png, kPngMaxSide, kPngMaxSide);
     png_set_chunk_cache_max(png, kPngMaxChunkCount);
     png_set_chunk_malloc_max(png, kPngMaxChunkBytes);
+    // Chunks of any length that a frame never needs are skipped unread: libpng only warns
+    // when one is longer than the chunk limit and would still allocate all of it.
+    png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, kSkippedChunks, kSkippedChunkCount);
     png_read_info(png, info);
     if (png_get_bit_depth(png, info) == 16) {
         const uint16_t probe = 1;

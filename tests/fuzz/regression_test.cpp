@@ -89,6 +89,8 @@ TEST(FuzzRegression, HugeSingleRowStripDecodedWhole) {
     expectBombRefused("huge_single_row_strip_decoded_whole");
 }
 TEST(FuzzRegression, HugeTileDecodedWhole) { expectBombRefused("huge_tile_decoded_whole"); }
+// A text chunk declaring a gigabyte, before the truncated pixels of a huge interlaced frame.
+TEST(FuzzRegression, HugeTextChunkAllocated) { expectBombRefused("huge_text_chunk_allocated"); }
 
 // A frame pattern whose paths cannot fit is refused within a second of processor time.
 void expectPatternRefusedAtOnce(const std::string& name) {

@@ -110,6 +110,19 @@ int countLines(const std::string& text, const std::string& line) {
 
 std::string frameName(const TempDir& dir, int j) { return dir.file("f_" + std::to_string(j) + ".png"); }
 
+// A run over frames 1..count of frames (f_N.png), the whole of params' frame, at its suggested
+// threshold.
+RunConfig pipelineConfig(const TempDir& frames, const SeriesParams& params, int32_t count) {
+    RunConfig config;
+    config.sourcePattern = frames.path() + "/f_%d.png";
+    config.frameWidth = params.width;
+    config.frameHeight = params.height;
+    config.frameCount = count;
+    config.hasCount = true;
+    config.threshold = suggestedThreshold(params);
+    return config;
+}
+
 // Frames 1-6 of a generated series of 320 x 240 drawn into frames; returns the words of a run
 // over them with -image and -tracks.
 std::vector<std::string> drawSixFrames(const TempDir& frames, const SeriesParams& params) {
@@ -396,14 +409,8 @@ TEST(FramePipeline, StopsCleanlyWhereverTheMainThreadLeaves) {
         renderSyntheticFrame(params, j, pixels.data());
         ASSERT_TRUE(writeGrayPng(frameName(frames, j).c_str(), 64, 48, pixels.data()));
     }
-    RunConfig config;
-    config.sourcePattern = frames.path() + "/f_%d.png";
-    config.frameWidth = 64;
-    config.frameHeight = 48;
-    config.frameCount = 10;
-    config.hasCount = true;
+    const RunConfig config = pipelineConfig(frames, params, 10);
     std::ofstream(frameName(frames, 10)) << "not an image";  // the series reaches frame 10
-    config.threshold = suggestedThreshold(params);
     FrameSeries series;
     ASSERT_EQ(series.resolve(config).refusal, "");
     std::vector<uint8_t> lastGray(64 * 48, 0);
@@ -443,13 +450,7 @@ TEST(FramePipeline, TheMainThreadSegmentsTheFramesNoWorkerHasBegun) {
         renderSyntheticFrame(params, j, pixels.data());
         ASSERT_TRUE(writeGrayPng(frameName(frames, j).c_str(), 64, 48, pixels.data()));
     }
-    RunConfig config;
-    config.sourcePattern = frames.path() + "/f_%d.png";
-    config.frameWidth = 64;
-    config.frameHeight = 48;
-    config.frameCount = 12;
-    config.hasCount = true;
-    config.threshold = suggestedThreshold(params);
+    const RunConfig config = pipelineConfig(frames, params, 12);
     FrameSeries series;
     ASSERT_EQ(series.resolve(config).refusal, "");
 

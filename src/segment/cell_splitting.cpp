@@ -265,10 +265,12 @@ int32_t splitTouchingCells(int32_t* labels, int32_t w, int32_t h, const int32_t*
 
         // Sweep down through the heights joining neighbours (union-find whose root is always the
         // highest pixel of its piece); when two pieces meet, the lower maximum ends there and
-        // its dynamic is its height less the meeting height. Seeds gather in queue. While p is
-        // a piece of its own, it is the lower maximum of its first meeting, of dynamic 0.
-        // Once the pixels are all one piece below deep, no later maximum can be a seed and the
-        // sweep ends.
+        // its dynamic is its height less the meeting height. The seeds gather, as pixels, in
+        // the box's distance plane (no longer read; it has a place for every pixel of the cell).
+        // While p is a piece of its own, it is the lower maximum of its first meeting, of
+        // dynamic 0. Once the pixels are all one piece below deep, no later maximum can be a
+        // seed and the sweep ends.
+        int32_t* seedPixels = planes.distance;
         int32_t seeds = 0;
         const bool zeroDynamicIsSeed = 0.0 >= minDynamic;
         int32_t pieces = 0;
@@ -289,36 +291,64 @@ int32_t splitTouchingCells(int32_t* labels, int32_t w, int32_t h, const int32_t*
                         ? zeroDynamicIsSeed
                         : std::sqrt(static_cast<double>(heightOf(lower))) - std::sqrt(static_cast<double>(height)) >=
                               minDynamic;
-                if (seed) queue[seeds++] = lower;
+                if (seed) seedPixels[seeds++] = pixelOf(lower);
                 rootOfP = pixelOf(std::max(ka, kb));
                 marks[pixelOf(lower)] = rootOfP;
                 --pieces;
             });
             if (pieces == 1 && height < deep) break;
         }
-        queue[seeds++] = order[0];  // the highest maximum
+        seedPixels[seeds++] = pixelOf(order[0]);  // the highest maximum
         if (seeds < 2) continue;
 
-        // Flood from the seeds, highest first; marks hold the part of each reached pixel.
+        // Flood from the seeds, highest first; marks hold the part of each reached pixel. The
+        // flood's queue is one small heap per height (the lowest index on top), each kept where
+        // order held the pixels of that height: a pixel enters the heap of its own height once,
+        // so each heap fits. queue[k] packs the start of height k's place in order (the pixels
+        // higher than k; the counting above left queue[k] at the end of that place, which is
+        // the start of height k - 1's) and, above it, the pixels in its heap. Taking the top
+        // of the highest heap that is not empty is taking the highest pixel, then the lowest
+        // index, as one heap of keys would.
         ++divided;
-        std::sort(queue, queue + seeds, std::greater<int64_t>());
         for (int32_t i = 0; i < size; ++i) marks[pixelOf(order[i])] = -1;
-        for (int32_t i = 0; i < seeds; ++i) marks[pixelOf(queue[i])] = i == 0 ? c : nextNumber++;
-        int32_t heap = seeds;  // sorted descending, so already a max-heap
-        while (heap > 0) {
-            std::pop_heap(queue, queue + heap);
-            const int32_t p = pixelOf(queue[--heap]);
+        for (int64_t k = 0; k <= highest; ++k) queue[k] = k == highest ? 0 : queue[k + 1];
+        constexpr int64_t kCountUnit = int64_t{1} << 32;
+        const auto lowerIndexFirst = std::greater<int64_t>();
+        int32_t level = 0;  // no heap above this height holds a pixel
+        const auto push = [&](int32_t p) {
+            const int32_t k = heights[p];
+            int64_t* heap = order + (queue[k] & kIndexBits);
+            const int64_t n = queue[k] >> 32;
+            heap[n] = p;
+            std::push_heap(heap, heap + n + 1, lowerIndexFirst);
+            queue[k] += kCountUnit;
+            level = std::max(level, k);
+        };
+        std::sort(seedPixels, seedPixels + seeds,
+                  [&](int32_t a, int32_t b) { return keyOf(heights[a], a) > keyOf(heights[b], b); });
+        for (int32_t i = 0; i < seeds; ++i) {
+            marks[seedPixels[i]] = i == 0 ? c : nextNumber++;
+            push(seedPixels[i]);
+        }
+        for (;;) {
+            while (level > 0 && (queue[level] >> 32) == 0) --level;
+            if (level == 0) break;  // every pixel of a cell is 1 or more from its edge
+            int64_t* heap = order + (queue[level] & kIndexBits);
+            const int64_t n = queue[level] >> 32;
+            std::pop_heap(heap, heap + n, lowerIndexFirst);
+            queue[level] -= kCountUnit;
+            const int32_t p = static_cast<int32_t>(heap[n - 1]);
             forNeighbours(labels, w, h, c, p, atEdge, [&](int32_t q) {
                 if (marks[q] >= 0) return;
                 marks[q] = marks[p];
-                queue[heap++] = keyOf(heights[q], q);
-                std::push_heap(queue, queue + heap);
+                push(q);
             });
         }
-        for (int32_t i = 0; i < size; ++i) {
-            const int32_t p = pixelOf(order[i]);
-            labels[p] = marks[p];
-        }
+        for (int32_t ly = 1; ly < box.bh - 1; ++ly)
+            for (int32_t lx = 1; lx < box.bw - 1; ++lx) {
+                const int32_t p = (box.y0 + ly) * w + box.x0 + lx;
+                if (labels[p] == c) labels[p] = marks[p];
+            }
     }
     return divided;
 }

@@ -8,11 +8,11 @@ inline constexpr double kMaxSplitDepth = 100;  // -split allows up to 100 pixels
 // The working memory of splitTouchingCells for a w x h frame, reserved once by the caller
 // (SegmentScratch::reserveSplitting).
 struct SplitPlanes {
-    int32_t* distance = nullptr;  // (w + 2) x (h + 2): squared distances in a cell's box
+    int32_t* distance = nullptr;  // (w + 2) x (h + 2): squared distances in a cell's box, then its seeds
     int32_t* marks = nullptr;     // w x h: union-find parents, then the parts the flood gave
     int32_t* heights = nullptr;   // w x h: the squared distances of the cell's pixels
-    int64_t* order = nullptr;     // w x h: a cell's pixels as keys, highest distance first
-    int64_t* queue = nullptr;     // w x h + 1: counts by height, the seeds, the flood's heap
+    int64_t* order = nullptr;     // w x h: a cell's pixels as keys, highest distance first; the flood's heaps
+    int64_t* queue = nullptr;     // w x h + 1: a search's list, counts by height, where each height's heap is
     int32_t* envelope = nullptr;  // 3 x (w + 2): one row of the transform and its lower envelope
 };
 

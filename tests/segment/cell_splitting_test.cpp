@@ -2,12 +2,14 @@
 // cells, a disc and an ellipse stay one, a depth above the neck's dynamic keeps a pair whole,
 // three discs in a row give three; the distance transform against every pixel's brute-force
 // distance; random blobs divided into one part per seed of the definition (dynamics from
-// brute-force paths); the whole segmentation of a drawn frame with and without the option.
+// brute-force paths), each pixel in the part a plain priority flood gives; the whole
+// segmentation of a drawn frame with and without the option.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <queue>
 #include <random>
 #include <set>
 #include <vector>
@@ -251,10 +253,11 @@ TEST(CellSplitting, EdgeDistancesOfLargeCellsEqualTheBruteForceDistance) { check
 // start but the highest pixel is a seed when sqrt(its height) - sqrt(m) >= depth, m the
 // greatest height such that a path of cell pixels no lower than m joins it to a pixel that
 // comes before it.
-int32_t seedsByDefinition(const SplitScene& s, double depth) {
+// Returns the seeds, highest first, and the squared distances d2 of the scene's pixels.
+std::vector<int32_t> seedsByDefinition(const SplitScene& s, double depth, std::vector<int32_t>& d2) {
     const int32_t w = s.w, h = s.h, n = w * h;
     const auto ofCell = [&](int32_t x, int32_t y) { return x >= 0 && y >= 0 && x < w && y < h && s.labels[y * w + x] == 0; };
-    std::vector<int32_t> d2(n, 0);
+    d2.assign(n, 0);
     for (int32_t p = 0; p < n; ++p) {
         if (!ofCell(p % w, p / w)) continue;
         int32_t best = INT32_MAX;
@@ -274,7 +277,8 @@ int32_t seedsByDefinition(const SplitScene& s, double depth) {
     int32_t highest = -1;
     for (int32_t p = 0; p < n; ++p)
         if (d2[p] > 0 && (highest < 0 || before(p, highest))) highest = p;
-    int32_t seeds = highest >= 0 ? 1 : 0;
+    std::vector<int32_t> seeds;
+    if (highest >= 0) seeds.push_back(highest);
     for (int32_t r = 0; r < n; ++r) {
         if (d2[r] == 0 || r == highest) continue;
         const auto near = neighbours(r);
@@ -295,11 +299,43 @@ int32_t seedsByDefinition(const SplitScene& s, double depth) {
                 }
             }
             if (!joined) continue;
-            seeds += std::sqrt(static_cast<double>(d2[r])) - std::sqrt(static_cast<double>(m)) >= depth;
+            if (std::sqrt(static_cast<double>(d2[r])) - std::sqrt(static_cast<double>(m)) >= depth) seeds.push_back(r);
             break;
         }
     }
+    std::sort(seeds.begin() + (seeds.empty() ? 0 : 1), seeds.end(),
+              [&](int32_t a, int32_t b) { return before(a, b); });
     return seeds;
+}
+
+// The division the definition gives: from the seeds (the first keeps number 0, the others
+// take 1, 2, ... highest first), the unreached pixel of highest d2, then lowest index, is
+// taken next and gives its number to its unreached 4-neighbours in the cell.
+std::vector<int32_t> floodByDefinition(const SplitScene& s, const std::vector<int32_t>& seeds,
+                                       const std::vector<int32_t>& d2) {
+    std::vector<int32_t> out = s.labels;
+    std::vector<int32_t> part(out.size(), -1);
+    const auto after = [&](int32_t a, int32_t b) { return d2[a] < d2[b] || (d2[a] == d2[b] && a > b); };
+    std::priority_queue<int32_t, std::vector<int32_t>, decltype(after)> next(after);
+    for (size_t i = 0; i < seeds.size(); ++i) {
+        part[seeds[i]] = static_cast<int32_t>(i);
+        next.push(seeds[i]);
+    }
+    while (!next.empty()) {
+        const int32_t p = next.top();
+        next.pop();
+        const int32_t x = p % s.w, y = p / s.w;
+        for (const auto& [xx, yy] : {std::pair{x, y - 1}, {x - 1, y}, {x + 1, y}, {x, y + 1}}) {
+            if (xx < 0 || yy < 0 || xx >= s.w || yy >= s.h) continue;
+            const int32_t q = yy * s.w + xx;
+            if (s.labels[q] != 0 || part[q] >= 0) continue;
+            part[q] = part[p];
+            next.push(q);
+        }
+    }
+    for (size_t p = 0; p < out.size(); ++p)
+        if (s.labels[p] == 0) out[p] = part[p];
+    return out;
 }
 
 // Random blobs of overlapping ellipses, at the frame's edges too, with necks, ridges and
@@ -318,13 +354,18 @@ TEST(CellSplitting, RandomBlobsGetOnePartPerSeedOfTheDefinition) {
         if (!blob.connected(0)) continue;
         for (const double depth : {0.5, 1.0, 1.5, 2.0, 3.0}) {
             SplitScene s = blob;
-            const int32_t seeds = seedsByDefinition(s, depth);
+            std::vector<int32_t> d2;
+            const std::vector<int32_t> seedPixels = seedsByDefinition(s, depth, d2);
+            const int32_t seeds = static_cast<int32_t>(seedPixels.size());
             const int32_t result = s.split(1, depth);
             std::set<int32_t> parts;
             for (size_t p = 0; p < s.labels.size(); ++p)
                 if (blob.labels[p] == 0) parts.insert(s.labels[p]);
             ASSERT_EQ(static_cast<int32_t>(parts.size()), seeds) << "trial " << trial << ", depth " << depth;
             EXPECT_EQ(result, seeds > 1 ? 1 : 0);
+            if (seeds > 1) {
+                ASSERT_EQ(s.labels, floodByDefinition(blob, seedPixels, d2)) << "trial " << trial << ", depth " << depth;
+            }
             divided += seeds > 1;
         }
     }

@@ -359,6 +359,53 @@ class Parts(unittest.TestCase):
         first = next(r for r in runner.order if r["result"]["SEG"] > 0.51)
         self.assertEqual(first["stage"], "pairs")
 
+    def test_finer_steps_reach_a_peak_between_ladder_places(self):
+        # SEG peaks at -split 0.65 and -edge-cut 0.56, between the places of their ladders;
+        # -threshold and -grow only count in whole steps and are never given fractions.
+        class FakeRunner:
+            def __init__(self):
+                self.order = []
+
+            def run(self, settings, stage, deadline):
+                for s in settings:
+                    if any(r["setting"].key() == s.key() for r in self.order):
+                        continue
+                    v = s.values
+                    seg = 0.9 - abs(v["split"] - 0.65) - abs(v["edge-cut"] - 0.56) - abs(v["threshold"] - 12) / 100
+                    self.order.append({"setting": s, "result": {"SEG": seg}, "stage": stage})
+
+            def ranked(self):
+                return sorted(self.order, key=lambda r: (-r["result"]["SEG"], r["setting"].label()))
+
+        args = argparse.Namespace(budget=60, thresholds=[8, 12, 16], cores=1, objective="SEG")
+        ladders = {"threshold": [8, 12, 16], "grow": [-1, 0, 1], "edge-cut": [0, 0.5, 0.55, 0.6],
+                   "split": [0, 0.7, 1, 2]}
+        runner = FakeRunner()
+        vt.search(runner, ["threshold", "grow", "edge-cut", "split"], {"grow": 0, "edge-cut": 0.5, "split": 1},
+                  args, ladders, lambda line: None)
+        best = runner.ranked()[0]["setting"].values
+        self.assertEqual(best["threshold"], 12)
+        self.assertEqual(best["grow"], 0)
+        # The ladders alone end at -split 0.7 -edge-cut 0.55 (0.06 below the peak); steps of
+        # 0.15 and 0.025 halved three times get within a step of the peak.
+        self.assertLess(abs(best["split"] - 0.65), 0.15 / 8)
+        self.assertLess(abs(best["edge-cut"] - 0.56), 0.025 / 8)
+        ladder_best = max(r["result"]["SEG"] for r in runner.order if r["stage"] != "fine")
+        self.assertAlmostEqual(ladder_best, 0.9 - 0.05 - 0.01)
+        fine = [r for r in runner.order if r["stage"] == "fine"]
+        self.assertTrue(fine)
+        for r in fine:
+            self.assertTrue(float(r["setting"].values["threshold"]).is_integer())
+            self.assertTrue(float(r["setting"].values["grow"]).is_integer())
+            self.assertGreater(r["setting"].values["split"], 0)
+
+    def test_finer_steps_leave_options_that_are_off_or_whole(self):
+        s = vt.Setting({"threshold": 12, "grow": 2, "split": 0, "smooth": 1})
+        ladders = {"threshold": [8, 12, 16], "grow": [1, 2, 3], "split": [0, 0.7, 1], "smooth": [0, 0.5, 1, 1.5]}
+        self.assertEqual(vt.fine_steps(s, ["threshold", "grow", "split", "smooth"], ladders), {"smooth": 0.25})
+        got = sorted(n.values["smooth"] for n in vt.fine_neighbours(s, {"smooth": 0.25}))
+        self.assertEqual(got, [0.75, 1.25])
+
 
 if __name__ == "__main__":
     unittest.main(verbosity=2)

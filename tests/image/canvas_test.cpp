@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <set>
 #include <string>
 #include <utility>
@@ -191,6 +192,39 @@ TEST(CanvasDraw, LineOpacityRunsFromStartToEnd) {
     c.drawLine(0, 0, 4, 0, 200, 200, 200, 0.0, 1.0);
     const uint8_t want[5] = {100, 125, 150, 175, 200};
     for (int32_t x = 0; x < 5; ++x) EXPECT_EQ(rgbOf(c, x, 0)[0], want[x]) << x;
+}
+
+// Random lines over a random canvas against the line as its definition draws it: 1,001 samples
+// at t = k / 1000, each taken when its pixel differs from the sample before, with the opacity
+// (1 - t) alphaStart + t alphaEnd.
+TEST(CanvasDraw, RandomLinesBlendEachSampledPixelAsDefined) {
+    std::mt19937 rng(11);
+    for (int trial = 0; trial < 200; ++trial) {
+        const int32_t w = 1 + static_cast<int32_t>(rng() % 60), h = 1 + static_cast<int32_t>(rng() % 40);
+        Canvas c = grayCanvas(w, h, 0);
+        for (auto& v : c.rgb) v = static_cast<uint8_t>(rng());
+        std::vector<uint8_t> expected = c.rgb;
+        const int32_t x0 = rng() % w, y0 = rng() % h, x1 = rng() % w, y1 = rng() % h;
+        const uint8_t r = rng(), g = rng(), b = rng();
+        const double from = (rng() % 101) / 100.0, to = (rng() % 101) / 100.0;
+        int32_t lastX = -1, lastY = -1;
+        for (int k = 0; k <= 1000; ++k) {
+            const double t = k / 1000.0;
+            const auto x = static_cast<int32_t>(x1 * t + x0 * (1 - t));
+            const auto y = static_cast<int32_t>(y1 * t + y0 * (1 - t));
+            if (x == lastX && y == lastY) continue;
+            const double a = (1 - t) * from + t * to;
+            uint8_t* p = &expected[3 * ((static_cast<size_t>(h) - 1 - y) * w + x)];
+            p[0] = static_cast<uint8_t>(static_cast<int>(p[0] * (1 - a) + b * a));
+            p[1] = static_cast<uint8_t>(static_cast<int>(p[1] * (1 - a) + g * a));
+            p[2] = static_cast<uint8_t>(static_cast<int>(p[2] * (1 - a) + r * a));
+            lastX = x;
+            lastY = y;
+        }
+        c.drawLine(x0, y0, x1, y1, r, g, b, from, to);
+        ASSERT_EQ(c.rgb, expected) << "trial " << trial << ": (" << x0 << ", " << y0 << ") to (" << x1 << ", " << y1
+                                   << ") on " << w << " x " << h;
+    }
 }
 
 class CanvasBmp : public ::testing::Test {

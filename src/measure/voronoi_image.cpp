@@ -4,46 +4,38 @@
 
 namespace vanto {
 
-namespace {
-
-// In-frame 4-neighbours of (x, y) in the order left, up, right, down.
-template <class Visit>
-void forEachFourNeighbour(int32_t x, int32_t y, int32_t w, int32_t h, Visit&& visit) {
-    if (x > 0) visit(x - 1, y);
-    if (y > 0) visit(x, y - 1);
-    if (x < w - 1) visit(x + 1, y);
-    if (y < h - 1) visit(x, y + 1);
-}
-
-}  // namespace
-
 void drawVoronoiImage(Canvas& canvas, const FrameCells& cells) {
     const int32_t w = cells.width;
     const int32_t h = cells.height;
     const int32_t n = cells.finalCount;
     canvas.renderGray();
 
-    // Red outlines of the cells that are not small: cell pixels with a 4-neighbour of another label.
+    // Red outlines of the cells that are not small: cell pixels with a 4-neighbour of another
+    // label. Whether a pixel differs from a neighbour is asked first, the cell's record only then.
     const int32_t* labels = cells.frameLabels;
+    const int32_t* map = cells.nearestCellMap;
     for (int32_t y = 0; y < h; ++y) {
+        const int32_t* row = labels + static_cast<int64_t>(y) * w;
+        const int32_t* above = y > 0 ? row - w : row;  // an edge row compares with itself
+        const int32_t* below = y < h - 1 ? row + w : row;
         for (int32_t x = 0; x < w; ++x) {
-            const int32_t l = labels[static_cast<int64_t>(y) * w + x];
-            if (l < 0 || l >= n || cellRecord(cells.cellTable, l)[CellWord::smallFlag] != 0) continue;
-            bool edge = false;
-            forEachFourNeighbour(x, y, w, h,
-                                 [&](int32_t nx, int32_t ny) { edge |= labels[static_cast<int64_t>(ny) * w + nx] != l; });
-            if (edge) canvas.setPixel(x, y, 255, 0, 0);
+            const int32_t l = row[x];
+            const bool edge = (x > 0 && row[x - 1] != l) || above[x] != l || (x < w - 1 && row[x + 1] != l) ||
+                              below[x] != l;
+            if (!edge || l < 0 || l >= n || cellRecord(cells.cellTable, l)[CellWord::smallFlag] != 0) continue;
+            canvas.setPixel(x, y, 255, 0, 0);
         }
     }
 
     // Blue borders of the Voronoi regions, over the outlines.
-    const int32_t* map = cells.nearestCellMap;
     for (int32_t y = 0; y < h; ++y) {
+        const int32_t* row = map + static_cast<int64_t>(y) * w;
+        const int32_t* above = y > 0 ? row - w : row;
+        const int32_t* below = y < h - 1 ? row + w : row;
         for (int32_t x = 0; x < w; ++x) {
-            const int32_t a = map[static_cast<int64_t>(y) * w + x];
-            forEachFourNeighbour(x, y, w, h, [&](int32_t nx, int32_t ny) {
-                if (map[static_cast<int64_t>(ny) * w + nx] != a) canvas.setPixel(x, y, 0, 0, 255);
-            });
+            const int32_t a = row[x];
+            if ((x > 0 && row[x - 1] != a) || above[x] != a || (x < w - 1 && row[x + 1] != a) || below[x] != a)
+                canvas.setPixel(x, y, 0, 0, 255);
         }
     }
 

@@ -206,5 +206,45 @@ TEST(MeasureVoronoiImage, OneCellHasNoBordersAndNoLines) {
     }
 }
 
+// Random labels (with -1 and -2 for no cell) and a random nearest-cell map, with no lines:
+// every pixel against the image's definition, asked pixel by pixel with its in-frame
+// 4-neighbours. Blue over red over gray.
+TEST(MeasureVoronoiImage, RandomPlanesGiveTheOutlinesAndBordersOfTheDefinition) {
+    std::mt19937 rng(5);
+    for (int trial = 0; trial < 40; ++trial) {
+        const int w = 1 + static_cast<int>(rng() % 30), h = 1 + static_cast<int>(rng() % 20);
+        auto ws = testing::makeWorkspace(w, h);
+        const int n = 1 + static_cast<int>(rng() % 5);
+        std::vector<std::pair<int, int>> centres(n, {0, 0});
+        std::vector<int> small(n);
+        for (auto& f : small) f = static_cast<int>(rng() % 2);
+        setCells(*ws, centres, small);
+        ws->cells.voronoiPairCount = 0;
+        // Runs of equal values, so that insides and edges both occur.
+        for (int p = 0; p < w * h; ++p) {
+            ws->cells.frameLabels[p] = p > 0 && rng() % 3 ? ws->cells.frameLabels[p - 1] : static_cast<int>(rng() % (n + 2)) - 2;
+            ws->cells.nearestCellMap[p] = p > 0 && rng() % 4 ? ws->cells.nearestCellMap[p - 1] : static_cast<int>(rng() % n);
+        }
+        Canvas canvas;
+        canvas.createCanvas(w, h);
+        std::fill(canvas.gray.begin(), canvas.gray.end(), 77);
+        drawVoronoiImage(canvas, ws->cells);
+        const auto differs = [&](const int32_t* plane, int x, int y) {
+            const int v = plane[y * w + x];
+            return (x > 0 && plane[y * w + x - 1] != v) || (y > 0 && plane[(y - 1) * w + x] != v) ||
+                   (x < w - 1 && plane[y * w + x + 1] != v) || (y < h - 1 && plane[(y + 1) * w + x] != v);
+        };
+        for (int y = 0; y < h; ++y) {
+            for (int x = 0; x < w; ++x) {
+                const int l = ws->cells.frameLabels[y * w + x];
+                std::vector<int> expected = {77, 77, 77};
+                if (l >= 0 && small[l] == 0 && differs(ws->cells.frameLabels, x, y)) expected = {255, 0, 0};
+                if (differs(ws->cells.nearestCellMap, x, y)) expected = {0, 0, 255};
+                ASSERT_EQ(colour(canvas, x, y), expected) << "trial " << trial << ", pixel " << x << "," << y;
+            }
+        }
+    }
+}
+
 }  // namespace
 }  // namespace vanto

@@ -32,7 +32,7 @@ bool FramePipeline::reserve(int32_t threads) {
                  scratchCount * SegmentScratch::bytesFor(pixels);
     const bool extensions = usesCellOptions(config_);
     if (extensions) requested_ += scratchCount * SegmentScratch::extensionBytesFor(pixels);
-    const bool splitting = config_.splitDepth > 0;
+    const bool splitting = config_.splitDepth > 0 || config_.splitGray > 0;
     if (splitting)
         requested_ += scratchCount * SegmentScratch::splittingBytesFor(config_.frameWidth, config_.frameHeight);
     for (int32_t i = 0; i < frameCount; ++i) {

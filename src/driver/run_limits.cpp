@@ -91,7 +91,7 @@ int64_t runMemoryBytes(const RunConfig& config, int32_t threads) {
     const int64_t scratches = threads;
     int64_t scratch = SegmentScratch::bytesFor(pixels);
     if (usesCellOptions(config)) scratch += SegmentScratch::extensionBytesFor(pixels);
-    if (config.splitDepth > 0) scratch += SegmentScratch::splittingBytesFor(config.frameWidth, config.frameHeight);
+    if (config.splitDepth > 0 || config.splitGray > 0) scratch += SegmentScratch::splittingBytesFor(config.frameWidth, config.frameHeight);
     // Every thread reads frames, the main thread too: its window of source values and a
     // decoded block of at most the cap.
     const int64_t decode = 4 * pixels + static_cast<int64_t>(kMaxDecodedBytes);

@@ -60,6 +60,7 @@ struct RunConfig {
     double smoothSigma = 0;   // -smooth SIGMA: Gaussian smoothing of the segmented gray
     double edgeCut = 0;       // -edge-cut F: cell pixels above F of the way to the ring cut off
     double splitDepth = 0;    // -split H: cells divided at necks of dynamic H pixels or more
+    double splitGray = 0;     // -split-gray H: cells divided between dark points of dynamic H gray levels
     double minContrast = 0;   // -min-contrast C: cells of lower ring contrast dropped
     int32_t grow = 0;         // -grow K: cells grown by K pixels (K < 0: shrunk)
     int32_t minArea = 0;      // -min-area A: smaller cells dropped
@@ -68,7 +69,7 @@ struct RunConfig {
 
 // Whether any cell option changes the cells after segmentation.
 inline bool refinesCells(const RunConfig& c) {
-    return c.edgeCut > 0 || c.splitDepth > 0 || c.minContrast > 0 || c.grow != 0 || c.minArea > 0 ||
+    return c.edgeCut > 0 || c.splitDepth > 0 || c.splitGray > 0 || c.minContrast > 0 || c.grow != 0 || c.minArea > 0 ||
            c.maxArea > 0;
 }
 // Whether segmentation needs the extension blocks of its scratch.

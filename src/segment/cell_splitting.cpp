@@ -174,6 +174,42 @@ bool isSeed(int32_t* d2, int32_t bw, int32_t start, double minDynamic, int64_t* 
     return !before;
 }
 
+// The seeds of one cell whose pixels order[0 .. size) are sorted highest first (then by index):
+// a sweep down through the heights joining neighbours (union-find in marks, -1 before a pixel is
+// swept, whose root is always the highest pixel of its piece). When two pieces meet, the lower
+// maximum ends there: it is a seed when seedAt(its key, the meeting height) says so, or, when it
+// is the pixel being swept itself (a piece of its own, of dynamic 0), when zeroDynamicIsSeed.
+// Once the pixels swept are one piece below stopBelow, no later maximum can be a seed and the
+// sweep ends. The seeds go to seedPixels as pixels, the highest maximum last; returns how many.
+template <typename SeedAt>
+int32_t sweepForSeeds(const int64_t* order, int32_t size, const int32_t* labels, int32_t w, int32_t h, int32_t c,
+                      bool atEdge, const int32_t* heights, int32_t* marks, bool zeroDynamicIsSeed, int64_t stopBelow,
+                      SeedAt seedAt, int32_t* seedPixels) {
+    int32_t seeds = 0;
+    int32_t pieces = 0;
+    for (int32_t i = 0; i < size; ++i) {
+        const int32_t p = pixelOf(order[i]);
+        const int64_t height = heightOf(order[i]);
+        marks[p] = p;
+        ++pieces;
+        int32_t rootOfP = p;
+        forNeighbours(labels, w, h, c, p, atEdge, [&](int32_t q) {
+            if (marks[q] < 0) return;
+            const int32_t a = rootOfP, b = findRoot(marks, q);
+            if (a == b) return;
+            const int64_t ka = keyOf(heights[a], a), kb = keyOf(heights[b], b);
+            const int64_t lower = std::min(ka, kb);
+            if (lower == order[i] ? zeroDynamicIsSeed : seedAt(lower, height)) seedPixels[seeds++] = pixelOf(lower);
+            rootOfP = pixelOf(std::max(ka, kb));
+            marks[pixelOf(lower)] = rootOfP;
+            --pieces;
+        });
+        if (pieces == 1 && height < stopBelow) break;
+    }
+    seedPixels[seeds++] = pixelOf(order[0]);  // the highest maximum
+    return seeds;
+}
+
 }  // namespace
 
 void cellEdgeDistances(const int32_t* labels, int32_t w, int32_t c, int32_t minX, int32_t minY, int32_t maxX,
@@ -263,42 +299,16 @@ int32_t splitTouchingCells(int32_t* labels, int32_t w, int32_t h, const int32_t*
                 if (labels[p] == c) order[queue[heights[p]]++] = keyOf(heights[p], p);
             }
 
-        // Sweep down through the heights joining neighbours (union-find whose root is always the
-        // highest pixel of its piece); when two pieces meet, the lower maximum ends there and
-        // its dynamic is its height less the meeting height. The seeds gather, as pixels, in
-        // the box's distance plane (no longer read; it has a place for every pixel of the cell).
-        // While p is a piece of its own, it is the lower maximum of its first meeting, of
-        // dynamic 0. Once the pixels are all one piece below deep, no later maximum can be a
-        // seed and the sweep ends.
+        // The seeds gather, as pixels, in the box's distance plane (no longer read; it has a
+        // place for every pixel of the cell). A maximum's dynamic is the fall of the distance.
         int32_t* seedPixels = planes.distance;
-        int32_t seeds = 0;
-        const bool zeroDynamicIsSeed = 0.0 >= minDynamic;
-        int32_t pieces = 0;
-        for (int32_t i = 0; i < size; ++i) {
-            const int32_t p = pixelOf(order[i]);
-            const int64_t height = heightOf(order[i]);
-            marks[p] = p;
-            ++pieces;
-            int32_t rootOfP = p;
-            forNeighbours(labels, w, h, c, p, atEdge, [&](int32_t q) {
-                if (marks[q] < 0) return;
-                const int32_t a = rootOfP, b = findRoot(marks, q);
-                if (a == b) return;
-                const int64_t ka = keyOf(heights[a], a), kb = keyOf(heights[b], b);
-                const int64_t lower = std::min(ka, kb);
-                const bool seed =
-                    lower == order[i]
-                        ? zeroDynamicIsSeed
-                        : std::sqrt(static_cast<double>(heightOf(lower))) - std::sqrt(static_cast<double>(height)) >=
-                              minDynamic;
-                if (seed) seedPixels[seeds++] = pixelOf(lower);
-                rootOfP = pixelOf(std::max(ka, kb));
-                marks[pixelOf(lower)] = rootOfP;
-                --pieces;
-            });
-            if (pieces == 1 && height < deep) break;
-        }
-        seedPixels[seeds++] = pixelOf(order[0]);  // the highest maximum
+        const int32_t seeds = sweepForSeeds(
+            order, size, labels, w, h, c, atEdge, heights, marks, 0.0 >= minDynamic, deep,
+            [&](int64_t lower, int64_t height) {
+                return std::sqrt(static_cast<double>(heightOf(lower))) - std::sqrt(static_cast<double>(height)) >=
+                       minDynamic;
+            },
+            seedPixels);
         if (seeds < 2) continue;
 
         // Flood from the seeds, highest first; marks hold the part of each reached pixel. The
@@ -349,6 +359,98 @@ int32_t splitTouchingCells(int32_t* labels, int32_t w, int32_t h, const int32_t*
                 const int32_t p = (box.y0 + ly) * w + box.x0 + lx;
                 if (labels[p] == c) labels[p] = marks[p];
             }
+    }
+    return divided;
+}
+
+namespace {
+
+// The Gaussian of -split-gray: weights[i] = round(64 exp(-i^2 / 4.5)) for i = 0..4 (sigma 1.5;
+// the weight at 5 rounds to 0). Their sum over -4..4 is 240.
+constexpr int32_t kGrayWeights[] = {64, 51, 26, 9, 2};
+constexpr int32_t kGrayRadius = 4;
+constexpr int64_t kGrayWeightSum = 240;
+
+}  // namespace
+
+void grayHeights(const uint8_t* gray, int32_t w, int32_t h, int32_t* columnPass, int32_t* heights) {
+    // Integer sums throughout (at most 255 x 240^2 < 2^24), so the order of the terms does not
+    // matter; pixels beyond an edge are taken as the edge pixel.
+    for (int32_t y = 0; y < h; ++y) {
+        int32_t* pass = columnPass + static_cast<int64_t>(y) * w;
+        const uint8_t* centre = gray + static_cast<int64_t>(y) * w;
+        for (int32_t x = 0; x < w; ++x) pass[x] = kGrayWeights[0] * centre[x];
+        for (int32_t i = 1; i <= kGrayRadius; ++i) {
+            const uint8_t* up = gray + static_cast<int64_t>(std::max(y - i, 0)) * w;
+            const uint8_t* down = gray + static_cast<int64_t>(std::min(y + i, h - 1)) * w;
+            for (int32_t x = 0; x < w; ++x) pass[x] += kGrayWeights[i] * (up[x] + down[x]);
+        }
+    }
+    const int32_t brightest = static_cast<int32_t>(255 * kGrayWeightSum * kGrayWeightSum);
+    for (int32_t y = 0; y < h; ++y) {
+        const int32_t* pass = columnPass + static_cast<int64_t>(y) * w;
+        int32_t* out = heights + static_cast<int64_t>(y) * w;
+        for (int32_t x = 0; x < w; ++x) {
+            int32_t sum = kGrayWeights[0] * pass[x];
+            for (int32_t i = 1; i <= kGrayRadius; ++i)
+                sum += kGrayWeights[i] * (pass[std::max(x - i, 0)] + pass[std::min(x + i, w - 1)]);
+            out[x] = brightest - sum;
+        }
+    }
+}
+
+int32_t splitCellsByGray(int32_t* labels, int32_t w, int32_t h, const int32_t* cellTable, int32_t count,
+                         const int32_t* heights, double minDynamic, const SplitPlanes& planes) {
+    int32_t* marks = planes.marks;
+    int64_t* order = planes.order;
+    int64_t* queue = planes.queue;
+    int32_t* seedPixels = planes.distance;  // it has a place for every pixel of a cell
+    // A dynamic of minDynamic gray levels in heights' units, the least whole number at or above.
+    const auto least = static_cast<int64_t>(std::ceil(minDynamic * kGrayWeightSum * kGrayWeightSum));
+    int32_t nextNumber = count;
+    int32_t divided = 0;
+    for (int32_t c = 0; c < count; ++c) {
+        const int32_t* rec = cellRecord(cellTable, c);
+        const int32_t x0 = rec[CellWord::minX], y0 = rec[CellWord::minY];
+        const int32_t x1 = rec[CellWord::maxX], y1 = rec[CellWord::maxY];
+        const bool atEdge = x0 == 0 || y0 == 0 || x1 == w - 1 || y1 == h - 1;
+        // The cell's pixels as keys, highest (darkest) first, then by index.
+        int32_t size = 0;
+        for (int32_t y = y0; y <= y1; ++y)
+            for (int32_t x = x0; x <= x1; ++x) {
+                const int32_t p = y * w + x;
+                if (labels[p] != c) continue;
+                marks[p] = -1;
+                order[size++] = keyOf(heights[p], p);
+            }
+        if (size < 2) continue;
+        std::sort(order, order + size, std::greater<int64_t>());
+        const int32_t seeds = sweepForSeeds(
+            order, size, labels, w, h, c, atEdge, heights, marks, false, 0,
+            [&](int64_t lower, int64_t height) { return heightOf(lower) - height >= least; }, seedPixels);
+        if (seeds < 2) continue;
+
+        // Flood from the seeds, darkest first; marks hold the part of each reached pixel.
+        ++divided;
+        for (int32_t i = 0; i < size; ++i) marks[pixelOf(order[i])] = -1;
+        for (int32_t i = 0; i < seeds; ++i) queue[i] = keyOf(heights[seedPixels[i]], seedPixels[i]);
+        std::sort(queue, queue + seeds, std::greater<int64_t>());
+        for (int32_t i = 0; i < seeds; ++i) marks[pixelOf(queue[i])] = i == 0 ? c : nextNumber++;
+        int32_t heap = seeds;  // sorted descending, so already a max-heap
+        while (heap > 0) {
+            std::pop_heap(queue, queue + heap);
+            const int32_t p = pixelOf(queue[--heap]);
+            forNeighbours(labels, w, h, c, p, atEdge, [&](int32_t q) {
+                if (marks[q] >= 0) return;
+                marks[q] = marks[p];
+                queue[heap++] = keyOf(heights[q], q);
+                std::push_heap(queue, queue + heap);
+            });
+        }
+        for (int32_t i = 0; i < size; ++i) {
+            const int32_t p = pixelOf(order[i]);
+            labels[p] = marks[p];
+        }
     }
     return divided;
 }

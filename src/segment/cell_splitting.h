@@ -38,4 +38,19 @@ void cellEdgeDistances(const int32_t* labels, int32_t w, int32_t c, int32_t minX
 int32_t splitTouchingCells(int32_t* labels, int32_t w, int32_t h, const int32_t* cellTable, int32_t count,
                            double minDynamic, const SplitPlanes& planes);
 
+// The heights -split-gray floods: the gray (w x h) smoothed by an integer Gaussian of sigma
+// 1.5 (weights 64, 51, 26, 9, 2 out from the centre, pixels beyond an edge taken as the edge
+// pixel), as 255 x 240^2 less the weighted sum, so that darker is higher and one gray level is
+// 240^2 units. columnPass: w x h entries of scratch.
+void grayHeights(const uint8_t* gray, int32_t w, int32_t h, int32_t* columnPass, int32_t* heights);
+
+// -split-gray H on the cells of one frame: as splitTouchingCells, with heights (from
+// grayHeights) in place of the distance to the edge: the seeds are the darkest points of the
+// smoothed gray whose dynamic (how much lighter the way to a darker point must get) is at least
+// minDynamic > 0 gray levels, the darkest always among them; a cell with two or more is divided
+// by flooding from the seeds, the darkest pixel, then the lowest index, first. planes: marks,
+// order and queue as for splitTouchingCells, distance for the seeds; heights is not written.
+int32_t splitCellsByGray(int32_t* labels, int32_t w, int32_t h, const int32_t* cellTable, int32_t count,
+                         const int32_t* heights, double minDynamic, const SplitPlanes& planes);
+
 }  // namespace vanto

@@ -19,8 +19,8 @@ namespace {
 // The cell options, in this order: the edge cut first (and the cell table anew, each piece a
 // cell), because it reads each cell's ring as segmented and because a soft rim fills the neck
 // between touching cells, which the cut opens for splitting and numbering; splitting touching
-// cells (and the cell table anew when one was divided), so that the filters judge the divided
-// cells; the ring contrast, growing or shrinking, the cell table anew (the changed cells
+// cells by shape, then by gray (each with the cell table anew when one was divided), so that the
+// filters judge the divided cells; the ring contrast, growing or shrinking, the cell table anew (the changed cells
 // numbered again), the area range (and the table once more when it dropped a cell). gray: the
 // segmentation's view of the frame. Returns the new curCount.
 int32_t refineCells(SegmentScratch& s, const uint8_t* gray, const RunConfig& config) {
@@ -34,6 +34,15 @@ int32_t refineCells(SegmentScratch& s, const uint8_t* gray, const RunConfig& con
                                  s.splitOrder,    s.splitQueue,    s.splitEnvelope};
         const int32_t divided =
             splitTouchingCells(s.segLabels, s.width, s.height, s.cellTable, s.curCount, config.splitDepth, planes);
+        if (divided > 0 && buildCellTable(s, config.smallCellArea) == kCellLimit) return kCellLimit;
+    }
+    if (config.splitGray > 0) {
+        grayHeights(gray, s.width, s.height, s.optionPlane, s.splitHeights);
+        const SplitPlanes planes{s.splitDistance, s.splitMarks,    nullptr,
+                                 s.splitOrder,    s.splitQueue,    s.splitEnvelope};
+        const int32_t divided =
+            splitCellsByGray(s.segLabels, s.width, s.height, s.cellTable, s.curCount, s.splitHeights, config.splitGray,
+                             planes);
         if (divided > 0 && buildCellTable(s, config.smallCellArea) == kCellLimit) return kCellLimit;
     }
     if (config.minContrast > 0)

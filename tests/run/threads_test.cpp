@@ -233,7 +233,7 @@ TEST(ThreadCounts, CellOptionsWriteTheSameBytes) {
 }
 
 TEST(ThreadCounts, SplittingWritesTheSameBytes) {
-    // Touching synthetic cells, split with and without the filters after it.
+    // Touching synthetic cells, split by shape with and without the filters after it, and by gray.
     TempDir frames;
     SeriesParams params;
     params.cellCount = 60;
@@ -242,8 +242,11 @@ TEST(ThreadCounts, SplittingWritesTheSameBytes) {
     split.insert(split.end(), {"-split", "1.5"});
     std::vector<std::string> all = split;
     all.insert(all.end(), {"-smooth", "0.5", "-min-contrast", "15", "-grow", "-1", "-min-area", "30"});
+    std::vector<std::string> gray = plain;
+    gray.insert(gray.end(), {"-split-gray", "2"});
     const auto splitOut = expectSameForEveryThreadCount(split);
     const auto allOut = expectSameForEveryThreadCount(all);
+    const auto grayOut = expectSameForEveryThreadCount(gray);
     TempDir dir;
     std::vector<std::string> words = plain;
     words.insert(words.end(), {"-output", dir.path(), "-threads", "1"});
@@ -257,6 +260,7 @@ TEST(ThreadCounts, SplittingWritesTheSameBytes) {
         return total;
     };
     EXPECT_GT(cellsOf(splitOut.at("_average.csv")), cellsOf(without.at("_average.csv")));
+    EXPECT_GT(cellsOf(grayOut.at("_average.csv")), cellsOf(without.at("_average.csv")));
     EXPECT_NE(allOut.at("_cell.csv"), splitOut.at("_cell.csv"));
 }
 

@@ -72,6 +72,30 @@ struct SplitScene {
                                  order.data(),    queue.data(), envelope.data()};
         return splitTouchingCells(labels.data(), w, h, table.data(), count, depth, planes);
     }
+    // -split-gray H over the gray frame (w x h); heights keeps the heights it flooded.
+    int32_t splitByGray(int32_t count, double depth, const std::vector<uint8_t>& gray) {
+        split(0, 1);  // sizes the planes; no cell is looked at
+        std::vector<int32_t> table(static_cast<size_t>(kTableRecords) * kCellWords, 0);
+        for (int32_t c = 0; c < count; ++c) {
+            int32_t* rec = cellRecord(table.data(), c);
+            rec[CellWord::minX] = rec[CellWord::minY] = INT32_MAX;
+            rec[CellWord::maxX] = rec[CellWord::maxY] = -1;
+        }
+        for (int32_t y = 0; y < h; ++y)
+            for (int32_t x = 0; x < w; ++x)
+                if (const int32_t c = labels[y * w + x]; c >= 0) {
+                    int32_t* rec = cellRecord(table.data(), c);
+                    rec[CellWord::minX] = std::min(rec[CellWord::minX], x);
+                    rec[CellWord::maxX] = std::max(rec[CellWord::maxX], x);
+                    rec[CellWord::minY] = std::min(rec[CellWord::minY], y);
+                    rec[CellWord::maxY] = std::max(rec[CellWord::maxY], y);
+                }
+        std::vector<int32_t> columnPass(static_cast<size_t>(w) * h, -7);
+        heights.assign(static_cast<size_t>(w) * h, -7);
+        grayHeights(gray.data(), w, h, columnPass.data(), heights.data());
+        const SplitPlanes planes{distance.data(), marks.data(), nullptr, order.data(), queue.data(), envelope.data()};
+        return splitCellsByGray(labels.data(), w, h, table.data(), count, heights.data(), depth, planes);
+    }
     // The pixels of each number, and whether each number's pixels form one 4-connected piece.
     std::vector<int32_t> areas() const {
         std::vector<int32_t> a;
@@ -248,16 +272,12 @@ TEST(CellSplitting, EdgeDistancesEqualTheBruteForceDistance) { checkEdgeDistance
 // lower envelope of parabolas: large discs give cells with rows of both kinds.
 TEST(CellSplitting, EdgeDistancesOfLargeCellsEqualTheBruteForceDistance) { checkEdgeDistances(5, 5, 60, 25, 24.0); }
 
-// The seeds of cell 0 by their definition, from brute-force distances: a pixel starts a piece
-// when no 4-neighbour in the cell comes before it (higher, or as high and of lower index); a
-// start but the highest pixel is a seed when sqrt(its height) - sqrt(m) >= depth, m the
-// greatest height such that a path of cell pixels no lower than m joins it to a pixel that
-// comes before it.
-// Returns the seeds, highest first, and the squared distances d2 of the scene's pixels.
-std::vector<int32_t> seedsByDefinition(const SplitScene& s, double depth, std::vector<int32_t>& d2) {
+// The squared distance of each pixel of cell 0 to the nearest pixel not of it (outside the
+// frame counts as not of it), brute force; 0 off the cell.
+std::vector<int32_t> bruteForceDistances(const SplitScene& s) {
     const int32_t w = s.w, h = s.h, n = w * h;
     const auto ofCell = [&](int32_t x, int32_t y) { return x >= 0 && y >= 0 && x < w && y < h && s.labels[y * w + x] == 0; };
-    d2.assign(n, 0);
+    std::vector<int32_t> d2(n, 0);
     for (int32_t p = 0; p < n; ++p) {
         if (!ofCell(p % w, p / w)) continue;
         int32_t best = INT32_MAX;
@@ -266,7 +286,19 @@ std::vector<int32_t> seedsByDefinition(const SplitScene& s, double depth, std::v
                 if (!ofCell(xx, yy)) best = std::min(best, (xx - p % w) * (xx - p % w) + (yy - p / w) * (yy - p / w));
         d2[p] = best;
     }
-    const auto before = [&](int32_t q, int32_t p) { return d2[q] > d2[p] || (d2[q] == d2[p] && q < p); };
+    return d2;
+}
+
+// The seeds of cell 0 by their definition, over the heights of its pixels: a pixel starts a
+// piece when no 4-neighbour in the cell comes before it (higher, or as high and of lower
+// index); a start but the highest pixel is a seed when isSeed(its height, m), m the greatest
+// height such that a path of cell pixels no lower than m joins it to a pixel that comes
+// before it (found by brute-force searches). Returns the seeds, highest first.
+template <typename IsSeed>
+std::vector<int32_t> seedsOfHeights(const SplitScene& s, const std::vector<int32_t>& height, IsSeed isSeed) {
+    const int32_t w = s.w, h = s.h, n = w * h;
+    const auto ofCell = [&](int32_t x, int32_t y) { return x >= 0 && y >= 0 && x < w && y < h && s.labels[y * w + x] == 0; };
+    const auto before = [&](int32_t q, int32_t p) { return height[q] > height[p] || (height[q] == height[p] && q < p); };
     const auto neighbours = [&](int32_t p) {
         std::vector<int32_t> out;
         const int32_t x = p % w, y = p / w;
@@ -276,14 +308,20 @@ std::vector<int32_t> seedsByDefinition(const SplitScene& s, double depth, std::v
     };
     int32_t highest = -1;
     for (int32_t p = 0; p < n; ++p)
-        if (d2[p] > 0 && (highest < 0 || before(p, highest))) highest = p;
+        if (s.labels[p] == 0 && (highest < 0 || before(p, highest))) highest = p;
     std::vector<int32_t> seeds;
     if (highest >= 0) seeds.push_back(highest);
+    std::vector<int32_t> levels;
+    for (int32_t p = 0; p < n; ++p)
+        if (s.labels[p] == 0) levels.push_back(height[p]);
+    std::sort(levels.begin(), levels.end(), std::greater<int32_t>());
+    levels.erase(std::unique(levels.begin(), levels.end()), levels.end());
     for (int32_t r = 0; r < n; ++r) {
-        if (d2[r] == 0 || r == highest) continue;
+        if (s.labels[r] != 0 || r == highest) continue;
         const auto near = neighbours(r);
         if (std::any_of(near.begin(), near.end(), [&](int32_t q) { return before(q, r); })) continue;
-        for (int32_t m = d2[r]; m >= 1; --m) {
+        for (const int32_t m : levels) {
+            if (m > height[r]) continue;
             std::vector<int32_t> stack = {r};
             std::vector<bool> seen(n, false);
             seen[r] = true;
@@ -292,20 +330,29 @@ std::vector<int32_t> seedsByDefinition(const SplitScene& s, double depth, std::v
                 const int32_t p = stack.back();
                 stack.pop_back();
                 for (const int32_t q : neighbours(p)) {
-                    if (seen[q] || d2[q] < m) continue;
+                    if (seen[q] || height[q] < m) continue;
                     joined = joined || before(q, r);
                     seen[q] = true;
                     stack.push_back(q);
                 }
             }
             if (!joined) continue;
-            if (std::sqrt(static_cast<double>(d2[r])) - std::sqrt(static_cast<double>(m)) >= depth) seeds.push_back(r);
+            if (isSeed(height[r], m)) seeds.push_back(r);
             break;
         }
     }
     std::sort(seeds.begin() + (seeds.empty() ? 0 : 1), seeds.end(),
               [&](int32_t a, int32_t b) { return before(a, b); });
     return seeds;
+}
+
+// The seeds of -split H, with the dynamic measured in distance: sqrt(height) - sqrt(m) >= depth.
+// Returns them with the squared distances d2 of the scene's pixels.
+std::vector<int32_t> seedsByDefinition(const SplitScene& s, double depth, std::vector<int32_t>& d2) {
+    d2 = bruteForceDistances(s);
+    return seedsOfHeights(s, d2, [&](int32_t top, int32_t m) {
+        return std::sqrt(static_cast<double>(top)) - std::sqrt(static_cast<double>(m)) >= depth;
+    });
 }
 
 // The division the definition gives: from the seeds (the first keeps number 0, the others
@@ -409,6 +456,120 @@ TEST(CellSplitting, TheSegmentationCountsTheDividedCellsOnlyWithTheOption) {
     EXPECT_EQ(bench->segment(gray.data(), config), 3);
     config.splitDepth = 0;
     EXPECT_EQ(bench->segment(gray.data(), config), 1);
+}
+
+// -split-gray ------------------------------------------------------------------------------
+
+// The heights of -split-gray by their definition: 255 S^2 less the 2-D sum of the gray with the
+// product weights round(64 exp(-i^2 / 4.5)), |i| <= 4, pixels beyond an edge taken as the edge's.
+std::vector<int32_t> heightsByDefinition(const std::vector<uint8_t>& gray, int32_t w, int32_t h) {
+    int32_t weight[5], total = 0;
+    for (int32_t i = 0; i <= 4; ++i) weight[i] = static_cast<int32_t>(std::lround(64 * std::exp(-i * i / 4.5)));
+    for (int32_t i = -4; i <= 4; ++i) total += weight[std::abs(i)];
+    std::vector<int32_t> out(static_cast<size_t>(w) * h);
+    for (int32_t y = 0; y < h; ++y)
+        for (int32_t x = 0; x < w; ++x) {
+            int64_t sum = 0;
+            for (int32_t dy = -4; dy <= 4; ++dy)
+                for (int32_t dx = -4; dx <= 4; ++dx) {
+                    const int32_t xx = std::clamp(x + dx, 0, w - 1), yy = std::clamp(y + dy, 0, h - 1);
+                    sum += int64_t{weight[std::abs(dx)]} * weight[std::abs(dy)] * gray[yy * w + xx];
+                }
+            out[y * w + x] = static_cast<int32_t>(255 * int64_t{total} * total - sum);
+        }
+    return out;
+}
+
+TEST(GraySplitting, HeightsAreTheSmoothedGrayByTheTwoDimensionalSum) {
+    std::mt19937 rng(17);
+    for (const auto& [w, h] : {std::pair{1, 1}, {3, 9}, {17, 12}, {40, 5}}) {
+        std::vector<uint8_t> gray(static_cast<size_t>(w) * h);
+        for (auto& g : gray) g = static_cast<uint8_t>(rng());
+        std::vector<int32_t> columnPass(gray.size()), heights(gray.size());
+        grayHeights(gray.data(), w, h, columnPass.data(), heights.data());
+        EXPECT_EQ(heights, heightsByDefinition(gray, w, h)) << w << " x " << h;
+    }
+    // A flat frame: every height is 255 - its gray, in units of 240^2.
+    std::vector<uint8_t> flat(30, 55);
+    std::vector<int32_t> columnPass(30), heights(30);
+    grayHeights(flat.data(), 6, 5, columnPass.data(), heights.data());
+    EXPECT_EQ(heights, std::vector<int32_t>(30, 200 * 240 * 240));
+}
+
+// Two dark discs drawn into one round blob (no waist, so -split finds one cell), each darkest
+// at its middle: the gray divides them at the lighter seam between the middles.
+struct OverlappingPair {
+    static constexpr int32_t W = 40, H = 30;
+    SplitScene scene{W, H};
+    std::vector<uint8_t> gray = std::vector<uint8_t>(W * H, 200);
+    OverlappingPair() {
+        scene.draw({{20, 15, 12, 11}}, 0);  // the blob the threshold gives
+        for (int32_t y = 0; y < H; ++y)
+            for (int32_t x = 0; x < W; ++x) {
+                if (scene.labels[y * W + x] != 0) continue;
+                // Each half darkest at its own middle (x 14 and 26), 30 gray levels lighter at the seam.
+                const double d = std::min(std::hypot(x - 14, y - 15), std::hypot(x - 26, y - 15));
+                gray[y * W + x] = static_cast<uint8_t>(std::lround(60 + 5 * d));
+            }
+    }
+};
+
+TEST(GraySplitting, AnOverlappingPairIsDividedAtTheLighterSeamOnlyAboveItsDepth) {
+    OverlappingPair pair;
+    SplitScene shape = pair.scene;
+    EXPECT_EQ(shape.split(1, 1.0), 0);  // no waist: splitting by shape keeps it whole
+    SplitScene s = pair.scene;
+    EXPECT_EQ(s.splitByGray(1, 5.0, pair.gray), 1);
+    EXPECT_EQ(s.areas().size(), 2u);
+    EXPECT_NE(s.at(14, 15), s.at(26, 15));
+    EXPECT_EQ(s.at(10, 15), s.at(14, 15));
+    EXPECT_EQ(s.at(30, 15), s.at(26, 15));
+    EXPECT_TRUE(s.connected(0) && s.connected(1));
+    // The seam is 30 levels lighter than the middles, less after smoothing: 40 keeps the pair.
+    SplitScene deep = pair.scene;
+    EXPECT_EQ(deep.splitByGray(1, 40.0, pair.gray), 0);
+    EXPECT_EQ(deep.labels, pair.scene.labels);
+}
+
+// Random blobs over random gray with dark spots: the parts are the seeds of the definition,
+// each pixel in the part of a plain priority flood of the heights.
+TEST(GraySplitting, RandomBlobsGetThePartsOfTheDefinition) {
+    std::mt19937 rng(23);
+    int32_t divided = 0;
+    for (int trial = 0; trial < 30; ++trial) {
+        const int32_t w = 16 + static_cast<int32_t>(rng() % 24), h = 12 + static_cast<int32_t>(rng() % 20);
+        SplitScene blob(w, h);
+        std::vector<Disc> discs;
+        for (int k = 0; k < 1 + static_cast<int>(rng() % 3); ++k)
+            discs.push_back({static_cast<double>(rng() % w), static_cast<double>(rng() % h), 3.0 + rng() % 8,
+                             3.0 + rng() % 8});
+        blob.draw(discs, 0);
+        if (!blob.connected(0)) continue;
+        std::vector<uint8_t> gray(static_cast<size_t>(w) * h);
+        std::vector<std::pair<int32_t, int32_t>> spots;
+        for (int k = 0; k < 2 + static_cast<int>(rng() % 4); ++k)
+            spots.push_back({static_cast<int32_t>(rng() % w), static_cast<int32_t>(rng() % h)});
+        for (int32_t p = 0; p < w * h; ++p) {
+            double d = 1e9;
+            for (const auto& [sx, sy] : spots) d = std::min(d, std::hypot(p % w - sx, p / w - sy));
+            gray[p] = static_cast<uint8_t>(std::clamp(50 + 6 * d + static_cast<double>(rng() % 9), 0.0, 255.0));
+        }
+        for (const double depth : {0.5, 3.0, 8.0}) {
+            SplitScene s = blob;
+            const int32_t result = s.splitByGray(1, depth, gray);
+            const auto least = static_cast<int64_t>(std::ceil(depth * 240 * 240));
+            const std::vector<int32_t> seeds =
+                seedsOfHeights(blob, s.heights, [&](int32_t top, int32_t m) { return top - m >= least; });
+            EXPECT_EQ(result, seeds.size() > 1 ? 1 : 0) << "trial " << trial << ", depth " << depth;
+            if (seeds.size() > 1) {
+                ASSERT_EQ(s.labels, floodByDefinition(blob, seeds, s.heights)) << "trial " << trial << ", depth " << depth;
+            } else {
+                ASSERT_EQ(s.labels, blob.labels);
+            }
+            divided += seeds.size() > 1;
+        }
+    }
+    EXPECT_GT(divided, 10);
 }
 
 }  // namespace

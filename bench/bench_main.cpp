@@ -601,10 +601,12 @@ void printWholeRunOptionRatio(const std::filesystem::path& exe, const std::files
     const std::string program = (exe.parent_path() / "vanto").string();
     const std::vector<std::string> options[] = {
         {},
-        {"-smooth", "1", "-split", "2", "-grow", "2", "-min-contrast", "20", "-min-area", "30", "-max-area", "5000"},
-        {"-smooth", "1", "-split", "2", "-grow", "-2", "-min-contrast", "20", "-min-area", "30", "-max-area", "5000"},
-        {"-smooth", "1", "-split", "2", "-grow", "-2", "-min-contrast", "20", "-min-area", "30", "-max-area", "5000",
-         "-edge-cut", "0.5"}};
+        {"-smooth", "1", "-split", "2", "-split-gray", "2", "-grow", "2", "-min-contrast", "20", "-min-area", "30",
+         "-max-area", "5000"},
+        {"-smooth", "1", "-split", "2", "-split-gray", "2", "-grow", "-2", "-min-contrast", "20", "-min-area", "30",
+         "-max-area", "5000"},
+        {"-smooth", "1", "-split", "2", "-split-gray", "2", "-grow", "-2", "-min-contrast", "20", "-min-area", "30",
+         "-max-area", "5000", "-edge-cut", "0.5"}};
     constexpr int kSets = 4, kRounds = 3;
     double least[kSets];
     std::fill_n(least, kSets, 1e300);

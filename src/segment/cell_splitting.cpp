@@ -138,21 +138,12 @@ void forNeighbours(const int32_t* labels, int32_t w, int32_t h, int32_t c, int32
     if (y + 1 < h && labels[p + w] == c) visit(p + w);
 }
 
-// Whether the piece the sweep starts at box index start (a pixel at deep or above, not the
-// cell's highest) ends as a seed. Its piece ends where it first meets a piece of a higher
-// pixel, and its dynamic is sqrt(its height) - sqrt(the height it meets at). That dynamic is
-// below minDynamic exactly when the meeting height is at least low, the least height for which
-// it is: when a path of pixels no lower than low leads from start to a pixel that comes
-// before it (higher, or as high and of lower index). The search walks the pixels no lower
-// than low from start, marking those it reached by negating them in d2 (put back before it
-// returns), with queue as its list. d2: the cell's box, bw wide, 0 off the cell.
-bool isSeed(int32_t* d2, int32_t bw, int32_t start, double minDynamic, int64_t* queue) {
+// Whether a path of pixels no lower than low (>= 1) leads from box index start to a pixel
+// that comes before it (higher, or as high and of lower index). The search marks the pixels
+// it reached by negating them in d2 (put back before it returns), with queue as its list.
+// d2: the cell's box, bw wide, 0 off the cell and in the ring around the box.
+bool reachesAPixelBefore(int32_t* d2, int32_t bw, int32_t start, int32_t low, int64_t* queue) {
     const int32_t height = d2[start];
-    const double level = std::sqrt(static_cast<double>(height));
-    const auto dynamicAt = [&](int32_t meet) { return level - std::sqrt(static_cast<double>(meet)); };
-    int32_t low = std::max(1, static_cast<int32_t>(std::ceil((level - minDynamic) * (level - minDynamic))) - 2);
-    while (low > 1 && dynamicAt(low - 1) < minDynamic) --low;
-    while (dynamicAt(low) >= minDynamic) ++low;
     int32_t reached = 0;
     queue[reached++] = start;
     d2[start] = -height;
@@ -171,7 +162,23 @@ bool isSeed(int32_t* d2, int32_t bw, int32_t start, double minDynamic, int64_t* 
         }
     }
     for (int32_t i = 0; i < reached; ++i) d2[queue[i]] = -d2[queue[i]];
-    return !before;
+    return before;
+}
+
+// Whether the piece the sweep starts at box index start (a pixel at deep or above, not the
+// cell's highest) ends as a seed. Its piece ends where it first meets a piece of a higher
+// pixel, and its dynamic is sqrt(its height) - sqrt(the height it meets at). That dynamic is
+// below minDynamic exactly when the meeting height is at least low, the least height for which
+// it is: when a path of pixels no lower than low leads from start to a pixel that comes
+// before it. d2: the cell's box, bw wide, 0 off the cell.
+bool isSeed(int32_t* d2, int32_t bw, int32_t start, double minDynamic, int64_t* queue) {
+    const int32_t height = d2[start];
+    const double level = std::sqrt(static_cast<double>(height));
+    const auto dynamicAt = [&](int32_t meet) { return level - std::sqrt(static_cast<double>(meet)); };
+    int32_t low = std::max(1, static_cast<int32_t>(std::ceil((level - minDynamic) * (level - minDynamic))) - 2);
+    while (low > 1 && dynamicAt(low - 1) < minDynamic) --low;
+    while (dynamicAt(low) >= minDynamic) ++low;
+    return !reachesAPixelBefore(d2, bw, start, low, queue);
 }
 
 // The seeds of one cell whose pixels order[0 .. size) are sorted highest first (then by index):
@@ -368,7 +375,7 @@ namespace {
 // The Gaussian of -split-gray: weights[i] = round(64 exp(-i^2 / 4.5)) for i = 0..4 (sigma 1.5;
 // the weight at 5 rounds to 0). Their sum over -4..4 is 240.
 constexpr int32_t kGrayWeights[] = {64, 51, 26, 9, 2};
-constexpr int32_t kGrayRadius = 4;
+constexpr int32_t kGrayRadius = 4;  // the row pass below spells out the four pairs
 constexpr int64_t kGrayWeightSum = 240;
 
 }  // namespace
@@ -387,24 +394,31 @@ void grayHeights(const uint8_t* gray, int32_t w, int32_t h, int32_t* columnPass,
         }
     }
     const int32_t brightest = static_cast<int32_t>(255 * kGrayWeightSum * kGrayWeightSum);
+    const int32_t innerStart = std::min(kGrayRadius, w), innerEnd = std::max(innerStart, w - kGrayRadius);
     for (int32_t y = 0; y < h; ++y) {
         const int32_t* pass = columnPass + static_cast<int64_t>(y) * w;
         int32_t* out = heights + static_cast<int64_t>(y) * w;
-        for (int32_t x = 0; x < w; ++x) {
+        const auto clamped = [&](int32_t x) {
             int32_t sum = kGrayWeights[0] * pass[x];
             for (int32_t i = 1; i <= kGrayRadius; ++i)
                 sum += kGrayWeights[i] * (pass[std::max(x - i, 0)] + pass[std::min(x + i, w - 1)]);
-            out[x] = brightest - sum;
-        }
+            return brightest - sum;
+        };
+        for (int32_t x = 0; x < innerStart; ++x) out[x] = clamped(x);
+        for (int32_t x = innerStart; x < innerEnd; ++x)
+            out[x] = brightest - (kGrayWeights[0] * pass[x] + kGrayWeights[1] * (pass[x - 1] + pass[x + 1]) +
+                                  kGrayWeights[2] * (pass[x - 2] + pass[x + 2]) +
+                                  kGrayWeights[3] * (pass[x - 3] + pass[x + 3]) +
+                                  kGrayWeights[4] * (pass[x - 4] + pass[x + 4]));
+        for (int32_t x = innerEnd; x < w; ++x) out[x] = clamped(x);
     }
 }
 
 int32_t splitCellsByGray(int32_t* labels, int32_t w, int32_t h, const int32_t* cellTable, int32_t count,
                          const int32_t* heights, double minDynamic, const SplitPlanes& planes) {
     int32_t* marks = planes.marks;
-    int64_t* order = planes.order;
-    int64_t* queue = planes.queue;
-    int32_t* seedPixels = planes.distance;  // it has a place for every pixel of a cell
+    int64_t* order = planes.order;  // the searches' list
+    int64_t* queue = planes.queue;  // the starts, then the seeds, then the flood's heap
     // A dynamic of minDynamic gray levels in heights' units, the least whole number at or above.
     const auto least = static_cast<int64_t>(std::ceil(minDynamic * kGrayWeightSum * kGrayWeightSum));
     int32_t nextNumber = count;
@@ -414,26 +428,59 @@ int32_t splitCellsByGray(int32_t* labels, int32_t w, int32_t h, const int32_t* c
         const int32_t x0 = rec[CellWord::minX], y0 = rec[CellWord::minY];
         const int32_t x1 = rec[CellWord::maxX], y1 = rec[CellWord::maxY];
         const bool atEdge = x0 == 0 || y0 == 0 || x1 == w - 1 || y1 == h - 1;
-        // The cell's pixels as keys, highest (darkest) first, then by index.
-        int32_t size = 0;
-        for (int32_t y = y0; y <= y1; ++y)
-            for (int32_t x = x0; x <= x1; ++x) {
-                const int32_t p = y * w + x;
-                if (labels[p] != c) continue;
-                marks[p] = -1;
-                order[size++] = keyOf(heights[p], p);
+        // The cell's heights + 1 in its box widened by one pixel (0 off the cell), and the
+        // pixels none of whose neighbours comes before them: the only ones that can be seeds.
+        // Each but the highest is one exactly when no path of pixels within the dynamic below
+        // it leads to a pixel that comes before it (see isSeed), so the seeds come from those
+        // searches alone, without sorting the cell.
+        const int32_t bw = x1 - x0 + 3, bh = y1 - y0 + 3;
+        int32_t* box = planes.distance;
+        std::fill_n(box, static_cast<int64_t>(bw) * bh, 0);
+        for (int32_t ly = 1; ly < bh - 1; ++ly) {
+            const int64_t row = static_cast<int64_t>(y0 - 1 + ly) * w + (x0 - 1);
+            int32_t* local = box + static_cast<int64_t>(ly) * bw;
+            for (int32_t lx = 1; lx < bw - 1; ++lx)
+                if (labels[row + lx] == c) local[lx] = heights[row + lx] + 1;
+        }
+        int32_t starts = 0;
+        int32_t top = -1, topHeight = 0;
+        for (int32_t ly = 1; ly < bh - 1; ++ly) {
+            const int32_t* row = box + static_cast<int64_t>(ly) * bw;
+            for (int32_t lx = 1; lx < bw - 1; ++lx) {
+                const int32_t v = row[lx];
+                if (v == 0 || row[lx - bw] >= v || row[lx - 1] >= v || row[lx + 1] > v || row[lx + bw] > v) continue;
+                queue[starts++] = ly * bw + lx;
+                if (v > topHeight) {
+                    topHeight = v;
+                    top = ly * bw + lx;
+                }
             }
-        if (size < 2) continue;
-        std::sort(order, order + size, std::greater<int64_t>());
-        const int32_t seeds = sweepForSeeds(
-            order, size, labels, w, h, c, atEdge, heights, marks, false, 0,
-            [&](int64_t lower, int64_t height) { return heightOf(lower) - height >= least; }, seedPixels);
-        if (seeds < 2) continue;
+        }
+        // The seeds as frame pixels, over the starts already read (the searches list in order).
+        const auto framePixel = [&](int64_t local) {
+            return static_cast<int32_t>((y0 - 1 + local / bw) * w + (x0 - 1 + local % bw));
+        };
+        int32_t seeds = 0;
+        for (int32_t i = 0; i < starts; ++i) {
+            const auto start = static_cast<int32_t>(queue[i]);
+            if (start == top) continue;
+            const int64_t low = std::max<int64_t>(1, box[start] - least + 1);
+            if (!reachesAPixelBefore(box, bw, start, static_cast<int32_t>(low), order)) queue[seeds++] = framePixel(start);
+        }
+        if (top < 0 || seeds == 0) continue;
+        queue[seeds++] = framePixel(top);
 
         // Flood from the seeds, darkest first; marks hold the part of each reached pixel.
         ++divided;
-        for (int32_t i = 0; i < size; ++i) marks[pixelOf(order[i])] = -1;
-        for (int32_t i = 0; i < seeds; ++i) queue[i] = keyOf(heights[seedPixels[i]], seedPixels[i]);
+        for (int32_t ly = 1; ly < bh - 1; ++ly) {
+            const int64_t row = static_cast<int64_t>(y0 - 1 + ly) * w + (x0 - 1);
+            for (int32_t lx = 1; lx < bw - 1; ++lx)
+                if (labels[row + lx] == c) marks[row + lx] = -1;
+        }
+        for (int32_t i = 0; i < seeds; ++i) {
+            const auto p = static_cast<int32_t>(queue[i]);
+            queue[i] = keyOf(heights[p], p);
+        }
         std::sort(queue, queue + seeds, std::greater<int64_t>());
         for (int32_t i = 0; i < seeds; ++i) marks[pixelOf(queue[i])] = i == 0 ? c : nextNumber++;
         int32_t heap = seeds;  // sorted descending, so already a max-heap
@@ -447,9 +494,10 @@ int32_t splitCellsByGray(int32_t* labels, int32_t w, int32_t h, const int32_t* c
                 std::push_heap(queue, queue + heap);
             });
         }
-        for (int32_t i = 0; i < size; ++i) {
-            const int32_t p = pixelOf(order[i]);
-            labels[p] = marks[p];
+        for (int32_t ly = 1; ly < bh - 1; ++ly) {
+            const int64_t row = static_cast<int64_t>(y0 - 1 + ly) * w + (x0 - 1);
+            for (int32_t lx = 1; lx < bw - 1; ++lx)
+                if (labels[row + lx] == c) labels[row + lx] = marks[row + lx];
         }
     }
     return divided;

@@ -49,7 +49,7 @@ void grayHeights(const uint8_t* gray, int32_t w, int32_t h, int32_t* columnPass,
 // smoothed gray whose dynamic (how much lighter the way to a darker point must get) is at least
 // minDynamic > 0 gray levels, the darkest always among them; a cell with two or more is divided
 // by flooding from the seeds, the darkest pixel, then the lowest index, first. planes: marks,
-// order and queue as for splitTouchingCells, distance for the seeds; heights is not written.
+// order and queue as for splitTouchingCells, distance for a cell's box; heights is not used.
 int32_t splitCellsByGray(int32_t* labels, int32_t w, int32_t h, const int32_t* cellTable, int32_t count,
                          const int32_t* heights, double minDynamic, const SplitPlanes& planes);
 

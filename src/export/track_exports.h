@@ -30,8 +30,13 @@ public:
     // After tracking of frame (in order, before the frames are exchanged): the frame's mask
     // and event row, and the track table, from the final cells and the history (whose previous
     // cells are still the frame before). A failure when a write failed. What the frame wrote
-    // stays only once committed.
+    // stays only once committed. The warning that the masks end (labels beyond 16 bits) waits
+    // for tellWarning().
     Status frame(const FrameCells& cells, const FrameHistory& history, int32_t frame);
+    // Tells the warning frame() found, if any, on the warnings stream and in the record. The
+    // run calls it once it knows that every output ahead of the exports in the frame (the
+    // bitmaps, drawn beside them) was written, so that a frame tells what it would in order.
+    void tellWarning();
     void commitFrame() override;
     void rollBackFrame() override;
 
@@ -52,6 +57,7 @@ private:
     bool tracks_ = false;
     bool ctc_ = false;
     bool masksFull_ = false;
+    std::string warning_;  // found by frame(), not told yet
     std::string outputDir_;
     TrackTable table_;
     TrackJoins joins_;

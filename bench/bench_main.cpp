@@ -266,8 +266,9 @@ bool timeTrackingStages(StageClock& clock, Workspace& ws, ComputeDevice& device,
     clock.time("reports",
                [&] { reportFrame(cells, history, scratch, j, startMark, out.cellReport, out.averageReport); });
     clock.time("track exports", [&] {
-        const Status exported = out.exports.frame(cells, history, j);
+        Status exported = out.exports.frame(cells, history, j);
         out.exports.tellWarning();
+        if (exported.ok() && out.exports.maskDue()) exported = out.exports.writeMask(cells, j);
         ok = exported.ok();
         if (ok) out.exports.commitFrame();
         else out.exportError = exported.detail;

@@ -93,6 +93,22 @@ private:
     char path_[kPathBufferBytes] = {};
 };
 
+// The frame's CTC mask, encoded and written as a task of the frame.
+class MaskTask final : public FrameTask {
+public:
+    void prepare(TrackExports& exports, const FrameCells& cells, int32_t frame) {
+        exports_ = &exports;
+        cells_ = &cells;
+        frame_ = frame;
+    }
+    Status run() override { return exports_->writeMask(*cells_, frame_); }
+
+private:
+    TrackExports* exports_ = nullptr;
+    const FrameCells* cells_ = nullptr;
+    int32_t frame_ = 0;
+};
+
 class Run {
 public:
     Run(int argc, char** argv, std::ostream& console, std::ostream& errors)
@@ -549,10 +565,11 @@ private:
     }
 
     // Frame j's outputs as one transaction: the calculation bitmap, the nearest-cell map and
-    // Voronoi neighbours with their bitmap, both reports, the track exports; all of them are
-    // committed together, or all rolled back on the first failure. The bitmaps are tasks of
-    // the frame, drawn and written beside the rest (the calculation image at once, the
-    // Voronoi image once the regions are known) and joined before the frame is committed.
+    // Voronoi neighbours with their bitmap, both reports, the track exports (the event row
+    // and track table, then the CTC mask), the per-cell table; all of them are committed
+    // together, or all rolled back on the first failure. The bitmaps and the mask are tasks
+    // of the frame, drawn or encoded and written beside the rest (the calculation image at
+    // once, the others once what they show is known) and joined before the frame is committed.
     Ending writeFrameOutputs(int32_t j, int64_t startMark) {
         const char* dir = config_.outputDir.c_str();
         if (config_.drawCalculation) {
@@ -560,14 +577,18 @@ private:
             pipeline_->post(calculationTask_);
         }
         bool voronoiPosted = false;
-        const Status written = writeOtherOutputs(j, startMark, voronoiPosted);
+        bool maskPosted = false;
+        const Status written = writeOtherOutputs(j, startMark, voronoiPosted, maskPosted);
         const Status calculation = config_.drawCalculation ? pipeline_->join(calculationTask_) : Status{};
         const Status voronoi = voronoiPosted ? pipeline_->join(voronoiTask_) : Status{};
+        const Status mask = maskPosted ? pipeline_->join(maskTask_) : Status{};
         // The frame fails with its first failure in the order the outputs are listed above,
-        // however the work was shared: a failed bitmap ahead of anything found after it.
+        // however the work was shared: the bitmaps' ahead of anything found after them, the
+        // mask's (posted only when everything before it was written) ahead of the table's.
         if (!calculation.ok()) return frameFailed(calculation);
         if (!voronoi.ok()) return frameFailed(voronoi);
         exports_.tellWarning();
+        if (!mask.ok()) return frameFailed(mask);
         if (!written.ok()) return frameFailed(written);
         transaction_.commit();
         record_.setFramesAnalysed(j);
@@ -584,9 +605,10 @@ private:
         return Ending::finished;
     }
 
-    // Frame j's outputs but the bitmaps, posting the Voronoi image's task (voronoiPosted) once
-    // its regions are counted; the first failure, after which nothing more is written.
-    Status writeOtherOutputs(int32_t j, int64_t startMark, bool& voronoiPosted) {
+    // Frame j's outputs but the calculation image, posting the Voronoi image's task
+    // (voronoiPosted) once its regions are counted and the mask's (maskPosted) after the event
+    // row; the first failure, after which nothing more is written or posted.
+    Status writeOtherOutputs(int32_t j, int64_t startMark, bool& voronoiPosted, bool& maskPosted) {
         FrameCells& cells = ws_->cells;
         const FrameHistory& history = ws_->history;
         if (Status mapped = device_->nearestCellMap(cells.cellTable, cells.nearestCellMap); !mapped.ok())
@@ -603,6 +625,11 @@ private:
         cellReport_.flush();
         if (textOutputsFailed()) return firstTextFault().status();
         if (Status exported = exports_.frame(cells, history, j); !exported.ok()) return exported;
+        if (exports_.maskDue()) {
+            maskTask_.prepare(exports_, cells, j);
+            pipeline_->post(maskTask_);
+            maskPosted = true;
+        }
         if (config_.writeObjects) {
             if (Status written = objects_.writeFrame(cells, history, measures_, j); !written.ok()) return written;
         }
@@ -658,6 +685,7 @@ private:
     std::vector<uint8_t> idsDrawn_;  // the cells whose identity the calculation image shows
     BitmapTask calculationTask_;
     BitmapTask voronoiTask_;
+    MaskTask maskTask_;
     RuntimeCacheFolder runtimeCache_;
     std::unique_ptr<ComputeDevice> device_;
     TextOutputFile averageReport_{WholeUnit::marked};

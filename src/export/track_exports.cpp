@@ -32,7 +32,6 @@ Status TrackExports::frame(const FrameCells& cells, const FrameHistory& history,
         warning_ = "-ctc: track labels of frame " + std::to_string(frame) +
                    " exceed 65,535; the CTC masks and res_track.txt end with frame " + std::to_string(frame - 1);
     }
-    if (ctc_ && !masksFull_) return ctcExport_.writeMask(cells, frame);
     return {};
 }
 

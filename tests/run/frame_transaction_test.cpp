@@ -150,14 +150,15 @@ TEST_F(FrameTransaction, AFailureAtAnyOutputOfAFrameLeavesEveryOutputAtTheFrameB
     expectFailureKeepsWholeFrames("12_Voronoi_0001.bmp", -1, 0);
 }
 
-// The bitmaps are drawn and written beside the frame's other outputs, on a worker or on the main
-// thread: a failed one fails its frame on any thread count as it did in order, the calculation
-// image's failure told ahead of the Voronoi image's.
-TEST_F(FrameTransaction, AFailedBitmapFailsItsFrameOnEveryThreadCount) {
+// The bitmaps and the mask are drawn or encoded and written beside the frame's other outputs,
+// on a worker or on the main thread: a failed one fails its frame on any thread count as it
+// did in order, the calculation image's failure told ahead of the Voronoi image's.
+TEST_F(FrameTransaction, AFailedBitmapOrMaskFailsItsFrameOnEveryThreadCount) {
     for (const char* threads : {"1", "3", "8"}) {
         expectFailureKeepsWholeFrames("10_Calculation_0003.bmp", -1, 2, threads);
         expectFailureKeepsWholeFrames("12_Voronoi_0004.bmp", 100, 3, threads);
         expectFailureKeepsWholeFrames("_0002.bmp", 200, 1, threads, "10_Calculation_0002.bmp");
+        expectFailureKeepsWholeFrames("ctc/mask004.tif", 80, 4, threads);
     }
 }
 

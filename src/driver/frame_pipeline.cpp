@@ -130,9 +130,16 @@ void FramePipeline::post(FrameTask& task) {
 
 Status FramePipeline::join(FrameTask& task) {
     std::unique_lock lock(mutex_);
-    // Tasks posted before this one that no worker has taken run first, in the order posted.
-    while (task.state_ == FrameTask::State::posted) runFirstPosted(lock, true);
-    changed_.wait(lock, [&] { return task.state_ == FrameTask::State::done; });
+    // Rather than wait, this thread runs the tasks no worker has taken, in the order posted:
+    // this one and those before it, and while a worker runs this one, those after it, which
+    // the frame needs as well.
+    while (task.state_ != FrameTask::State::done) {
+        if (!posted_.empty()) {
+            runFirstPosted(lock, true);
+            continue;
+        }
+        changed_.wait(lock, [&] { return task.state_ == FrameTask::State::done || !posted_.empty(); });
+    }
     task.state_ = FrameTask::State::idle;
     return std::move(task.result_);
 }

@@ -64,8 +64,8 @@ inline constexpr int32_t kMaxThreads = 256;
 //
 // While it writes a frame's outputs, the main thread posts tasks that need nothing of the rest
 // of the frame (drawing and writing a bitmap): a worker that is free takes the first posted
-// one ahead of beginning another frame, and at the join the main thread runs a task no worker
-// has taken itself, so it waits only for a task a worker is running.
+// one ahead of beginning another frame, and at the join the main thread runs the tasks no
+// worker has taken itself, so it waits only while a worker runs the last of them.
 //
 // A frame whose loading failed is analysed with the pixels of the frame before it. Workers
 // cannot know those pixels, so such a frame waits for the main thread, which copies them in
@@ -98,7 +98,8 @@ public:
     // calling thread. Main thread only; at most kMaxPostedTasks at a time.
     void post(FrameTask& task);
     // The outcome of a posted task once it has run: run here when no worker has taken it,
-    // else waited for. The task can then be posted again.
+    // else waited for, while this thread runs any other posted task no worker has taken. The
+    // task can then be posted again.
     Status join(FrameTask& task);
     static constexpr size_t kMaxPostedTasks = 4;
 

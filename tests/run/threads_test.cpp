@@ -597,6 +597,45 @@ TEST(FramePipeline, PostedTasksRunOnAFreeWorkerOrOnTheMainThreadAtTheJoin) {
         EXPECT_TRUE(pipeline.join(second).ok());
         EXPECT_EQ(second.runs, 2);
     }
+    {  // while a worker runs the task joined, the main thread runs the one posted after it
+        const RunConfig config = pipelineConfig(frames, params, 1);
+        FrameSeries series;
+        ASSERT_EQ(series.resolve(config).refusal, "");
+        FramePipeline pipeline(config, series, testing::runTables());
+        std::mutex mutex;
+        std::condition_variable changed;
+        bool workerRunning = false;
+        bool mainRan = false;
+        bool workerTimedOut = false;
+        pipeline.setTaskHook([&](bool onMain) {
+            std::unique_lock lock(mutex);
+            if (onMain) {
+                mainRan = true;
+            } else {
+                workerRunning = true;
+            }
+            changed.notify_all();
+            if (!onMain && !changed.wait_for(lock, std::chrono::seconds(60), [&] { return mainRan; }))
+                workerTimedOut = true;
+        });
+        ASSERT_TRUE(pipeline.reserve(2));
+        pipeline.start();
+        pipeline.release(pipeline.next(1, lastGray.data()));
+        RecordingTask first("");
+        RecordingTask second("cannot write \"d.tif\"");
+        pipeline.post(first);
+        {
+            std::unique_lock lock(mutex);
+            ASSERT_TRUE(changed.wait_for(lock, std::chrono::seconds(60), [&] { return workerRunning; }));
+        }
+        pipeline.post(second);
+        EXPECT_TRUE(pipeline.join(first).ok());
+        EXPECT_EQ(pipeline.join(second).detail, "cannot write \"d.tif\"");
+        EXPECT_NE(first.ranOn, mainThread);
+        EXPECT_EQ(second.ranOn, mainThread);
+        std::lock_guard lock(mutex);
+        EXPECT_FALSE(workerTimedOut) << "the main thread waited for the worker instead of running the task after";
+    }
     for (const int32_t threads : {2, 3}) {  // every worker held at its first frame
         const RunConfig config = pipelineConfig(frames, params, 12);
         FrameSeries series;

@@ -615,7 +615,8 @@ private:
             return mapped;
         countVoronoiNeighbours(cells, ws_->tables);
         if (config_.drawVoronoi) {
-            if (config_.drawCalculation) std::copy(canvas_.gray.begin(), canvas_.gray.end(), voronoiCanvas_.gray.begin());
+            if (config_.drawCalculation)
+                std::copy(canvas_.gray.begin(), canvas_.gray.end(), voronoiCanvas_.gray.begin());
             voronoiTask_.prepare("%s/12_Voronoi_%04d.bmp", config_.outputDir.c_str(), j);
             pipeline_->post(voronoiTask_);
             voronoiPosted = true;

@@ -211,6 +211,7 @@ struct AddTwoRatio {
 // What the timed stages after segmentation write to.
 struct TrackOutputs {
     Canvas& canvas;
+    std::vector<uint8_t>& idsDrawn;
     std::ostream& cellReport;
     std::ostream& averageReport;
     TrackExports& exports;
@@ -252,7 +253,7 @@ bool timeTrackingStages(StageClock& clock, Workspace& ws, ComputeDevice& device,
     if (!ok) return false;
     clock.time("identities", [&] { carryIdentities(cells, history, finalLabelMap(cells), scratch, slot); });
     clock.time("calculation image", [&] {
-        drawCalculationImage(out.canvas, cells, history, j, true);
+        drawCalculationImage(out.canvas, cells, history, j, true, out.idsDrawn.data());
         (void)out.canvas.writeBmp((out.dir / "calc.bmp").c_str());
     });
     clock.time("addone", [&] { ok = device.nearestCellMap(cells.cellTable, cells.nearestCellMap).ok(); });
@@ -265,7 +266,9 @@ bool timeTrackingStages(StageClock& clock, Workspace& ws, ComputeDevice& device,
     clock.time("reports",
                [&] { reportFrame(cells, history, scratch, j, startMark, out.cellReport, out.averageReport); });
     clock.time("track exports", [&] {
-        const Status exported = out.exports.frame(cells, history, j);
+        Status exported = out.exports.frame(cells, history, j);
+        out.exports.tellWarning();
+        if (exported.ok() && out.exports.maskDue()) exported = out.exports.writeMask(cells, j);
         ok = exported.ok();
         if (ok) out.exports.commitFrame();
         else out.exportError = exported.detail;
@@ -781,7 +784,8 @@ int main(int argc, char** argv) {
     bool ok = true;
     int cellSum = 0, linkSum = 0;
     AddTwoRatio addTwoRatio(params);
-    TrackOutputs outputs{canvas, cellReport, averageReport, exports, exportError, dir, addTwoRatio};
+    std::vector<uint8_t> idsDrawn(kCellLimit);
+    TrackOutputs outputs{canvas, idsDrawn, cellReport, averageReport, exports, exportError, dir, addTwoRatio};
     for (int32_t j = 1; j <= frames && ok; ++j) {
         const int64_t startMark = monotonicMs();
         ws.beginFrame(j);  // as the run starts each frame

@@ -48,6 +48,7 @@ bool FramePipeline::reserve(int32_t threads) {
         sources_.push_back(std::make_unique<FrameSource>(series_));
     }
     states_.assign(frames_.size(), SlotState::free);
+    posted_.reserve(kMaxPostedTasks);
     return true;
 }
 
@@ -88,10 +89,59 @@ void FramePipeline::segmentFirstUnbegun(std::unique_lock<std::mutex>& lock, Segm
 void FramePipeline::work(SegmentScratch& scratch, FrameSource& source) {
     std::unique_lock lock(mutex_);
     for (;;) {
-        changed_.wait(lock, [&] { return stopping_ || canBegin(); });
+        changed_.wait(lock, [&] { return stopping_ || !posted_.empty() || canBegin(); });
         if (stopping_) return;
-        segmentFirstUnbegun(lock, scratch, source, false);
+        // The frame being written waits for its tasks; frames ahead can wait.
+        if (!posted_.empty()) {
+            runFirstPosted(lock, false);
+        } else {
+            segmentFirstUnbegun(lock, scratch, source, false);
+        }
     }
+}
+
+void FramePipeline::runFirstPosted(std::unique_lock<std::mutex>& lock, bool mainThread) {
+    FrameTask& task = *posted_.front();
+    posted_.erase(posted_.begin());
+    task.state_ = FrameTask::State::running;
+    lock.unlock();
+    if (taskHook_) taskHook_(mainThread);
+    Status result = task.run();
+    lock.lock();
+    task.result_ = std::move(result);
+    task.state_ = FrameTask::State::done;
+    changed_.notify_all();
+}
+
+void FramePipeline::post(FrameTask& task) {
+    if (workers_.empty()) {
+        if (taskHook_) taskHook_(true);
+        task.result_ = task.run();
+        task.state_ = FrameTask::State::done;
+        return;
+    }
+    {
+        std::lock_guard lock(mutex_);
+        task.state_ = FrameTask::State::posted;
+        posted_.push_back(&task);
+    }
+    changed_.notify_all();
+}
+
+Status FramePipeline::join(FrameTask& task) {
+    std::unique_lock lock(mutex_);
+    // Rather than wait, this thread runs the tasks no worker has taken, in the order posted:
+    // this one and those before it, and while a worker runs this one, those after it, which
+    // the frame needs as well.
+    while (task.state_ != FrameTask::State::done) {
+        if (!posted_.empty()) {
+            runFirstPosted(lock, true);
+            continue;
+        }
+        changed_.wait(lock, [&] { return task.state_ == FrameTask::State::done || !posted_.empty(); });
+    }
+    task.state_ = FrameTask::State::idle;
+    return std::move(task.result_);
 }
 
 FrameInFlight& FramePipeline::next(int32_t number, uint8_t* lastGray) {

@@ -9,6 +9,7 @@
 
 #include "driver/frame_series.h"
 #include "image/frame_loader.h"
+#include "io/status.h"
 #include "model/frame_in_flight.h"
 #include "model/neighbourhood_tables.h"
 #include "model/run_config.h"
@@ -29,6 +30,22 @@ private:
     FrameReader reader_;
 };
 
+// A piece of the outputs of the frame the main thread is writing, handed to the pipeline with
+// post() and taken back with join(): it may run on a worker meanwhile, so it must read nothing
+// the main thread changes before the join and change nothing the main thread reads.
+class FrameTask {
+public:
+    virtual ~FrameTask() = default;
+    // The task's one outcome, told at the join.
+    virtual Status run() = 0;
+
+private:
+    friend class FramePipeline;
+    enum class State { idle, posted, running, done };
+    State state_ = State::idle;  // guarded by the pipeline's mutex
+    Status result_;
+};
+
 // Thread count of a run of frameCount frames: -threads N when N >= 1, else one per core;
 // never more than the frames of the run or kMaxThreads.
 int32_t effectiveThreads(const RunConfig& config, int32_t frameCount);
@@ -44,6 +61,11 @@ inline constexpr int32_t kMaxThreads = 256;
 // not ready, next() loads and segments the first frame no thread has begun (that frame itself,
 // or one ahead of it whose frame in flight is free), then looks again. Segmentation depends on
 // the frame alone, so which thread segments a frame changes no output.
+//
+// While it writes a frame's outputs, the main thread posts tasks that need nothing of the rest
+// of the frame (drawing and writing a bitmap): a worker that is free takes the first posted
+// one ahead of beginning another frame, and at the join the main thread runs the tasks no
+// worker has taken itself, so it waits only while a worker runs the last of them.
 //
 // A frame whose loading failed is analysed with the pixels of the frame before it. Workers
 // cannot know those pixels, so such a frame waits for the main thread, which copies them in
@@ -72,6 +94,15 @@ public:
     FrameInFlight& next(int32_t number, uint8_t* lastGray);
     void release(FrameInFlight& frame);
 
+    // Hands a task (not posted already) to the workers; without workers it runs at once, on the
+    // calling thread. Main thread only; at most kMaxPostedTasks at a time.
+    void post(FrameTask& task);
+    // The outcome of a posted task once it has run: run here when no worker has taken it,
+    // else waited for, while this thread runs any other posted task no worker has taken. The
+    // task can then be posted again.
+    Status join(FrameTask& task);
+    static constexpr size_t kMaxPostedTasks = 4;
+
     // Lets the frames being segmented finish, begins no more, and joins the workers. Frames
     // never returned by next() are dropped. Safe to call more than once.
     void stop();
@@ -79,6 +110,9 @@ public:
     // For tests: called on the thread about to load frame `number`, before it loads, with
     // whether that is the thread of next(). Set before start().
     void setBeginHook(std::function<void(int32_t number, bool mainThread)> hook) { beginHook_ = std::move(hook); }
+    // For tests: called on the thread about to run a posted task, with whether that is the
+    // main thread. Set before start().
+    void setTaskHook(std::function<void(bool mainThread)> hook) { taskHook_ = std::move(hook); }
 
 private:
     enum class SlotState { free, working, loadFailed, ready, taken };
@@ -93,6 +127,8 @@ private:
     // it with the lock released; returns with it held again.
     void segmentFirstUnbegun(std::unique_lock<std::mutex>& lock, SegmentScratch& scratch, FrameSource& source,
                              bool mainThread);
+    // Runs the first posted task with the lock released; returns with it held again.
+    void runFirstPosted(std::unique_lock<std::mutex>& lock, bool mainThread);
     FrameInFlight& slotOf(int32_t number) { return *frames_[(number - 1) % frames_.size()]; }
     SlotState& stateOf(int32_t number) { return states_[(number - 1) % states_.size()]; }
 
@@ -106,12 +142,14 @@ private:
     std::vector<std::unique_ptr<FrameSource>> sources_;
     int64_t requested_ = 0;
     std::function<void(int32_t, bool)> beginHook_;
+    std::function<void(bool)> taskHook_;
 
     std::mutex mutex_;
     std::condition_variable changed_;
     // Guarded by mutex_.
     std::vector<SlotState> states_;
     int32_t nextToBegin_ = 1;
+    std::vector<FrameTask*> posted_;  // posted and not taken, first posted first
     bool stopping_ = false;
 
     std::vector<std::thread> workers_;

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -32,6 +33,7 @@
 #include "measure/voronoi_image.h"
 #include "measure/voronoi_neighbours.h"
 #include "model/clock.h"
+#include "model/records.h"
 #include "model/run_config.h"
 #include "model/workspace.h"
 #include "segment/neighbourhood.h"
@@ -61,6 +63,51 @@ std::string findKernelSource(const char* argv0) {
 }
 
 enum class Ending { finished, answered, refused, failed, interrupted };
+
+// A bitmap of the frame, drawn on a canvas that nothing else of the frame touches and written,
+// as a task of the frame (see FramePipeline). The file it begins is listed in files, an output
+// of the frame transaction.
+class BitmapTask final : public FrameTask {
+public:
+    using Draw = std::function<void(Canvas&, int32_t frame)>;
+    void setUp(Canvas& canvas, Draw draw) {
+        canvas_ = &canvas;
+        draw_ = std::move(draw);
+    }
+    // Readies the task for frame `frame`, its file named by format (a folder and a frame number).
+    void prepare(const char* format, const char* dir, int32_t frame) {
+        frame_ = frame;
+        std::snprintf(path_, sizeof path_, format, dir, frame);
+    }
+    Status run() override {
+        draw_(*canvas_, frame_);
+        files.begin(path_);
+        return canvas_->writeBmp(path_);
+    }
+    FrameFiles files;
+
+private:
+    Canvas* canvas_ = nullptr;
+    Draw draw_;
+    int32_t frame_ = 0;
+    char path_[kPathBufferBytes] = {};
+};
+
+// The frame's CTC mask, encoded and written as a task of the frame.
+class MaskTask final : public FrameTask {
+public:
+    void prepare(TrackExports& exports, const FrameCells& cells, int32_t frame) {
+        exports_ = &exports;
+        cells_ = &cells;
+        frame_ = frame;
+    }
+    Status run() override { return exports_->writeMask(*cells_, frame_); }
+
+private:
+    TrackExports* exports_ = nullptr;
+    const FrameCells* cells_ = nullptr;
+    int32_t frame_ = 0;
+};
 
 class Run {
 public:
@@ -257,11 +304,9 @@ private:
                                                     objectBytes()) +
                                      " bytes of working memory");
         }
-        const bool bitmaps = config_.drawCalculation || config_.drawVoronoi;
-        if (!canvas_.createCanvas(config_.frameWidth, config_.frameHeight, bitmaps)) {
-            return refusedAfterStart(
-                "cannot reserve " + std::to_string(Canvas::bytesFor(config_.frameWidth, config_.frameHeight, bitmaps)) +
-                " bytes for the drawing canvas");
+        if (!createCanvases()) {
+            return refusedAfterStart("cannot reserve " + std::to_string(canvasBytes(config_)) +
+                                     " bytes for the drawing canvas");
         }
         TrackScratch& scratch = ws_->scratch;
         buildNeighbourhoodTables(ws_->tables, scratch.scratchInts, scratch.scratchInts + kWindowOffsets,
@@ -303,7 +348,8 @@ private:
         // Every per-frame output is committed or rolled back with the others.
         transaction_.join(averageReport_);
         transaction_.join(cellReport_);
-        transaction_.join(bitmaps_);
+        transaction_.join(calculationTask_.files);
+        transaction_.join(voronoiTask_.files);
         transaction_.join(exports_);
         if (config_.writeObjects) transaction_.join(objects_);
 
@@ -311,6 +357,23 @@ private:
         progress_.line("");
         ws_->history.nextCellId = 0;
         return textOutputsFailed() ? fail(firstTextFault().status()) : Ending::finished;
+    }
+
+    // The canvas of the frame's gray pixels, on which the calculation image is drawn, and, when
+    // both images are drawn, one of the Voronoi image's own: the two are drawn at the same time.
+    bool createCanvases() {
+        const bool bitmaps = config_.drawCalculation || config_.drawVoronoi;
+        if (!canvas_.createCanvas(config_.frameWidth, config_.frameHeight, bitmaps)) return false;
+        if (config_.drawCalculation && config_.drawVoronoi &&
+            !voronoiCanvas_.createCanvas(config_.frameWidth, config_.frameHeight, true))
+            return false;
+        if (config_.drawCalculation && config_.drawIds) idsDrawn_.assign(kCellLimit, 0);
+        calculationTask_.setUp(canvas_, [this](Canvas& canvas, int32_t j) {
+            drawCalculationImage(canvas, ws_->cells, ws_->history, j, config_.drawIds, idsDrawn_.data());
+        });
+        voronoiTask_.setUp(config_.drawCalculation ? voronoiCanvas_ : canvas_,
+                           [this](Canvas& canvas, int32_t) { drawVoronoiImage(canvas, ws_->cells); });
+        return true;
     }
 
     // The per-cell table's planes and scratch (-objects): the analysed frame's source values,
@@ -502,39 +565,34 @@ private:
     }
 
     // Frame j's outputs as one transaction: the calculation bitmap, the nearest-cell map and
-    // Voronoi neighbours with their bitmap, both reports, the track exports; all of them are
-    // committed together, or all rolled back on the first failure.
+    // Voronoi neighbours with their bitmap, both reports, the track exports (the event row
+    // and track table, then the CTC mask), the per-cell table; all of them are committed
+    // together, or all rolled back on the first failure. The bitmaps and the mask are tasks
+    // of the frame, drawn or encoded and written beside the rest (the calculation image at
+    // once, the others once what they show is known) and joined before the frame is committed.
     Ending writeFrameOutputs(int32_t j, int64_t startMark) {
-        FrameCells& cells = ws_->cells;
-        const FrameHistory& history = ws_->history;
         const char* dir = config_.outputDir.c_str();
         if (config_.drawCalculation) {
-            drawCalculationImage(canvas_, cells, history, j, config_.drawIds);
-            formatPath("%s/10_Calculation_%04d.bmp", dir, j);
-            bitmaps_.begin(pathBuffer_);
-            if (Status written = canvas_.writeBmp(pathBuffer_); !written.ok()) return frameFailed(written);
+            calculationTask_.prepare("%s/10_Calculation_%04d.bmp", dir, j);
+            pipeline_->post(calculationTask_);
         }
-        if (Status mapped = device_->nearestCellMap(cells.cellTable, cells.nearestCellMap); !mapped.ok())
-            return frameFailed(mapped);
-        countVoronoiNeighbours(cells, ws_->tables);
-        if (config_.drawVoronoi) {
-            drawVoronoiImage(canvas_, cells);
-            formatPath("%s/12_Voronoi_%04d.bmp", dir, j);
-            bitmaps_.begin(pathBuffer_);
-            if (Status written = canvas_.writeBmp(pathBuffer_); !written.ok()) return frameFailed(written);
-        }
-        reportFrame(cells, history, ws_->scratch, j, startMark, cellReport_, averageReport_);
-        averageReport_.flush();
-        cellReport_.flush();
-        if (textOutputsFailed()) return frameFailed(firstTextFault().status());
-        if (Status exported = exports_.frame(cells, history, j); !exported.ok()) return frameFailed(exported);
-        if (config_.writeObjects) {
-            if (Status written = objects_.writeFrame(cells, history, measures_, j); !written.ok())
-                return frameFailed(written);
-        }
+        bool voronoiPosted = false;
+        bool maskPosted = false;
+        const Status written = writeOtherOutputs(j, startMark, voronoiPosted, maskPosted);
+        const Status calculation = config_.drawCalculation ? pipeline_->join(calculationTask_) : Status{};
+        const Status voronoi = voronoiPosted ? pipeline_->join(voronoiTask_) : Status{};
+        const Status mask = maskPosted ? pipeline_->join(maskTask_) : Status{};
+        // The frame fails with its first failure in the order the outputs are listed above,
+        // however the work was shared: the bitmaps' ahead of anything found after them, the
+        // mask's (posted only when everything before it was written) ahead of the table's.
+        if (!calculation.ok()) return frameFailed(calculation);
+        if (!voronoi.ok()) return frameFailed(voronoi);
+        exports_.tellWarning();
+        if (!mask.ok()) return frameFailed(mask);
+        if (!written.ok()) return frameFailed(written);
         transaction_.commit();
         record_.setFramesAnalysed(j);
-        hintWhenEmpty(j, cells.finalCount);
+        hintWhenEmpty(j, ws_->cells.finalCount);
         ws_->exchangeFrames();
         // The record says how far the run got, should it be killed. One that has grown large
         // (thousands of frames with NaN samples or unreadable) is rewritten at most once a second.
@@ -545,6 +603,38 @@ private:
             recordWrittenMs_ = now;
         }
         return Ending::finished;
+    }
+
+    // Frame j's outputs but the calculation image, posting the Voronoi image's task
+    // (voronoiPosted) once its regions are counted and the mask's (maskPosted) after the event
+    // row; the first failure, after which nothing more is written or posted.
+    Status writeOtherOutputs(int32_t j, int64_t startMark, bool& voronoiPosted, bool& maskPosted) {
+        FrameCells& cells = ws_->cells;
+        const FrameHistory& history = ws_->history;
+        if (Status mapped = device_->nearestCellMap(cells.cellTable, cells.nearestCellMap); !mapped.ok())
+            return mapped;
+        countVoronoiNeighbours(cells, ws_->tables);
+        if (config_.drawVoronoi) {
+            if (config_.drawCalculation)
+                std::copy(canvas_.gray.begin(), canvas_.gray.end(), voronoiCanvas_.gray.begin());
+            voronoiTask_.prepare("%s/12_Voronoi_%04d.bmp", config_.outputDir.c_str(), j);
+            pipeline_->post(voronoiTask_);
+            voronoiPosted = true;
+        }
+        reportFrame(cells, history, ws_->scratch, j, startMark, cellReport_, averageReport_);
+        averageReport_.flush();
+        cellReport_.flush();
+        if (textOutputsFailed()) return firstTextFault().status();
+        if (Status exported = exports_.frame(cells, history, j); !exported.ok()) return exported;
+        if (exports_.maskDue()) {
+            maskTask_.prepare(exports_, cells, j);
+            pipeline_->post(maskTask_);
+            maskPosted = true;
+        }
+        if (config_.writeObjects) {
+            if (Status written = objects_.writeFrame(cells, history, measures_, j); !written.ok()) return written;
+        }
+        return {};
     }
 
     // Closes every file, checked: a failure found only now still ends the run with status 1
@@ -570,6 +660,7 @@ private:
             ending = Ending::failed;
         }
         canvas_.destroyCanvas();
+        voronoiCanvas_.destroyCanvas();
         device_.reset();
         runtimeCache_.release();
         ws_.reset();
@@ -590,7 +681,12 @@ private:
     int32_t framesRead_ = 0;
     std::unique_ptr<Workspace> ws_;
     std::unique_ptr<FramePipeline> pipeline_;
-    Canvas canvas_;
+    Canvas canvas_;          // the frame's gray pixels, and the calculation image
+    Canvas voronoiCanvas_;   // the Voronoi image's when both images are drawn
+    std::vector<uint8_t> idsDrawn_;  // the cells whose identity the calculation image shows
+    BitmapTask calculationTask_;
+    BitmapTask voronoiTask_;
+    MaskTask maskTask_;
     RuntimeCacheFolder runtimeCache_;
     std::unique_ptr<ComputeDevice> device_;
     TextOutputFile averageReport_{WholeUnit::marked};
@@ -600,7 +696,6 @@ private:
     Calibration units_;       // the pixel size and frame interval of the tables
     MeasurePlanes measures_;  // the frame's measured planes, swapped in from the frame in flight
     ObjectTable objects_;
-    FrameFiles bitmaps_;  // this frame's bitmaps
     FrameTransaction transaction_;
     RunRecord record_;
     EarlierRun earlier_;                  // the files of the run before, in -output

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <fstream>
 
+#include "image/canvas.h"
 #include "image/frame_decode.h"
 #include "model/frame_in_flight.h"
 #include "model/segment_scratch.h"
@@ -73,15 +74,21 @@ MemoryBound memoryBound() {
     return bound;
 }
 
+int64_t canvasBytes(const RunConfig& config) {
+    const int32_t w = std::max(config.frameWidth, 0);
+    const int32_t h = std::max(config.frameHeight, 0);
+    const bool both = config.drawCalculation && config.drawVoronoi;
+    return Canvas::bytesFor(w, h, config.drawCalculation || config.drawVoronoi) +
+           (both ? Canvas::bytesFor(w, h, true) : 0);
+}
+
 int64_t runMemoryBytes(const RunConfig& config, int32_t threads) {
     const int64_t workspace = Workspace::plannedBytes(config.frameWidth, config.frameHeight);
     if (workspace == INT64_MAX) return INT64_MAX;
     const int64_t w = std::max(config.frameWidth, 0);
     const int64_t h = std::max(config.frameHeight, 0);
     const int64_t pixels = w * h;
-    // The canvas: gray plane and colour raster, and the copies they were last painted from.
-    int64_t bytes = workspace + 8 * pixels;
-    if (config.drawCalculation || config.drawVoronoi) bytes += kBmpHeaderBytes + (3 * w + 3) / 4 * 4 * h;
+    int64_t bytes = workspace + canvasBytes(config);
     // The compute device's four planes of 32-bit values: host memory on a processor's OpenCL.
     bytes += 16 * pixels;
     threads = std::max(threads, 1);

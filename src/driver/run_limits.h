@@ -15,9 +15,13 @@ struct MemoryBound {
 };
 MemoryBound memoryBound();
 
-// Host working memory of a run on `threads` threads: every workspace block, the canvas (gray
-// plane, colour raster and their painted copies), the bitmap file image when a bitmap is
-// drawn, the compute device's planes, and for the threads the frames in flight, each
+// The drawing canvases of a run: the gray plane and colour raster, with the bitmap file image
+// when a bitmap is drawn, and a second canvas with its file image when both bitmaps are drawn
+// (they are drawn at the same time).
+int64_t canvasBytes(const RunConfig& config);
+
+// Host working memory of a run on `threads` threads: every workspace block, the canvases
+// (canvasBytes), the compute device's planes, and for the threads the frames in flight, each
 // segmenting thread's scratch and each reader's decode buffers (its window of source values
 // and a block up to the decoding cap).
 // INT64_MAX for a window of more than 2^31 - 1 pixels or a sum beyond 64 bits.

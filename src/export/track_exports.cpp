@@ -29,14 +29,17 @@ Status TrackExports::frame(const FrameCells& cells, const FrameHistory& history,
     }
     if (ctc_ && !masksFull_ && !CtcExport::labelsFit(cells)) {
         masksFull_ = true;
-        const std::string why = "-ctc: track labels of frame " + std::to_string(frame) +
-                                " exceed 65,535; the CTC masks and res_track.txt end with frame " +
-                                std::to_string(frame - 1);
-        *warnings_ << "vanto: warning: " << why << '\n' << std::flush;
-        record_->addError(why);
+        warning_ = "-ctc: track labels of frame " + std::to_string(frame) +
+                   " exceed 65,535; the CTC masks and res_track.txt end with frame " + std::to_string(frame - 1);
     }
-    if (ctc_ && !masksFull_) return ctcExport_.writeMask(cells, frame);
     return {};
+}
+
+void TrackExports::tellWarning() {
+    if (warning_.empty()) return;
+    *warnings_ << "vanto: warning: " << warning_ << '\n' << std::flush;
+    record_->addError(warning_);
+    warning_.clear();
 }
 
 void TrackExports::commitFrame() {

@@ -27,11 +27,22 @@ public:
     Status open(const RunConfig& config, const Calibration& units, int32_t frameCount, RunRecord& record,
                 std::ostream& warnings);
 
-    // After tracking of frame (in order, before the frames are exchanged): the frame's mask
-    // and event row, and the track table, from the final cells and the history (whose previous
-    // cells are still the frame before). A failure when a write failed. What the frame wrote
-    // stays only once committed.
+    // After tracking of frame (in order, before the frames are exchanged): the frame's event
+    // row and the track table, from the final cells and the history (whose previous cells are
+    // still the frame before). A failure when a write failed. What the frame wrote stays only
+    // once committed. The warning that the masks end (labels beyond 16 bits) waits for
+    // tellWarning().
     Status frame(const FrameCells& cells, const FrameHistory& history, int32_t frame);
+    // Whether frame() left a mask to write for its frame (-ctc, while the labels fit).
+    bool maskDue() const { return ctc_ && !masksFull_; }
+    // After frame(), when maskDue(): the frame's CTC mask, from the final cells. Reads the cells
+    // and touches nothing frame() or the run's other outputs do, so it may be written beside
+    // them until the frame is committed or rolled back. A failure when it could not be written.
+    Status writeMask(const FrameCells& cells, int32_t frame) { return ctcExport_.writeMask(cells, frame); }
+    // Tells the warning frame() found, if any, on the warnings stream and in the record. The
+    // run calls it once it knows that every output ahead of the exports in the frame (the
+    // bitmaps, drawn beside them) was written, so that a frame tells what it would in order.
+    void tellWarning();
     void commitFrame() override;
     void rollBackFrame() override;
 
@@ -52,6 +63,7 @@ private:
     bool tracks_ = false;
     bool ctc_ = false;
     bool masksFull_ = false;
+    std::string warning_;  // found by frame(), not told yet
     std::string outputDir_;
     TrackTable table_;
     TrackJoins joins_;

@@ -39,20 +39,17 @@ constexpr uint32_t kBmpHeaderBytes = 54;
 int64_t Canvas::bytesFor(int32_t w, int32_t h, bool bitmapFile) {
     const int64_t pixels = w > 0 && h > 0 ? int64_t{w} * h : 0;
     const int64_t file = bitmapFile && pixels > 0 ? kBmpHeaderBytes + (3 * int64_t{w} + 3) / 4 * 4 * h : 0;
-    return 8 * pixels + file;
+    return 4 * pixels + file;
 }
 
 bool Canvas::createCanvas(int32_t w, int32_t h, bool bitmapFile) {
     width = w;
     height = h;
     const size_t pixels = w > 0 && h > 0 ? static_cast<size_t>(w) * static_cast<size_t>(h) : 0;
-    painted_ = false;
     try {
         gray.assign(pixels, 0);
         rgb.resize(3 * pixels);
-        paintedGray_.assign(pixels, 0);
-        paintedRgb_.assign(3 * pixels, 0);
-        if (bitmapFile) bmpFile_.reserve(static_cast<size_t>(bytesFor(w, h, true) - 8 * static_cast<int64_t>(pixels)));
+        if (bitmapFile) bmpFile_.reserve(static_cast<size_t>(bytesFor(w, h, true) - 4 * static_cast<int64_t>(pixels)));
     } catch (const std::bad_alloc&) {
         destroyCanvas();
     } catch (const std::length_error&) {
@@ -67,30 +64,16 @@ bool Canvas::createCanvas(int32_t w, int32_t h, bool bitmapFile) {
 void Canvas::destroyCanvas() {
     gray = {};
     rgb = {};
-    paintedGray_ = {};
-    paintedRgb_ = {};
-    painted_ = false;
     bmpFile_ = {};
 }
 
 void Canvas::renderGray() {
-    const bool sameSize = paintedGray_.size() == gray.size() && paintedRgb_.size() == rgb.size();
-    if (painted_ && sameSize && paintedGray_ == gray) {
-        std::copy(paintedRgb_.begin(), paintedRgb_.end(), rgb.begin());
-        return;
-    }
     for (int32_t y = 0; y < height; ++y) {
         const uint8_t* src = &gray[static_cast<size_t>(y) * width];
         uint8_t* dst = rgbAt(0, y);
         for (int32_t x = 0; x < width; ++x) {
             dst[3 * x] = dst[3 * x + 1] = dst[3 * x + 2] = src[x];
         }
-    }
-    // Kept only when createCanvas sized the copies: a canvas resized by hand paints every time.
-    painted_ = sameSize;
-    if (painted_) {
-        std::copy(gray.begin(), gray.end(), paintedGray_.begin());
-        std::copy(rgb.begin(), rgb.end(), paintedRgb_.begin());
     }
 }
 

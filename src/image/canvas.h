@@ -7,7 +7,7 @@
 
 namespace vanto {
 
-// The run's one image: the gray frame (row 0 at the top) and a colour raster, 3 bytes a
+// An image: the gray frame (row 0 at the top) and a colour raster, 3 bytes a
 // pixel in the order blue, green, red, rows stored bottom-up as a BMP file holds them.
 // Coordinates are x to the right and y downward from the top-left pixel.
 class Canvas {
@@ -19,9 +19,7 @@ public:
     static int64_t bytesFor(int32_t w, int32_t h, bool bitmapFile);
     void destroyCanvas();
 
-    // Paints the gray frame into the raster. The painted raster is kept with the gray it was
-    // painted from, so a second call for the same gray (the Voronoi image after the calculation
-    // image) copies it instead of painting again.
+    // Paints the gray frame into the raster.
     void renderGray();
     void setPixel(int32_t x, int32_t y, uint8_t r, uint8_t g, uint8_t b);
     // 1,001 samples from (x0, y0) to (x1, y1), each distinct pixel blended once with an
@@ -46,9 +44,6 @@ public:
     std::vector<uint8_t> rgb;
 
 private:
-    std::vector<uint8_t> paintedGray_;  // the gray the kept raster was painted from
-    std::vector<uint8_t> paintedRgb_;
-    bool painted_ = false;
     mutable std::vector<uint8_t> bmpFile_;  // the file image of writeBmp, sized once
 };
 

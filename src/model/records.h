@@ -27,7 +27,7 @@ struct CellWord {
         totalWay = 16,
         reserved = 17,
         linkMark = 18,
-        idDrawn = 19,
+        idDrawn = 19,  // kept 0: the calculation image marks the identities it drew in a list of its own
     };
 };
 inline constexpr int kCellWords = 20;

@@ -1,5 +1,7 @@
 #include "track/calculation_image.h"
 
+#include <algorithm>
+
 namespace vanto {
 
 namespace {
@@ -8,8 +10,8 @@ constexpr int kTrailFrames = 5;
 
 }  // namespace
 
-void drawCalculationImage(Canvas& canvas, FrameCells& cells, const FrameHistory& history, int32_t frame,
-                          bool drawIds) {
+void drawCalculationImage(Canvas& canvas, const FrameCells& cells, const FrameHistory& history, int32_t frame,
+                          bool drawIds, uint8_t* idsDrawn) {
     const int32_t width = cells.width;
     const int32_t height = cells.height;
     const int32_t* labels = cells.frameLabels;
@@ -45,14 +47,14 @@ void drawCalculationImage(Canvas& canvas, FrameCells& cells, const FrameHistory&
     }
 
     if (!drawIds) return;
+    std::fill_n(idsDrawn, std::max(cells.finalCount, 0), uint8_t{0});
     for (int32_t y = 0; y < height; ++y) {
         const int32_t* row = labels + static_cast<int64_t>(y) * width;
         for (int32_t x = 0; x < width; ++x) {
-            if (row[x] < 0) continue;
-            int32_t* rec = cellRecord(cells.cellTable, row[x]);
-            if (rec[CellWord::idDrawn] != 0) continue;
-            rec[CellWord::idDrawn] = 1;
-            canvas.drawNumber(x, y, rec[CellWord::cellId]);
+            const int32_t label = row[x];
+            if (label < 0 || idsDrawn[label] != 0) continue;
+            idsDrawn[label] = 1;
+            canvas.drawNumber(x, y, cellRecord(cells.cellTable, label)[CellWord::cellId]);
         }
     }
 }

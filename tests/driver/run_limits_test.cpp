@@ -37,6 +37,10 @@ TEST(RunMemory, EachThreadAddsItsFrameScratchAndDecodeBuffers) {
     RunConfig drawn = config;
     drawn.drawVoronoi = true;
     EXPECT_EQ(runMemoryBytes(drawn, 1) - runMemoryBytes(config, 1), 54 + 3000 * 800);
+    // Both bitmaps are drawn at the same time, each on a canvas of its own.
+    RunConfig both = drawn;
+    both.drawCalculation = true;
+    EXPECT_EQ(runMemoryBytes(both, 1) - runMemoryBytes(drawn, 1), 4 * pixels + 54 + 3000 * 800);
     RunConfig smoothed = config;
     smoothed.smoothSigma = 1.5;
     EXPECT_EQ(runMemoryBytes(smoothed, 4) - runMemoryBytes(config, 4), 4 * SegmentScratch::extensionBytesFor(pixels));

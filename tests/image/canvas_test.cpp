@@ -333,8 +333,8 @@ TEST(CanvasMemory, ACanvasBeyondTheAddressSpaceLimitIsRefusedNotAborted) {
 #if defined(__SANITIZE_ADDRESS__)
     GTEST_SKIP() << "the address sanitizer cannot run under an address-space limit";
 #endif
-    EXPECT_EQ(Canvas::bytesFor(1000, 500, false), 8 * 500000);
-    EXPECT_EQ(Canvas::bytesFor(3, 2, true), 8 * 6 + 54 + 2 * 12);
+    EXPECT_EQ(Canvas::bytesFor(1000, 500, false), 4 * 500000);
+    EXPECT_EQ(Canvas::bytesFor(3, 2, true), 4 * 6 + 54 + 2 * 12);
     const pid_t pid = fork();
     if (pid == 0) {
         const rlimit limit{rlim_t{512} << 20, rlim_t{512} << 20};

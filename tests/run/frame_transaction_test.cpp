@@ -29,9 +29,9 @@ using testing::with;
 
 constexpr int kFrames = 5;
 
-std::vector<std::string> runWords(const TempDir& frames, const TempDir& out, int count) {
+std::vector<std::string> runWords(const TempDir& frames, const TempDir& out, int count, const char* threads = "2") {
     return with(seriesWords(frames, count, kFrames),
-                {"-output", out.path(), "-image", "-voronoi", "-ctc", out.file("ctc"), "-tracks", "-threads", "2"});
+                {"-output", out.path(), "-image", "-voronoi", "-ctc", out.file("ctc"), "-tracks", "-threads", threads});
 }
 
 // The byte offset just past the first `lines` lines of a file (its length when it has fewer).
@@ -104,9 +104,12 @@ protected:
         return *slot;
     }
 
-    // A run of the whole series in which the output whose path ends with `suffix` fails:
-    // after `bytes` bytes, or at its creation when bytes < 0.
-    void expectFailureKeepsWholeFrames(const std::string& suffix, long bytes, int keptFrames) {
+    // A run of the whole series on `threads` threads in which the outputs whose paths end with
+    // `suffix` fail: after `bytes` bytes, or at their creation when bytes < 0. The one failure
+    // told names `told` (by default the suffix).
+    void expectFailureKeepsWholeFrames(const std::string& suffix, long bytes, int keptFrames,
+                                       const char* threads = "2", std::string told = {}) {
+        if (told.empty()) told = suffix;
         TempDir out;
         ChildSetup setup;
         setup.environment = {std::string("LD_PRELOAD=") + VANTO_FAULT_SHIM, "VANTO_FAIL_PATH=" + suffix,
@@ -115,22 +118,22 @@ protected:
         // A preloaded library comes before the sanitizer runtime in sanitizer builds.
         const char* asan = getenv("ASAN_OPTIONS");
         setup.environment.push_back(std::string("ASAN_OPTIONS=") + (asan ? asan : "") + ":verify_asan_link_order=0");
-        const auto run = runChild(runWords(frames_, out, kFrames), setup);
+        const auto run = runChild(runWords(frames_, out, kFrames, threads), setup);
         EXPECT_EQ(run.status, 1) << run.errors;
-        std::vector<std::string> told;
+        std::vector<std::string> lines;
         for (const auto& line : splitLines(run.errors))
-            if (line.find("cannot write") != std::string::npos) told.push_back(line);
-        ASSERT_EQ(told.size(), 1u) << run.errors;
-        EXPECT_TRUE(told[0].find(suffix) != std::string::npos) << told[0];
+            if (line.find("cannot write") != std::string::npos) lines.push_back(line);
+        ASSERT_EQ(lines.size(), 1u) << run.errors;
+        EXPECT_TRUE(lines[0].find(told) != std::string::npos) << lines[0] << ", " << threads << " threads";
         // libtiff words a failed mask write its own way.
         if (!suffix.ends_with(".tif")) {
-            EXPECT_NE(told[0].find("No space left on device"), std::string::npos) << told[0];
+            EXPECT_NE(lines[0].find("No space left on device"), std::string::npos) << lines[0];
         }
         const auto record = nlohmann::json::parse(readFile(out.file("_run.json")));
         EXPECT_EQ(record["ending"], "failed");
         ASSERT_EQ(record["errors"].size(), 1u);
-        EXPECT_EQ("vanto: " + record["errors"][0].get<std::string>(), told[0]);
-        EXPECT_EQ(splitLines(readFile(out.file("_log.txt"))).back(), "--- " + told[0].substr(7) + " ---");
+        EXPECT_EQ("vanto: " + record["errors"][0].get<std::string>(), lines[0]);
+        EXPECT_EQ(splitLines(readFile(out.file("_log.txt"))).back(), "--- " + lines[0].substr(7) + " ---");
         expectSameOutputs(out, cleanRun(keptFrames), keptFrames);
     }
 
@@ -145,6 +148,18 @@ TEST_F(FrameTransaction, AFailureAtAnyOutputOfAFrameLeavesEveryOutputAtTheFrameB
     expectFailureKeepsWholeFrames("ctc/mask002.tif", 60, 2);
     // The first frame's outputs.
     expectFailureKeepsWholeFrames("12_Voronoi_0001.bmp", -1, 0);
+}
+
+// The bitmaps and the mask are drawn or encoded and written beside the frame's other outputs,
+// on a worker or on the main thread: a failed one fails its frame on any thread count as it
+// did in order, the calculation image's failure told ahead of the Voronoi image's.
+TEST_F(FrameTransaction, AFailedBitmapOrMaskFailsItsFrameOnEveryThreadCount) {
+    for (const char* threads : {"1", "3", "8"}) {
+        expectFailureKeepsWholeFrames("10_Calculation_0003.bmp", -1, 2, threads);
+        expectFailureKeepsWholeFrames("12_Voronoi_0004.bmp", 100, 3, threads);
+        expectFailureKeepsWholeFrames("_0002.bmp", 200, 1, threads, "10_Calculation_0002.bmp");
+        expectFailureKeepsWholeFrames("ctc/mask004.tif", 80, 4, threads);
+    }
 }
 
 TEST_F(FrameTransaction, AFailedReportOrEventRowLeavesEveryOutputAtTheFrameBefore) {

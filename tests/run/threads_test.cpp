@@ -522,6 +522,171 @@ TEST(FramePipeline, TheMainThreadSegmentsTheFramesNoWorkerHasBegun) {
     }
 }
 
+// A task of the frame being written, with the thread that ran it and a failure to hand back.
+struct RecordingTask final : FrameTask {
+    explicit RecordingTask(std::string why) : why(std::move(why)) {}
+    Status run() override {
+        ranOn = std::this_thread::get_id();
+        ++runs;
+        return why.empty() ? Status{} : Status::outputFailure(why);
+    }
+    std::string why;
+    std::thread::id ranOn;
+    int runs = 0;
+};
+
+// A posted task is taken by a worker that is free; when none is (all are held at their first
+// frame), the main thread runs it at the join, in the order posted, rather than wait. Either
+// way, and without workers, the join hands back the task's outcome.
+TEST(FramePipeline, PostedTasksRunOnAFreeWorkerOrOnTheMainThreadAtTheJoin) {
+    TempDir frames;
+    SeriesParams params;
+    params.width = 64;
+    params.height = 48;
+    params.cellCount = 3;
+    std::vector<uint8_t> pixels(64 * 48);
+    for (int j = 1; j <= 12; ++j) {
+        renderSyntheticFrame(params, j, pixels.data());
+        ASSERT_TRUE(writeGrayPng(frameName(frames, j).c_str(), 64, 48, pixels.data()));
+    }
+    const std::thread::id mainThread = std::this_thread::get_id();
+    std::vector<uint8_t> lastGray(64 * 48, 0);
+    {  // one thread: run when posted
+        const RunConfig config = pipelineConfig(frames, params, 2);
+        FrameSeries series;
+        ASSERT_EQ(series.resolve(config).refusal, "");
+        FramePipeline pipeline(config, series, testing::runTables());
+        ASSERT_TRUE(pipeline.reserve(1));
+        pipeline.start();
+        RecordingTask task("cannot write \"a.bmp\"");
+        pipeline.post(task);
+        EXPECT_EQ(task.runs, 1);
+        const Status joined = pipeline.join(task);
+        EXPECT_EQ(joined.code, StatusCode::outputFailed);
+        EXPECT_EQ(joined.detail, "cannot write \"a.bmp\"");
+        EXPECT_EQ(task.ranOn, mainThread);
+    }
+    for (const int32_t threads : {2, 3, 8}) {  // every worker free: the frames are all segmented
+        const RunConfig config = pipelineConfig(frames, params, threads - 1);
+        FrameSeries series;
+        ASSERT_EQ(series.resolve(config).refusal, "");
+        FramePipeline pipeline(config, series, testing::runTables());
+        std::mutex mutex;
+        std::condition_variable changed;
+        int workerRuns = 0;
+        pipeline.setTaskHook([&](bool onMain) {
+            std::lock_guard lock(mutex);
+            if (!onMain) ++workerRuns;
+            changed.notify_all();
+        });
+        ASSERT_TRUE(pipeline.reserve(threads));
+        pipeline.start();
+        for (int32_t j = 1; j < threads; ++j) pipeline.release(pipeline.next(j, lastGray.data()));
+        RecordingTask first("cannot write \"b.bmp\"");
+        RecordingTask second("");
+        pipeline.post(first);
+        pipeline.post(second);
+        {
+            std::unique_lock lock(mutex);
+            ASSERT_TRUE(changed.wait_for(lock, std::chrono::seconds(60), [&] { return workerRuns == 2; }))
+                << threads << " threads: the free workers left the tasks";
+        }
+        const Status failed = pipeline.join(first);
+        EXPECT_EQ(failed.detail, "cannot write \"b.bmp\"") << threads << " threads";
+        EXPECT_TRUE(pipeline.join(second).ok());
+        EXPECT_NE(first.ranOn, mainThread);
+        EXPECT_NE(second.ranOn, mainThread);
+        // Joined, a task can be posted again.
+        pipeline.post(second);
+        EXPECT_TRUE(pipeline.join(second).ok());
+        EXPECT_EQ(second.runs, 2);
+    }
+    {  // while a worker runs the task joined, the main thread runs the one posted after it
+        const RunConfig config = pipelineConfig(frames, params, 1);
+        FrameSeries series;
+        ASSERT_EQ(series.resolve(config).refusal, "");
+        FramePipeline pipeline(config, series, testing::runTables());
+        std::mutex mutex;
+        std::condition_variable changed;
+        bool workerRunning = false;
+        bool mainRan = false;
+        bool workerTimedOut = false;
+        pipeline.setTaskHook([&](bool onMain) {
+            std::unique_lock lock(mutex);
+            if (onMain) {
+                mainRan = true;
+            } else {
+                workerRunning = true;
+            }
+            changed.notify_all();
+            if (!onMain && !changed.wait_for(lock, std::chrono::seconds(60), [&] { return mainRan; }))
+                workerTimedOut = true;
+        });
+        ASSERT_TRUE(pipeline.reserve(2));
+        pipeline.start();
+        pipeline.release(pipeline.next(1, lastGray.data()));
+        RecordingTask first("");
+        RecordingTask second("cannot write \"d.tif\"");
+        pipeline.post(first);
+        {
+            std::unique_lock lock(mutex);
+            ASSERT_TRUE(changed.wait_for(lock, std::chrono::seconds(60), [&] { return workerRunning; }));
+        }
+        pipeline.post(second);
+        EXPECT_TRUE(pipeline.join(first).ok());
+        EXPECT_EQ(pipeline.join(second).detail, "cannot write \"d.tif\"");
+        EXPECT_NE(first.ranOn, mainThread);
+        EXPECT_EQ(second.ranOn, mainThread);
+        std::lock_guard lock(mutex);
+        EXPECT_FALSE(workerTimedOut) << "the main thread waited for the worker instead of running the task after";
+    }
+    for (const int32_t threads : {2, 3}) {  // every worker held at its first frame
+        const RunConfig config = pipelineConfig(frames, params, 12);
+        FrameSeries series;
+        ASSERT_EQ(series.resolve(config).refusal, "");
+        FramePipeline pipeline(config, series, testing::runTables());
+        std::mutex mutex;
+        std::condition_variable changed;
+        int32_t workersHeld = 0;
+        bool joined = false;
+        std::vector<bool> ranOnMain;
+        pipeline.setBeginHook([&](int32_t, bool onMain) {
+            if (onMain) return;
+            std::unique_lock lock(mutex);
+            ++workersHeld;
+            changed.notify_all();
+            changed.wait_for(lock, std::chrono::seconds(60), [&] { return joined; });
+        });
+        pipeline.setTaskHook([&](bool onMain) {
+            std::lock_guard lock(mutex);
+            ranOnMain.push_back(onMain);
+        });
+        ASSERT_TRUE(pipeline.reserve(threads));
+        pipeline.start();
+        {
+            std::unique_lock lock(mutex);
+            ASSERT_TRUE(changed.wait_for(lock, std::chrono::seconds(60), [&] { return workersHeld == threads - 1; }));
+        }
+        RecordingTask first("");
+        RecordingTask second("cannot write \"c.bmp\"");
+        pipeline.post(first);
+        pipeline.post(second);
+        const Status failed = pipeline.join(second);  // runs the first as well, first
+        const Status done = pipeline.join(first);
+        {
+            std::lock_guard lock(mutex);
+            joined = true;
+        }
+        changed.notify_all();
+        EXPECT_EQ(failed.detail, "cannot write \"c.bmp\"") << threads << " threads";
+        EXPECT_TRUE(done.ok());
+        EXPECT_EQ(first.ranOn, mainThread);
+        EXPECT_EQ(second.ranOn, mainThread);
+        std::lock_guard lock(mutex);
+        EXPECT_EQ(ranOnMain, (std::vector<bool>{true, true})) << threads << " threads";
+    }
+}
+
 // Frame 1 is decoded once: the check keeps it and the run is handed the same pixels, even
 // when the file has gone since. A first frame that failed the check is read again.
 TEST(FrameSeries, TheCheckedFirstFrameIsKept) {

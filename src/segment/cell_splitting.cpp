@@ -5,6 +5,7 @@
 #include <functional>
 
 #include "model/records.h"
+#include "segment/gaussian_smoothing.h"
 
 namespace vanto {
 
@@ -383,16 +384,7 @@ constexpr int64_t kGrayWeightSum = 240;
 void grayHeights(const uint8_t* gray, int32_t w, int32_t h, int32_t* columnPass, int32_t* heights) {
     // Integer sums throughout (at most 255 x 240^2 < 2^24), so the order of the terms does not
     // matter; pixels beyond an edge are taken as the edge pixel.
-    for (int32_t y = 0; y < h; ++y) {
-        int32_t* pass = columnPass + static_cast<int64_t>(y) * w;
-        const uint8_t* centre = gray + static_cast<int64_t>(y) * w;
-        for (int32_t x = 0; x < w; ++x) pass[x] = kGrayWeights[0] * centre[x];
-        for (int32_t i = 1; i <= kGrayRadius; ++i) {
-            const uint8_t* up = gray + static_cast<int64_t>(std::max(y - i, 0)) * w;
-            const uint8_t* down = gray + static_cast<int64_t>(std::min(y + i, h - 1)) * w;
-            for (int32_t x = 0; x < w; ++x) pass[x] += kGrayWeights[i] * (up[x] + down[x]);
-        }
-    }
+    sumColumns(gray, w, h, kGrayWeights, kGrayRadius, columnPass);
     const int32_t brightest = static_cast<int32_t>(255 * kGrayWeightSum * kGrayWeightSum);
     const int32_t innerStart = std::min(kGrayRadius, w), innerEnd = std::max(innerStart, w - kGrayRadius);
     for (int32_t y = 0; y < h; ++y) {

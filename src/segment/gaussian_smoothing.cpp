@@ -30,6 +30,20 @@ constexpr int32_t kPiece = 512;
 
 }  // namespace
 
+void sumColumns(const uint8_t* gray, int32_t w, int32_t h, const int32_t* weights, int32_t radius, int32_t* pass) {
+    for (int32_t y = 0; y < h; ++y) {
+        int32_t* row = pass + static_cast<int64_t>(y) * w;
+        const uint8_t* centre = gray + static_cast<int64_t>(y) * w;
+        for (int32_t x = 0; x < w; ++x) row[x] = weights[0] * centre[x];
+        for (int32_t i = 1; i <= radius; ++i) {
+            const uint8_t* up = gray + static_cast<int64_t>(std::max(y - i, 0)) * w;
+            const uint8_t* down = gray + static_cast<int64_t>(std::min(y + i, h - 1)) * w;
+            const int32_t weight = weights[i];
+            for (int32_t x = 0; x < w; ++x) row[x] += weight * (up[x] + down[x]);
+        }
+    }
+}
+
 // The sum is a sum of integer products, so it does not depend on the order of its terms: the
 // columns are summed first (into rowPass, in 32 bits: at most 255 S), then the rows, in
 // doubles, which hold every partial sum (at most 255 S^2 < 2^53) exactly. Both inner loops run
@@ -39,17 +53,7 @@ void smoothGray(const uint8_t* gray, int32_t w, int32_t h, double sigma, int32_t
     const int32_t r = gaussianWeights(sigma, weights);
     int64_t sum = weights[0];
     for (int32_t i = 1; i <= r; ++i) sum += 2 * weights[i];
-    for (int32_t y = 0; y < h; ++y) {
-        int32_t* pass = rowPass + static_cast<int64_t>(y) * w;
-        const uint8_t* centre = gray + static_cast<int64_t>(y) * w;
-        for (int32_t x = 0; x < w; ++x) pass[x] = weights[0] * centre[x];
-        for (int32_t i = 1; i <= r; ++i) {
-            const uint8_t* up = gray + static_cast<int64_t>(std::max(y - i, 0)) * w;
-            const uint8_t* down = gray + static_cast<int64_t>(std::min(y + i, h - 1)) * w;
-            const int32_t weight = weights[i];
-            for (int32_t x = 0; x < w; ++x) pass[x] += weight * (up[x] + down[x]);
-        }
-    }
+    sumColumns(gray, w, h, weights, r, rowPass);
     const double total = static_cast<double>(sum * sum);
     const double reciprocal = 1.0 / (2 * total);
     double wd[kMaxSmoothRadius + 1];

@@ -9,6 +9,11 @@ inline constexpr int32_t kMaxSmoothRadius = 30;  // -smooth allows sigma up to 1
 // i = 0..radius, radius = max(1, ceil(3 sigma)) (at most kMaxSmoothRadius). Returns radius.
 int32_t gaussianWeights(double sigma, int32_t* weights);
 
+// The pass along the columns of a symmetric integer filter: pass[y w + x] = the sum over
+// |i| <= radius of weights[|i|] x gray[(y + i) w + x], rows beyond an edge taken as the edge
+// row. The sums must fit 32 bits.
+void sumColumns(const uint8_t* gray, int32_t w, int32_t h, const int32_t* weights, int32_t radius, int32_t* pass);
+
 // out = gray smoothed by the Gaussian of sigma, pixels beyond an edge taken as the edge pixel;
 // each output is the weighted sum divided by S^2 (S the sum of the 2 radius + 1 weights),
 // halves rounded up: exactly the 2-D convolution with the product weights. rowPass (w x h

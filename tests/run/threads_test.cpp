@@ -125,12 +125,15 @@ RunConfig pipelineConfig(const TempDir& frames, const SeriesParams& params, int3
 
 // Frames 1-6 of a generated series of 320 x 240 drawn into frames; returns the words of a run
 // over them with -image and -tracks.
-std::vector<std::string> drawSixFrames(const TempDir& frames, const SeriesParams& params) {
+// Generated frame j of the series, as frames/f_j.png.
+void drawFrame(const TempDir& frames, const SeriesParams& params, int32_t j) {
     std::vector<uint8_t> pixels(static_cast<size_t>(params.width) * params.height);
-    for (int32_t j = 1; j <= 6; ++j) {
-        renderSyntheticFrame(params, j, pixels.data());
-        EXPECT_TRUE(writeGrayPng(frameName(frames, j).c_str(), params.width, params.height, pixels.data()));
-    }
+    renderSyntheticFrame(params, j, pixels.data());
+    EXPECT_TRUE(writeGrayPng(frameName(frames, j).c_str(), params.width, params.height, pixels.data())) << j;
+}
+
+std::vector<std::string> drawSixFrames(const TempDir& frames, const SeriesParams& params) {
+    for (int32_t j = 1; j <= 6; ++j) drawFrame(frames, params, j);
     return {"-source", frames.path() + "/f_%d.png", "-w", "320", "-h", "240", "-count", "6",
             "-threshold", "20", "-size", "40", "-image", "-tracks"};
 }
@@ -143,14 +146,13 @@ TEST(ThreadCounts, GeneratedSeriesWithUnreadableFramesWritesTheSameBytes) {
     params.width = 160;
     params.height = 120;
     params.cellCount = 12;
-    std::vector<uint8_t> pixels(160 * 120);
     for (int j = 2; j <= 14; ++j) {
-        renderSyntheticFrame(params, j, pixels.data());
-        ASSERT_TRUE(writeGrayPng(frameName(frames, j).c_str(), 160, 120, pixels.data()));
+        drawFrame(frames, params, j);
     }
     std::filesystem::remove(frameName(frames, 6));
     std::ofstream(frameName(frames, 7)) << "not an image";
-    ASSERT_TRUE(writeGrayPng(frameName(frames, 10).c_str(), 100, 120, pixels.data()));  // too narrow
+    const std::vector<uint8_t> narrow(100 * 120, 200);
+    ASSERT_TRUE(writeGrayPng(frameName(frames, 10).c_str(), 100, 120, narrow.data()));  // too narrow
     std::ofstream(frameName(frames, 1)) << "not an image";
     std::vector<std::string> words = {"-source", frames.path() + "/f_%d.png", "-w", "160", "-h", "120", "-count", "14",
                                       "-threshold", std::to_string(suggestedThreshold(params)), "-size", "20"};
@@ -348,13 +350,11 @@ TEST(ThreadCounts, AnInterruptedRunWithEveryOutputIsARunOfTheFramesItFinished) {
     params.width = 96;
     params.height = 64;
     params.cellCount = 5;
-    std::vector<uint8_t> pixels(96 * 64);
     for (int j = 1; j <= 999; ++j) {
         if (j % 7 == 4) {
             std::ofstream(frameName(frames, j)) << "not an image";
         } else if (j <= 10) {
-            renderSyntheticFrame(params, j, pixels.data());
-            ASSERT_TRUE(writeGrayPng(frameName(frames, j).c_str(), 96, 64, pixels.data()));
+            drawFrame(frames, params, j);
         } else {  // the first ten frames over again
             std::filesystem::create_hard_link(frameName(frames, (j - 1) % 10 + 1), frameName(frames, j));
         }
@@ -408,10 +408,8 @@ TEST(FramePipeline, StopsCleanlyWhereverTheMainThreadLeaves) {
     params.width = 64;
     params.height = 48;
     params.cellCount = 3;
-    std::vector<uint8_t> pixels(64 * 48);
     for (int j = 1; j <= 9; j += 2) {  // even frames cannot be read
-        renderSyntheticFrame(params, j, pixels.data());
-        ASSERT_TRUE(writeGrayPng(frameName(frames, j).c_str(), 64, 48, pixels.data()));
+        drawFrame(frames, params, j);
     }
     const RunConfig config = pipelineConfig(frames, params, 10);
     std::ofstream(frameName(frames, 10)) << "not an image";  // the series reaches frame 10
@@ -445,14 +443,12 @@ TEST(FramePipeline, TheMainThreadSegmentsTheFramesNoWorkerHasBegun) {
     params.height = 48;
     params.cellCount = 4;
     const size_t pixelCount = 64 * 48;
-    std::vector<uint8_t> pixels(pixelCount);
     for (int j = 1; j <= 12; ++j) {
         if (j == 3 || j == 4 || j == 9) {  // the second frame the main thread takes with 2, 3 and 8 threads
             std::ofstream(frameName(frames, j)) << "not an image";
             continue;
         }
-        renderSyntheticFrame(params, j, pixels.data());
-        ASSERT_TRUE(writeGrayPng(frameName(frames, j).c_str(), 64, 48, pixels.data()));
+        drawFrame(frames, params, j);
     }
     const RunConfig config = pipelineConfig(frames, params, 12);
     FrameSeries series;
@@ -544,10 +540,8 @@ TEST(FramePipeline, PostedTasksRunOnAFreeWorkerOrOnTheMainThreadAtTheJoin) {
     params.width = 64;
     params.height = 48;
     params.cellCount = 3;
-    std::vector<uint8_t> pixels(64 * 48);
     for (int j = 1; j <= 12; ++j) {
-        renderSyntheticFrame(params, j, pixels.data());
-        ASSERT_TRUE(writeGrayPng(frameName(frames, j).c_str(), 64, 48, pixels.data()));
+        drawFrame(frames, params, j);
     }
     const std::thread::id mainThread = std::this_thread::get_id();
     std::vector<uint8_t> lastGray(64 * 48, 0);

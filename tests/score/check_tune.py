@@ -245,6 +245,23 @@ class Failures(unittest.TestCase):
             self.assertFalse(vt.accepts(os.path.join(d, "missing"), "split"))
 
 
+class FakeRunner:
+    """A runner whose scores come from a function of the setting; each setting runs once."""
+
+    def __init__(self, score):
+        self.score = score
+        self.order = []
+
+    def run(self, settings, stage, deadline):
+        for s in settings:
+            if any(r["setting"].key() == s.key() for r in self.order):
+                continue
+            self.order.append({"setting": s, "result": {"SEG": self.score(s.values)}, "stage": stage})
+
+    def ranked(self):
+        return sorted(self.order, key=lambda r: (-r["result"]["SEG"], r["setting"].label()))
+
+
 class Parts(unittest.TestCase):
     def test_outlines_are_the_pixels_beside_another_value(self):
         plane = np.zeros((5, 7), np.uint16)
@@ -330,28 +347,16 @@ class Parts(unittest.TestCase):
     def test_the_search_finds_a_setting_that_only_a_pair_reaches(self):
         # Scores: any change of -grow or -split alone is worse than neither; -grow 1 with
         # -split 1 is far better. One option at a time never gets there.
-        class FakeRunner:
-            def __init__(self):
-                self.order = []
-
-            def run(self, settings, stage, deadline):
-                for s in settings:
-                    if any(r["setting"].key() == s.key() for r in self.order):
-                        continue
-                    v = s.values
-                    seg = 0.5 + (0.01 if v["threshold"] == 12 else 0)
-                    if (v["grow"], v["split"]) == (1, 1):
-                        seg = 0.9
-                    elif v["grow"] != 0 or v["split"] != 0:
-                        seg = 0.4
-                    self.order.append({"setting": s, "result": {"SEG": seg}, "stage": stage})
-
-            def ranked(self):
-                return sorted(self.order, key=lambda r: (-r["result"]["SEG"], r["setting"].label()))
+        def score(v):
+            if (v["grow"], v["split"]) == (1, 1):
+                return 0.9
+            if v["grow"] != 0 or v["split"] != 0:
+                return 0.4
+            return 0.5 + (0.01 if v["threshold"] == 12 else 0)
 
         args = argparse.Namespace(budget=60, thresholds=[8, 12, 16], cores=1, objective="SEG")
         ladders = {"threshold": [4, 8, 12, 16, 20], "grow": [-2, -1, 0, 1, 2], "split": [0, 1, 2]}
-        runner = FakeRunner()
+        runner = FakeRunner(score)
         vt.search(runner, ["threshold", "grow", "split"], {"grow": 0, "split": 0}, args, ladders, lambda line: None)
         best = runner.ranked()[0]
         self.assertEqual((best["setting"].values, best["stage"]), ({"threshold": 12, "grow": 1, "split": 1}, "pairs"))
@@ -362,25 +367,13 @@ class Parts(unittest.TestCase):
     def test_finer_steps_reach_a_peak_between_ladder_places(self):
         # SEG peaks at -split 0.65 and -edge-cut 0.56, between the places of their ladders;
         # -threshold and -grow only count in whole steps and are never given fractions.
-        class FakeRunner:
-            def __init__(self):
-                self.order = []
-
-            def run(self, settings, stage, deadline):
-                for s in settings:
-                    if any(r["setting"].key() == s.key() for r in self.order):
-                        continue
-                    v = s.values
-                    seg = 0.9 - abs(v["split"] - 0.65) - abs(v["edge-cut"] - 0.56) - abs(v["threshold"] - 12) / 100
-                    self.order.append({"setting": s, "result": {"SEG": seg}, "stage": stage})
-
-            def ranked(self):
-                return sorted(self.order, key=lambda r: (-r["result"]["SEG"], r["setting"].label()))
+        def score(v):
+            return 0.9 - abs(v["split"] - 0.65) - abs(v["edge-cut"] - 0.56) - abs(v["threshold"] - 12) / 100
 
         args = argparse.Namespace(budget=60, thresholds=[8, 12, 16], cores=1, objective="SEG")
         ladders = {"threshold": [8, 12, 16], "grow": [-1, 0, 1], "edge-cut": [0, 0.5, 0.55, 0.6],
                    "split": [0, 0.7, 1, 2]}
-        runner = FakeRunner()
+        runner = FakeRunner(score)
         vt.search(runner, ["threshold", "grow", "edge-cut", "split"], {"grow": 0, "edge-cut": 0.5, "split": 1},
                   args, ladders, lambda line: None)
         best = runner.ranked()[0]["setting"].values

@@ -44,8 +44,8 @@ struct SplitScene {
         return labels[static_cast<int32_t>(std::lround(y)) * w + static_cast<int32_t>(std::lround(x))];
     }
 
-    // The bounding boxes of cells 0..count-1 in a cell table, then -split with depth H.
-    int32_t split(int32_t count, double depth) {
+    // A cell table with the bounding boxes of cells 0..count-1.
+    std::vector<int32_t> boxes(int32_t count) const {
         std::vector<int32_t> table(static_cast<size_t>(kTableRecords) * kCellWords, 0);
         for (int32_t c = 0; c < count; ++c) {
             int32_t* rec = cellRecord(table.data(), c);
@@ -61,6 +61,11 @@ struct SplitScene {
                     rec[CellWord::minY] = std::min(rec[CellWord::minY], y);
                     rec[CellWord::maxY] = std::max(rec[CellWord::maxY], y);
                 }
+        return table;
+    }
+    // -split with depth H on cells 0..count-1.
+    int32_t split(int32_t count, double depth) {
+        const std::vector<int32_t> table = boxes(count);
         const int64_t n = int64_t{w} * h;
         distance.assign((w + 2) * (h + 2), -7);
         marks.assign(n, -7);
@@ -75,21 +80,7 @@ struct SplitScene {
     // -split-gray H over the gray frame (w x h); heights keeps the heights it flooded.
     int32_t splitByGray(int32_t count, double depth, const std::vector<uint8_t>& gray) {
         split(0, 1);  // sizes the planes; no cell is looked at
-        std::vector<int32_t> table(static_cast<size_t>(kTableRecords) * kCellWords, 0);
-        for (int32_t c = 0; c < count; ++c) {
-            int32_t* rec = cellRecord(table.data(), c);
-            rec[CellWord::minX] = rec[CellWord::minY] = INT32_MAX;
-            rec[CellWord::maxX] = rec[CellWord::maxY] = -1;
-        }
-        for (int32_t y = 0; y < h; ++y)
-            for (int32_t x = 0; x < w; ++x)
-                if (const int32_t c = labels[y * w + x]; c >= 0) {
-                    int32_t* rec = cellRecord(table.data(), c);
-                    rec[CellWord::minX] = std::min(rec[CellWord::minX], x);
-                    rec[CellWord::maxX] = std::max(rec[CellWord::maxX], x);
-                    rec[CellWord::minY] = std::min(rec[CellWord::minY], y);
-                    rec[CellWord::maxY] = std::max(rec[CellWord::maxY], y);
-                }
+        const std::vector<int32_t> table = boxes(count);
         std::vector<int32_t> columnPass(static_cast<size_t>(w) * h, -7);
         heights.assign(static_cast<size_t>(w) * h, -7);
         grayHeights(gray.data(), w, h, columnPass.data(), heights.data());

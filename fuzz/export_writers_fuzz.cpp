@@ -214,6 +214,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             vanto::TrackStatus::ok)
             break;
         if (!exports.frame(ws->cells, ws->history, j).ok()) fail("a frame's exports failed");
+        if (exports.maskDue() && !exports.writeMask(ws->cells, j).ok()) fail("a frame's mask failed");
+        exports.tellWarning();
         exports.commitFrame();
         record.setFramesAnalysed(j);
         written = j;

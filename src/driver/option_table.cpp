@@ -129,6 +129,8 @@ const OptionEntry kOptionTable[] = {
             {0, kMost, "-min-area must be 0 or more"}),
     integer("-max-area", &RunConfig::maxArea, "A        drop cells of more than A pixels (0: none)",
             {0, kMost, "-max-area must be 0 or more"}),
+    flag("-keep-divisions", &RunConfig::keepDivisions,
+         "         keep apart the touching parts of a cell of the frame before (with -split, -split-gray)"),
     flag("-strict", &RunConfig::strict, "         stop with status 1 at the first unreadable frame"),
     answer("-help", &RunConfig::showHelp, "         print this text (also --help)"),
     answer("--help", &RunConfig::showHelp, nullptr),

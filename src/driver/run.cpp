@@ -558,7 +558,8 @@ private:
                                                                     ws.tables, nearest.curNearPrev, nearest.prevNearCur);
             if (!found.ok()) return fail(found);
         }
-        const TrackStatus track = trackFrame(ws.cells, ws.history, ws.scratch, ws.tables, j, config_.smallCellArea);
+        const TrackStatus track = trackFrame(ws.cells, ws.history, ws.scratch, ws.tables, j, config_.smallCellArea,
+                                            !config_.keepDivisions);
         if (track == TrackStatus::tooManyLinks) return overflow("Link Number Too Much ", RunEnding::linkLimit);
         if (track == TrackStatus::tooManyCells) return overflow("Cell Number Too Much ", RunEnding::cellLimit);
         return Ending::finished;

@@ -65,6 +65,7 @@ struct RunConfig {
     int32_t grow = 0;         // -grow K: cells grown by K pixels (K < 0: shrunk)
     int32_t minArea = 0;      // -min-area A: smaller cells dropped
     int32_t maxArea = 0;      // -max-area A: larger cells dropped
+    bool keepDivisions = false;  // -keep-divisions: a cell's touching parts are not joined by the tracker
 };
 
 // Whether any cell option changes the cells after segmentation.

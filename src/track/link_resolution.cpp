@@ -215,7 +215,8 @@ private:
 
 }  // namespace
 
-void resolveLinks(FrameCells& cells, FrameHistory& history, TrackScratch& scratch, int32_t* slot) {
+void resolveLinks(FrameCells& cells, FrameHistory& history, TrackScratch& scratch, int32_t* slot,
+                  bool mergeFragments) {
     const int32_t linkCount = cells.linkCount;
     auto linkNumber = [](int32_t k) { return k; };
     bucketItems(
@@ -231,7 +232,7 @@ void resolveLinks(FrameCells& cells, FrameHistory& history, TrackScratch& scratc
         if (linkEntry(slot, k)[LinkWord::linkState] != kLinkUnexamined) continue;
         component.collect(k);
         component.resolve();
-        if (component.size() > 1)
+        if (mergeFragments && component.size() > 1)
             mergeComponentFragments(cells, scratch, slot, component.queue(), component.size(), component.prevCells());
     }
 }

@@ -10,13 +10,14 @@
 namespace vanto {
 
 TrackStatus trackFrame(FrameCells& cells, FrameHistory& history, TrackScratch& scratch,
-                       const NeighbourhoodTables& tables, int32_t frame, int32_t smallCellArea) {
+                       const NeighbourhoodTables& tables, int32_t frame, int32_t smallCellArea,
+                       bool mergeFragments) {
     int32_t* slot = history.slotOfFrame(frame);
     if (frame > 1) {
         int32_t* linkList = scratch.scratchInts + ScratchRegion::queue;
         if (listLinkCandidates(cells, history, scratch.crossFrameNearest(), linkList, slot) >= kLinkLimit)
             return TrackStatus::tooManyLinks;
-        resolveLinks(cells, history, scratch, slot);
+        resolveLinks(cells, history, scratch, slot, mergeFragments);
         absorbUnlinkedFragments(cells);
     } else {
         cells.linkCount = 0;

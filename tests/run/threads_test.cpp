@@ -235,7 +235,8 @@ TEST(ThreadCounts, CellOptionsWriteTheSameBytes) {
 }
 
 TEST(ThreadCounts, SplittingWritesTheSameBytes) {
-    // Touching synthetic cells, split by shape with and without the filters after it, and by gray.
+    // Touching synthetic cells, split by shape with and without the filters after it, and by
+    // gray, with the divisions joined again by the tracker and kept.
     TempDir frames;
     SeriesParams params;
     params.cellCount = 60;
@@ -246,9 +247,12 @@ TEST(ThreadCounts, SplittingWritesTheSameBytes) {
     all.insert(all.end(), {"-smooth", "0.5", "-min-contrast", "15", "-grow", "-1", "-min-area", "30"});
     std::vector<std::string> gray = plain;
     gray.insert(gray.end(), {"-split-gray", "2"});
+    std::vector<std::string> kept = gray;
+    kept.push_back("-keep-divisions");
     const auto splitOut = expectSameForEveryThreadCount(split);
     const auto allOut = expectSameForEveryThreadCount(all);
     const auto grayOut = expectSameForEveryThreadCount(gray);
+    const auto keptOut = expectSameForEveryThreadCount(kept);
     TempDir dir;
     std::vector<std::string> words = plain;
     words.insert(words.end(), {"-output", dir.path(), "-threads", "1"});
@@ -263,6 +267,7 @@ TEST(ThreadCounts, SplittingWritesTheSameBytes) {
     };
     EXPECT_GT(cellsOf(splitOut.at("_average.csv")), cellsOf(without.at("_average.csv")));
     EXPECT_GT(cellsOf(grayOut.at("_average.csv")), cellsOf(without.at("_average.csv")));
+    EXPECT_GE(cellsOf(keptOut.at("_average.csv")), cellsOf(grayOut.at("_average.csv")));
     EXPECT_NE(allOut.at("_cell.csv"), splitOut.at("_cell.csv"));
 }
 

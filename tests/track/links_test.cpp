@@ -242,6 +242,18 @@ TEST(TrackResolution, SplitIntoTouchingFragmentsIsAcceptedAndMerged) {
     EXPECT_EQ(s.cur(1)[CellWord::relabelTo], 1);
 }
 
+TEST(TrackResolution, KeepingDivisionsLeavesTouchingFragmentsApart) {
+    TrackScene s(10, 3);
+    s.setPrev({"..........", ".000000...", ".........."}, 1, 2);
+    s.setCur({"..........", ".000111...", ".........."}, 2, 2);
+    ASSERT_EQ(s.listCandidates(), 2);
+    resolveLinks(s.ws->cells, s.ws->history, s.ws->scratch, s.slot(), false);
+    EXPECT_EQ(s.state(0), kLinkAccepted);
+    EXPECT_EQ(s.state(1), kLinkAccepted);
+    EXPECT_EQ(s.cur(0)[CellWord::relabelTo], 0);  // each keeps its own label: two cells
+    EXPECT_EQ(s.cur(1)[CellWord::relabelTo], 1);
+}
+
 TEST(TrackResolution, SplitIntoSeparateFragmentsKeepsThemApart) {
     TrackScene s(10, 3);
     s.setPrev({"..........", ".000000...", ".........."}, 1, 2);

@@ -716,12 +716,19 @@ SeriesParams seriesParams(int argc, char** argv) {
 
 }  // namespace
 
+// A folder of this benchmark's own, holding the generated series.
+std::filesystem::path seriesFolder(const SeriesParams& params, int frames) {
+    const std::filesystem::path dir =
+        std::filesystem::temp_directory_path() / ("vanto-bench-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    writeSeries(params, frames, dir);
+    return dir;
+}
+
 // The cell options' costs alone (--options-only).
 int optionCostsOnly(const SeriesParams& params, int frames, int32_t threshold, int32_t smallCellArea) {
     namespace fs = std::filesystem;
-    const fs::path dir = fs::temp_directory_path() / ("vanto-bench-" + std::to_string(::getpid()));
-    fs::create_directories(dir);
-    writeSeries(params, frames, dir);
+    const fs::path dir = seriesFolder(params, frames);
     Workspace ws;
     SegmentScratch seg(ws.tables);
     if (!reserveMemory(params, ws, seg)) return 1;
@@ -748,9 +755,7 @@ int main(int argc, char** argv) {
     if (flag(argc, argv, "--options-only")) return optionCostsOnly(params, frames, threshold, smallCellArea);
 
     namespace fs = std::filesystem;
-    const fs::path dir = fs::temp_directory_path() / ("vanto-bench-" + std::to_string(::getpid()));
-    fs::create_directories(dir);
-    writeSeries(params, frames, dir);
+    const fs::path dir = seriesFolder(params, frames);
 
     Workspace ws;
     SegmentScratch seg(ws.tables);

@@ -182,42 +182,6 @@ bool isSeed(int32_t* d2, int32_t bw, int32_t start, double minDynamic, int64_t* 
     return !reachesAPixelBefore(d2, bw, start, low, queue);
 }
 
-// The seeds of one cell whose pixels order[0 .. size) are sorted highest first (then by index):
-// a sweep down through the heights joining neighbours (union-find in marks, -1 before a pixel is
-// swept, whose root is always the highest pixel of its piece). When two pieces meet, the lower
-// maximum ends there: it is a seed when seedAt(its key, the meeting height) says so, or, when it
-// is the pixel being swept itself (a piece of its own, of dynamic 0), when zeroDynamicIsSeed.
-// Once the pixels swept are one piece below stopBelow, no later maximum can be a seed and the
-// sweep ends. The seeds go to seedPixels as pixels, the highest maximum last; returns how many.
-template <typename SeedAt>
-int32_t sweepForSeeds(const int64_t* order, int32_t size, const int32_t* labels, int32_t w, int32_t h, int32_t c,
-                      bool atEdge, const int32_t* heights, int32_t* marks, bool zeroDynamicIsSeed, int64_t stopBelow,
-                      SeedAt seedAt, int32_t* seedPixels) {
-    int32_t seeds = 0;
-    int32_t pieces = 0;
-    for (int32_t i = 0; i < size; ++i) {
-        const int32_t p = pixelOf(order[i]);
-        const int64_t height = heightOf(order[i]);
-        marks[p] = p;
-        ++pieces;
-        int32_t rootOfP = p;
-        forNeighbours(labels, w, h, c, p, atEdge, [&](int32_t q) {
-            if (marks[q] < 0) return;
-            const int32_t a = rootOfP, b = findRoot(marks, q);
-            if (a == b) return;
-            const int64_t ka = keyOf(heights[a], a), kb = keyOf(heights[b], b);
-            const int64_t lower = std::min(ka, kb);
-            if (lower == order[i] ? zeroDynamicIsSeed : seedAt(lower, height)) seedPixels[seeds++] = pixelOf(lower);
-            rootOfP = pixelOf(std::max(ka, kb));
-            marks[pixelOf(lower)] = rootOfP;
-            --pieces;
-        });
-        if (pieces == 1 && height < stopBelow) break;
-    }
-    seedPixels[seeds++] = pixelOf(order[0]);  // the highest maximum
-    return seeds;
-}
-
 }  // namespace
 
 void cellEdgeDistances(const int32_t* labels, int32_t w, int32_t c, int32_t minX, int32_t minY, int32_t maxX,
@@ -307,16 +271,42 @@ int32_t splitTouchingCells(int32_t* labels, int32_t w, int32_t h, const int32_t*
                 if (labels[p] == c) order[queue[heights[p]]++] = keyOf(heights[p], p);
             }
 
-        // The seeds gather, as pixels, in the box's distance plane (no longer read; it has a
-        // place for every pixel of the cell). A maximum's dynamic is the fall of the distance.
+        // Sweep down through the heights joining neighbours (union-find whose root is always the
+        // highest pixel of its piece); when two pieces meet, the lower maximum ends there and
+        // its dynamic is its height less the meeting height. The seeds gather, as pixels, in
+        // the box's distance plane (no longer read; it has a place for every pixel of the cell).
+        // While p is a piece of its own, it is the lower maximum of its first meeting, of
+        // dynamic 0. Once the pixels are all one piece below deep, no later maximum can be a
+        // seed and the sweep ends.
         int32_t* seedPixels = planes.distance;
-        const int32_t seeds = sweepForSeeds(
-            order, size, labels, w, h, c, atEdge, heights, marks, 0.0 >= minDynamic, deep,
-            [&](int64_t lower, int64_t height) {
-                return std::sqrt(static_cast<double>(heightOf(lower))) - std::sqrt(static_cast<double>(height)) >=
-                       minDynamic;
-            },
-            seedPixels);
+        int32_t seeds = 0;
+        const bool zeroDynamicIsSeed = 0.0 >= minDynamic;
+        int32_t pieces = 0;
+        for (int32_t i = 0; i < size; ++i) {
+            const int32_t p = pixelOf(order[i]);
+            const int64_t height = heightOf(order[i]);
+            marks[p] = p;
+            ++pieces;
+            int32_t rootOfP = p;
+            forNeighbours(labels, w, h, c, p, atEdge, [&](int32_t q) {
+                if (marks[q] < 0) return;
+                const int32_t a = rootOfP, b = findRoot(marks, q);
+                if (a == b) return;
+                const int64_t ka = keyOf(heights[a], a), kb = keyOf(heights[b], b);
+                const int64_t lower = std::min(ka, kb);
+                const bool seed =
+                    lower == order[i]
+                        ? zeroDynamicIsSeed
+                        : std::sqrt(static_cast<double>(heightOf(lower))) - std::sqrt(static_cast<double>(height)) >=
+                              minDynamic;
+                if (seed) seedPixels[seeds++] = pixelOf(lower);
+                rootOfP = pixelOf(std::max(ka, kb));
+                marks[pixelOf(lower)] = rootOfP;
+                --pieces;
+            });
+            if (pieces == 1 && height < deep) break;
+        }
+        seedPixels[seeds++] = pixelOf(order[0]);  // the highest maximum
         if (seeds < 2) continue;
 
         // Flood from the seeds, highest first; marks hold the part of each reached pixel. The

@@ -125,6 +125,15 @@ RunConfig pipelineConfig(const TempDir& frames, const SeriesParams& params, int3
 
 // Frames 1-6 of a generated series of 320 x 240 drawn into frames; returns the words of a run
 // over them with -image and -tracks.
+// A generated series of width x height frames with the given number of cells.
+SeriesParams smallSeries(int32_t width, int32_t height, int32_t cells) {
+    SeriesParams params;
+    params.width = width;
+    params.height = height;
+    params.cellCount = cells;
+    return params;
+}
+
 // Generated frame j of the series, as frames/f_j.png.
 void drawFrame(const TempDir& frames, const SeriesParams& params, int32_t j) {
     std::vector<uint8_t> pixels(static_cast<size_t>(params.width) * params.height);
@@ -142,10 +151,7 @@ TEST(ThreadCounts, GeneratedSeriesWithUnreadableFramesWritesTheSameBytes) {
     // Frame 1 and three later frames cannot be read; each is analysed with the pixels of the
     // frame before it (zeros for frame 1), which the workers cannot know in advance.
     TempDir frames;
-    SeriesParams params;
-    params.width = 160;
-    params.height = 120;
-    params.cellCount = 12;
+    const SeriesParams params = smallSeries(160, 120, 12);
     for (int j = 2; j <= 14; ++j) {
         drawFrame(frames, params, j);
     }
@@ -351,10 +357,7 @@ TEST(ThreadCounts, LinkLimitMidwayDropsTheFramesReadAhead) {
 // segmented: each ends on a whole frame, with the bytes of a one-thread run of just those frames.
 TEST(ThreadCounts, AnInterruptedRunWithEveryOutputIsARunOfTheFramesItFinished) {
     TempDir frames;
-    SeriesParams params;
-    params.width = 96;
-    params.height = 64;
-    params.cellCount = 5;
+    const SeriesParams params = smallSeries(96, 64, 5);
     for (int j = 1; j <= 999; ++j) {
         if (j % 7 == 4) {
             std::ofstream(frameName(frames, j)) << "not an image";
@@ -409,10 +412,7 @@ TEST(ThreadCounts, AnInterruptedRunWithEveryOutputIsARunOfTheFramesItFinished) {
 // The main loop may leave early (a stop, a signal) with frames in every state ahead of it.
 TEST(FramePipeline, StopsCleanlyWhereverTheMainThreadLeaves) {
     TempDir frames;
-    SeriesParams params;
-    params.width = 64;
-    params.height = 48;
-    params.cellCount = 3;
+    const SeriesParams params = smallSeries(64, 48, 3);
     for (int j = 1; j <= 9; j += 2) {  // even frames cannot be read
         drawFrame(frames, params, j);
     }
@@ -443,10 +443,7 @@ TEST(FramePipeline, StopsCleanlyWhereverTheMainThreadLeaves) {
 // read) instead of waiting; every frame comes back as a one-thread pipeline gives it.
 TEST(FramePipeline, TheMainThreadSegmentsTheFramesNoWorkerHasBegun) {
     TempDir frames;
-    SeriesParams params;
-    params.width = 64;
-    params.height = 48;
-    params.cellCount = 4;
+    const SeriesParams params = smallSeries(64, 48, 4);
     const size_t pixelCount = 64 * 48;
     for (int j = 1; j <= 12; ++j) {
         if (j == 3 || j == 4 || j == 9) {  // the second frame the main thread takes with 2, 3 and 8 threads
@@ -541,10 +538,7 @@ struct RecordingTask final : FrameTask {
 // way, and without workers, the join hands back the task's outcome.
 TEST(FramePipeline, PostedTasksRunOnAFreeWorkerOrOnTheMainThreadAtTheJoin) {
     TempDir frames;
-    SeriesParams params;
-    params.width = 64;
-    params.height = 48;
-    params.cellCount = 3;
+    const SeriesParams params = smallSeries(64, 48, 3);
     for (int j = 1; j <= 12; ++j) {
         drawFrame(frames, params, j);
     }

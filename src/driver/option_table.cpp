@@ -123,6 +123,12 @@ const OptionEntry kOptionTable[] = {
     real("-min-contrast", &RunConfig::minContrast,
          "C        drop cells whose rim is less than C gray levels brighter than their dark part: debris",
          {0, 255, "-min-contrast must be 0 to 255 gray levels"}),
+    real("-halo", &RunConfig::halo,
+         "T        join to each cell the bright parts touching it, T gray levels above the local mean: phase contrast",
+         {0, 255, "-halo must be 0 to 255 gray levels"}),
+    integer("-halo-cells", &RunConfig::haloCells,
+            "A        with -halo: bright parts of A pixels or more touching no cell become cells",
+            {0, kMost, "-halo-cells must be 0 or more"}),
     integer("-grow", &RunConfig::grow, "K        grow cells by K pixels into free ground (K < 0: shrink them)",
             {-20, 20, "-grow must be -20 to 20 pixels"}),
     integer("-min-area", &RunConfig::minArea, "A        drop cells of fewer than A pixels (0: none)",
@@ -341,6 +347,8 @@ std::vector<std::string> optionRefusals(const RunConfig& config) {
         const double value = checkedValue(option, config);
         if (!(value >= option.range.low && value <= option.range.high)) refusals.push_back(option.range.refusal);
     }
+    if (config.haloCells > 0 && config.halo <= 0)
+        refusals.push_back("-halo-cells makes cells of bright parts: give -halo too");
     if (config.closeGaps > 0 && !config.writeTracks && config.ctcDir.empty())
         refusals.push_back("-close-gaps joins tracks in the track outputs: give -tracks or -ctc too");
     if (config.frameCount > 0 && static_cast<int64_t>(config.firstFrame) + config.frameCount - 1 > INT32_MAX)

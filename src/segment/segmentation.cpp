@@ -9,6 +9,7 @@
 #include "segment/foreground_mask.h"
 #include "segment/gaussian_smoothing.h"
 #include "segment/grow_cells.h"
+#include "segment/halo_join.h"
 #include "segment/neck_cut.h"
 #include "segment/region_completion.h"
 
@@ -20,7 +21,8 @@ namespace {
 // cell), because it reads each cell's ring as segmented and because a soft rim fills the neck
 // between touching cells, which the cut opens for splitting and numbering; splitting touching
 // cells by shape, then by gray (each with the cell table anew when one was divided), so that the
-// filters judge the divided cells; the ring contrast, growing or shrinking, the cell table anew (the changed cells
+// filters judge the divided cells; the ring contrast, the bright parts joined (after the
+// contrast, which judges the dark part; the depth map's planes are free by then), growing or shrinking, the cell table anew (the changed cells
 // numbered again), the area range (and the table once more when it dropped a cell). gray: the
 // segmentation's view of the frame. Returns the new curCount.
 int32_t refineCells(SegmentScratch& s, const uint8_t* gray, const RunConfig& config) {
@@ -48,6 +50,9 @@ int32_t refineCells(SegmentScratch& s, const uint8_t* gray, const RunConfig& con
     if (config.minContrast > 0)
         dropLowContrastCells(s.segLabels, s.width, s.height, s.curCount, gray, config.minContrast, s.innerHistogram,
                              s.ringHistogram);
+    if (config.halo > 0)
+        joinHalos(s.segLabels, s.width, s.height, s.curCount, gray, config.halo, config.haloCells,
+                  {s.workPlane, s.scratchInts, s.depthPlane, s.innerHistogram});
     growCells(s.segLabels, s.width, s.height, config.grow, s.optionPlane);
     int32_t count = buildCellTable(s, config.smallCellArea);
     if ((config.minArea > 0 || config.maxArea > 0) && count < kCellLimit &&

@@ -75,7 +75,7 @@ const Words kSheetColumnsWithoutOption = {"name", "extra", "threads", "mem_mb", 
 const Words kOptionsWithoutSheetColumn = {
     "-output", "-threads", "-help", "--help", "--version", "-progress", "-id", "-image",
     "-voronoi", "-strict", "-ctc", "-tracks", "-pixel-size", "-frame-interval",
-    "-smooth", "-edge-cut", "-split", "-split-gray", "-keep-divisions", "-min-contrast", "-grow", "-min-area", "-max-area", "-quiet", "-close-gaps",
+    "-smooth", "-edge-cut", "-split", "-split-gray", "-keep-divisions", "-min-contrast", "-halo", "-halo-cells", "-grow", "-min-area", "-max-area", "-quiet", "-close-gaps",
     "-gap-distance", "-objects", "-measure-channel", "-measure-source",
 };
 

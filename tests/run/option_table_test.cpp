@@ -125,6 +125,12 @@ TEST(OptionTable, TheChecksReturnEveryRefusalAtOnce) {
     c.pixelSize = std::nan("");
     EXPECT_EQ(optionRefusals(c).size(), 4u);
     EXPECT_EQ(optionRefusals(c)[0], "-first must be 0 or more");
+    // Lone bright parts are made cells only by the halo join.
+    c = RunConfig{};
+    c.haloCells = 20;
+    EXPECT_EQ(optionRefusals(c), std::vector<std::string>({"-halo-cells makes cells of bright parts: give -halo too"}));
+    c.halo = 25;
+    EXPECT_TRUE(optionRefusals(c).empty());
 }
 
 // The whole pass: the errors of the command line first, then every check's refusal; checks

@@ -238,6 +238,12 @@ TEST(ThreadCounts, CellOptionsWriteTheSameBytes) {
     EXPECT_EQ(out.at("status"), "0");
     EXPECT_NE(out.at("_cell.csv"), without.at("_cell.csv"));
     EXPECT_NE(out.at("10_Calculation_0003.bmp"), without.at("10_Calculation_0003.bmp"));
+    // The bright halves joined and the lone bright cells made after the contrast filter.
+    std::vector<std::string> halo = plain;
+    halo.insert(halo.end(), {"-min-contrast", "30", "-halo", "25", "-halo-cells", "20", "-grow", "1"});
+    const auto haloOut = expectSameForEveryThreadCount(halo);
+    EXPECT_EQ(haloOut.at("status"), "0");
+    EXPECT_NE(haloOut.at("_cell.csv"), out.at("_cell.csv"));
 }
 
 TEST(ThreadCounts, SplittingWritesTheSameBytes) {

@@ -1,0 +1,99 @@
+#include "segment/halo_join.h"
+
+#include <algorithm>
+
+namespace vanto {
+
+namespace {
+
+constexpr int32_t kFree = 0;     // no cell, not bright, or a part already seen
+constexpr int32_t kBright = 1;   // bright pixel of no cell, not yet in a part
+
+// marks[p] = kBright for the bright pixels of no cell, kFree elsewhere. The window sums slide:
+// columns[x] holds the sum of column x over the rows of the window of row y, and the sum along
+// the row slides over columns[].
+void markBrightPixels(const int32_t* labels, int32_t w, int32_t h, const uint8_t* gray, double t, int32_t* marks,
+                      int32_t* columns) {
+    constexpr int32_t r = kHaloWindowRadius;
+    std::fill_n(columns, w, 0);
+    for (int32_t y = 0; y <= std::min(h - 1, r); ++y) {
+        const uint8_t* row = gray + static_cast<int64_t>(y) * w;
+        for (int32_t x = 0; x < w; ++x) columns[x] += row[x];
+    }
+    for (int32_t y = 0; y < h; ++y) {
+        const int64_t rows = std::min(h - 1, y + r) - std::max(0, y - r) + 1;
+        const int64_t at = static_cast<int64_t>(y) * w;
+        int64_t sum = 0;
+        for (int32_t x = 0; x <= std::min(w - 1, r); ++x) sum += columns[x];
+        for (int32_t x = 0; x < w; ++x) {
+            const int64_t cols = std::min(w - 1, x + r) - std::max(0, x - r) + 1;
+            const int64_t pixels = rows * cols;
+            const int64_t p = at + x;
+            // gray - sum / pixels >= t, in whole numbers but for t
+            const bool bright =
+                labels[p] < 0 && static_cast<double>(gray[p] * pixels - sum) >= t * static_cast<double>(pixels);
+            marks[p] = bright ? kBright : kFree;
+            if (x + r + 1 < w) sum += columns[x + r + 1];
+            if (x - r >= 0) sum -= columns[x - r];
+        }
+        if (y + r + 1 < h) {
+            const uint8_t* row = gray + static_cast<int64_t>(y + r + 1) * w;
+            for (int32_t x = 0; x < w; ++x) columns[x] += row[x];
+        }
+        if (y - r >= 0) {
+            const uint8_t* row = gray + static_cast<int64_t>(y - r) * w;
+            for (int32_t x = 0; x < w; ++x) columns[x] -= row[x];
+        }
+    }
+}
+
+}  // namespace
+
+int32_t joinHalos(int32_t* labels, int32_t w, int32_t h, int32_t count, const uint8_t* gray, double t,
+                  int32_t loneArea, const HaloPlanes& planes) {
+    if (w <= 0 || h <= 0) return 0;
+    int32_t* marks = planes.marks;
+    int32_t* queue = planes.queue;
+    int32_t* touches = planes.tally;         // touches[c]: pairs of the part touching cell c
+    int32_t* touched = planes.tally + count;  // the cells the part touches, first touch first
+    markBrightPixels(labels, w, h, gray, t, marks, planes.columns);
+    std::fill_n(touches, count, 0);
+    const int64_t n = static_cast<int64_t>(w) * h;
+    int32_t added = 0;
+    for (int64_t start = 0; start < n; ++start) {
+        if (marks[start] != kBright) continue;
+        // The part: a breadth-first fill from start; queue[0..size) ends holding all its pixels.
+        int64_t size = 0, next = 0;
+        int32_t touchedCount = 0;
+        marks[start] = kFree;
+        queue[size++] = static_cast<int32_t>(start);
+        while (next < size) {
+            const int32_t p = queue[next++];
+            const int32_t x = p % w, y = p / w;
+            const int32_t neighbours[4] = {x > 0 ? p - 1 : -1, x + 1 < w ? p + 1 : -1, y > 0 ? p - w : -1,
+                                           y + 1 < h ? p + w : -1};
+            for (const int32_t q : neighbours) {
+                if (q < 0) continue;
+                if (marks[q] == kBright) {
+                    marks[q] = kFree;
+                    queue[size++] = q;
+                } else if (const int32_t c = labels[q]; c >= 0 && c < count) {
+                    if (touches[c]++ == 0) touched[touchedCount++] = c;
+                }
+            }
+        }
+        int32_t target = -1;
+        for (int32_t i = 0; i < touchedCount; ++i) {
+            const int32_t c = touched[i];
+            if (target < 0 || touches[c] > touches[target] || (touches[c] == touches[target] && c < target))
+                target = c;
+        }
+        for (int32_t i = 0; i < touchedCount; ++i) touches[touched[i]] = 0;
+        if (target < 0 && loneArea > 0 && size >= loneArea) target = count + added++;
+        if (target < 0) continue;
+        for (int64_t i = 0; i < size; ++i) labels[queue[i]] = target;
+    }
+    return added;
+}
+
+}  // namespace vanto

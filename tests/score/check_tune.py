@@ -326,6 +326,18 @@ class Parts(unittest.TestCase):
         self.assertEqual(vt.Setting({"threshold": 12, "size": 15, "smooth": 0.5, "grow": -1}).words(),
                          ["-threshold", "12", "-size", "15", "-smooth", "0.5", "-grow", "-1"])
 
+    def test_flags_are_bare_words_and_lone_bright_cells_need_the_halves_joined(self):
+        on = vt.Setting({"threshold": 12, "size": 15, "halo": 20, "halo-cells": 30, "keep-divisions": 1})
+        self.assertEqual(on.words(), ["-threshold", "12", "-size", "15", "-halo", "20", "-halo-cells", "30",
+                                      "-keep-divisions"])
+        # Without -halo the program refuses -halo-cells: such a setting is the one without it.
+        alone = vt.Setting({"threshold": 12, "size": 15, "halo": 0, "halo-cells": 30, "keep-divisions": 0})
+        self.assertEqual(alone.words(), ["-threshold", "12", "-size", "15"])
+        self.assertEqual(alone.key(), vt.Setting({"threshold": 12, "size": 15, "halo": 0, "halo-cells": 0,
+                                                  "keep-divisions": 0}).key())
+        moved = vt.neighbours(alone, ["halo"], vt.LADDERS, 1)
+        self.assertEqual([m.words() for m in moved], [["-threshold", "12", "-size", "15", "-halo", "10"]])
+
     def test_pairs_move_two_options_one_place_each(self):
         s = vt.Setting({"threshold": 12, "size": 15, "grow": -3, "split": 0})
         ladders = {"threshold": [8, 12, 16], "grow": [-4, -3, -2], "split": [0, 1, 2], "size": [15]}

@@ -27,6 +27,8 @@ struct OptionSet {
     int32_t grow = 0, minArea = 0, maxArea = 0;
     double edgeCut = 0;
     double splitGray = 0;
+    double halo = 0;
+    int32_t haloCells = 0;
 };
 
 // The options as a run would give them; the first set is the frame without any.
@@ -40,6 +42,7 @@ const OptionSet kSets[] = {
     {"-min-area 30 -max-area 5000", 0, 0, 0, 0, 30, 5000},
     {"-edge-cut 0.5", 0, 0, 0, 0, 0, 0, 0.5},
     {"-split-gray 2", 0, 0, 0, 0, 0, 0, 0, 2},
+    {"-halo 25 -halo-cells 20", 0, 0, 0, 0, 0, 0, 0, 0, 25, 20},
     {"all on, -grow 2", 1, 2, 20, 2, 30, 5000, 0, 2},
     {"all on, -grow -2", 1, 2, 20, -2, 30, 5000, 0, 2},
     {"all on, -grow -2 -edge-cut 0.5", 1, 2, 20, -2, 30, 5000, 0.5, 2},
@@ -74,6 +77,8 @@ void printCellOptionCosts(const SeriesParams& params, int32_t frames, int32_t th
         c.maxArea = kSets[k].maxArea;
         c.edgeCut = kSets[k].edgeCut;
         c.splitGray = kSets[k].splitGray;
+        c.halo = kSets[k].halo;
+        c.haloCells = kSets[k].haloCells;
     }
     // The least processor time of each (set, frame) over the rounds: the machine's other work
     // only ever adds to a time.

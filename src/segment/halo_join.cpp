@@ -1,6 +1,7 @@
 #include "segment/halo_join.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace vanto {
 
@@ -11,10 +12,13 @@ constexpr int32_t kBright = 1;   // bright pixel of no cell, not yet in a part
 
 // marks[p] = kBright for the bright pixels of no cell, kFree elsewhere. The window sums slide:
 // columns[x] holds the sum of column x over the rows of the window of row y, and the sum along
-// the row slides over columns[].
+// the row slides over columns[]. gray - sum / pixels >= t is tested in whole numbers as
+// gray * pixels - sum >= ceil(t * pixels), the same test; away from the left and right edges
+// every window of a row has as many pixels.
 void markBrightPixels(const int32_t* labels, int32_t w, int32_t h, const uint8_t* gray, double t, int32_t* marks,
                       int32_t* columns) {
     constexpr int32_t r = kHaloWindowRadius;
+    const auto least = [t](int64_t pixels) { return static_cast<int64_t>(std::ceil(t * static_cast<double>(pixels))); };
     std::fill_n(columns, w, 0);
     for (int32_t y = 0; y <= std::min(h - 1, r); ++y) {
         const uint8_t* row = gray + static_cast<int64_t>(y) * w;
@@ -23,16 +27,18 @@ void markBrightPixels(const int32_t* labels, int32_t w, int32_t h, const uint8_t
     for (int32_t y = 0; y < h; ++y) {
         const int64_t rows = std::min(h - 1, y + r) - std::max(0, y - r) + 1;
         const int64_t at = static_cast<int64_t>(y) * w;
+        const uint8_t* g = gray + at;
+        const int32_t* l = labels + at;
+        int32_t* m = marks + at;
+        // sum: the window of x, over columns max(0, x - r) .. min(w - 1, x + r)
         int64_t sum = 0;
         for (int32_t x = 0; x <= std::min(w - 1, r); ++x) sum += columns[x];
+        const int64_t fullPixels = rows * (2 * r + 1), fullLeast = least(fullPixels);
         for (int32_t x = 0; x < w; ++x) {
-            const int64_t cols = std::min(w - 1, x + r) - std::max(0, x - r) + 1;
-            const int64_t pixels = rows * cols;
-            const int64_t p = at + x;
-            // gray - sum / pixels >= t, in whole numbers but for t
-            const bool bright =
-                labels[p] < 0 && static_cast<double>(gray[p] * pixels - sum) >= t * static_cast<double>(pixels);
-            marks[p] = bright ? kBright : kFree;
+            const bool full = x >= r && x + r < w;
+            const int64_t pixels = full ? fullPixels : rows * (std::min(w - 1, x + r) - std::max(0, x - r) + 1);
+            const int64_t need = full ? fullLeast : least(pixels);
+            m[x] = (l[x] < 0) & (g[x] * pixels - sum >= need) ? kBright : kFree;
             if (x + r + 1 < w) sum += columns[x + r + 1];
             if (x - r >= 0) sum -= columns[x - r];
         }

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "model/plane_scan.h"
+
 namespace vanto {
 
 namespace {
@@ -19,11 +21,7 @@ void markBrightPixels(const int32_t* labels, int32_t w, int32_t h, const uint8_t
                       int32_t* columns) {
     constexpr int32_t r = kHaloWindowRadius;
     const auto least = [t](int64_t pixels) { return static_cast<int64_t>(std::ceil(t * static_cast<double>(pixels))); };
-    std::fill_n(columns, w, 0);
-    for (int32_t y = 0; y <= std::min(h - 1, r); ++y) {
-        const uint8_t* row = gray + static_cast<int64_t>(y) * w;
-        for (int32_t x = 0; x < w; ++x) columns[x] += row[x];
-    }
+    startColumnSums(columns, gray, w, h, r);
     for (int32_t y = 0; y < h; ++y) {
         const int64_t rows = std::min(h - 1, y + r) - std::max(0, y - r) + 1;
         const int64_t at = static_cast<int64_t>(y) * w;
@@ -42,14 +40,7 @@ void markBrightPixels(const int32_t* labels, int32_t w, int32_t h, const uint8_t
             if (x + r + 1 < w) sum += columns[x + r + 1];
             if (x - r >= 0) sum -= columns[x - r];
         }
-        if (y + r + 1 < h) {
-            const uint8_t* row = gray + static_cast<int64_t>(y + r + 1) * w;
-            for (int32_t x = 0; x < w; ++x) columns[x] += row[x];
-        }
-        if (y - r >= 0) {
-            const uint8_t* row = gray + static_cast<int64_t>(y - r) * w;
-            for (int32_t x = 0; x < w; ++x) columns[x] -= row[x];
-        }
+        nextColumnSums(columns, gray, w, h, y, r);
     }
 }
 

@@ -4,6 +4,7 @@
 #include <bit>
 #include <cstring>
 
+#include "model/plane_scan.h"
 #include "segment/enclosed_areas.h"
 #include "segment/flood_fill.h"
 
@@ -141,23 +142,12 @@ void markFreeNearLabels(const int32_t* from, int32_t w, int32_t h, int32_t r, ui
     // count[x]: rows of the square around (x, y) with a label in their span; at most
     // 2r + 1 <= 255 (r is an offset's reach, below 128).
     uint8_t* count = scratch;
-    std::fill_n(count, w, uint8_t{0});
-    for (int32_t yy = 0; yy <= std::min(h - 1, r); ++yy) {
-        const uint8_t* in = rowNear + static_cast<int64_t>(yy) * w;
-        for (int32_t x = 0; x < w; ++x) count[x] += in[x];
-    }
+    startColumnSums(count, rowNear, w, h, r);
     for (int32_t y = 0; y < h; ++y) {
         uint8_t* out = near + static_cast<int64_t>(y) * w;
         const int32_t* row = from + static_cast<int64_t>(y) * w;
         for (int32_t x = 0; x < w; ++x) out[x] = static_cast<uint8_t>((count[x] != 0) & (row[x] == kFree));
-        if (y + r + 1 < h) {
-            const uint8_t* in = rowNear + static_cast<int64_t>(y + r + 1) * w;
-            for (int32_t x = 0; x < w; ++x) count[x] += in[x];
-        }
-        if (y - r >= 0) {
-            const uint8_t* in = rowNear + static_cast<int64_t>(y - r) * w;
-            for (int32_t x = 0; x < w; ++x) count[x] -= in[x];
-        }
+        nextColumnSums(count, rowNear, w, h, y, r);
     }
 }
 

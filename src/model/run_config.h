@@ -62,8 +62,8 @@ struct RunConfig {
     double splitDepth = 0;    // -split H: cells divided at necks of dynamic H pixels or more
     double splitGray = 0;     // -split-gray H: cells divided between dark points of dynamic H gray levels
     double minContrast = 0;   // -min-contrast C: cells of lower ring contrast dropped
-    double halo = 0;          // -halo T: bright parts T gray levels above the local mean joined to the cells they touch
-    int32_t haloCells = 0;    // -halo-cells A: with -halo, bright parts of A pixels or more touching no cell become cells
+    double halo = 0;          // -halo T: bright parts (T above the local mean) joined to the cells they touch
+    int32_t haloCells = 0;    // -halo-cells A: with -halo, lone bright parts of A pixels or more become cells
     int32_t grow = 0;         // -grow K: cells grown by K pixels (K < 0: shrunk)
     int32_t minArea = 0;      // -min-area A: smaller cells dropped
     int32_t maxArea = 0;      // -max-area A: larger cells dropped
@@ -72,8 +72,8 @@ struct RunConfig {
 
 // Whether any cell option changes the cells after segmentation.
 inline bool refinesCells(const RunConfig& c) {
-    return c.edgeCut > 0 || c.splitDepth > 0 || c.splitGray > 0 || c.minContrast > 0 || c.halo > 0 || c.grow != 0 || c.minArea > 0 ||
-           c.maxArea > 0;
+    return c.edgeCut > 0 || c.splitDepth > 0 || c.splitGray > 0 || c.minContrast > 0 || c.halo > 0 || c.grow != 0 ||
+           c.minArea > 0 || c.maxArea > 0;
 }
 // Whether segmentation needs the extension blocks of its scratch.
 inline bool usesCellOptions(const RunConfig& c) { return c.smoothSigma > 0 || refinesCells(c); }

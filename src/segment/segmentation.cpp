@@ -22,9 +22,10 @@ namespace {
 // between touching cells, which the cut opens for splitting and numbering; splitting touching
 // cells by shape, then by gray (each with the cell table anew when one was divided), so that the
 // filters judge the divided cells; the ring contrast, the bright parts joined (after the
-// contrast, which judges the dark part; the depth map's planes are free by then), growing or shrinking, the cell table anew (the changed cells
-// numbered again), the area range (and the table once more when it dropped a cell). gray: the
-// segmentation's view of the frame. Returns the new curCount.
+// contrast, which judges the dark part; the depth map's planes are free by then), growing or
+// shrinking, the cell table anew (the changed cells numbered again), the area range (and the
+// table once more when it dropped a cell). gray: the segmentation's view of the frame. Returns
+// the new curCount.
 int32_t refineCells(SegmentScratch& s, const uint8_t* gray, const RunConfig& config) {
     if (config.edgeCut > 0 &&
         cutCellEdges(s.segLabels, s.width, s.height, s.curCount, gray, config.edgeCut, s.innerHistogram,

@@ -96,10 +96,10 @@ TEST(HaloJoin, BrightPixelsAreThoseAboveTheirWindowMean) {
         int64_t changed = 0;
         for (int32_t y = 0; y < h; ++y) {
             for (int32_t x = 0; x < w; ++x) {
+                constexpr int32_t r = kHaloWindowRadius;
                 int64_t sum = 0, n = 0;
-                for (int32_t yy = std::max(0, y - kHaloWindowRadius); yy <= std::min(h - 1, y + kHaloWindowRadius); ++yy) {
-                    for (int32_t xx = std::max(0, x - kHaloWindowRadius); xx <= std::min(w - 1, x + kHaloWindowRadius);
-                         ++xx) {
+                for (int32_t yy = std::max(0, y - r); yy <= std::min(h - 1, y + r); ++yy) {
+                    for (int32_t xx = std::max(0, x - r); xx <= std::min(w - 1, x + r); ++xx) {
                         sum += f.gray[yy * w + xx];
                         ++n;
                     }

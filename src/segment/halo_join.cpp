@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "model/plane_scan.h"
+#include "segment/flood_fill.h"
 
 namespace vanto {
 
@@ -47,7 +48,7 @@ void markBrightPixels(const int32_t* labels, int32_t w, int32_t h, const uint8_t
 }  // namespace
 
 int32_t joinHalos(int32_t* labels, int32_t w, int32_t h, int32_t count, const uint8_t* gray, double t,
-                  int32_t loneArea, const HaloPlanes& planes) {
+                  int32_t loneArea, const OffsetSteps& steps, const HaloPlanes& planes) {
     if (w <= 0 || h <= 0) return 0;
     int32_t* marks = planes.marks;
     int32_t* queue = planes.queue;
@@ -59,26 +60,22 @@ int32_t joinHalos(int32_t* labels, int32_t w, int32_t h, int32_t count, const ui
     int32_t added = 0;
     for (int64_t start = 0; start < n; ++start) {
         if (marks[start] != kBright) continue;
-        // The part: a breadth-first fill from start; queue[0..size) ends holding all its pixels.
-        int64_t size = 0, next = 0;
+        // The part: a breadth-first fill from start; queue[0 .. size) ends holding all its
+        // pixels. Every pixel of no cell beside the part is a part pixel or not bright, so the
+        // cell pixels it meets are those of the first count cells.
         int32_t touchedCount = 0;
         marks[start] = kFree;
-        queue[size++] = static_cast<int32_t>(start);
-        while (next < size) {
-            const int32_t p = queue[next++];
-            const int32_t x = p % w, y = p / w;
-            const int32_t neighbours[4] = {x > 0 ? p - 1 : -1, x + 1 < w ? p + 1 : -1, y > 0 ? p - w : -1,
-                                           y + 1 < h ? p + w : -1};
-            for (const int32_t q : neighbours) {
-                if (q < 0) continue;
-                if (marks[q] == kBright) {
-                    marks[q] = kFree;
-                    queue[size++] = q;
-                } else if (const int32_t c = labels[q]; c >= 0 && c < count) {
-                    if (touches[c]++ == 0) touched[touchedCount++] = c;
-                }
-            }
-        }
+        const int32_t size = floodFill(steps, w, h, queue, static_cast<int32_t>(start), kFourNeighbours,
+                                       [&](int32_t q) {
+                                           if (q < 0) return false;
+                                           if (marks[q] == kBright) {
+                                               marks[q] = kFree;
+                                               return true;
+                                           }
+                                           if (const int32_t c = labels[q]; c >= 0 && touches[c]++ == 0)
+                                               touched[touchedCount++] = c;
+                                           return false;
+                                       });
         int32_t target = -1;
         for (int32_t i = 0; i < touchedCount; ++i) {
             const int32_t c = touched[i];
@@ -88,7 +85,7 @@ int32_t joinHalos(int32_t* labels, int32_t w, int32_t h, int32_t count, const ui
         for (int32_t i = 0; i < touchedCount; ++i) touches[touched[i]] = 0;
         if (target < 0 && loneArea > 0 && size >= loneArea) target = count + added++;
         if (target < 0) continue;
-        for (int64_t i = 0; i < size; ++i) labels[queue[i]] = target;
+        for (int32_t i = 0; i < size; ++i) labels[queue[i]] = target;
     }
     return added;
 }

@@ -1,6 +1,8 @@
 #pragma once
 #include <cstdint>
 
+#include "segment/offset_steps.h"
+
 namespace vanto {
 
 // Half the side of the square window whose mean gray is a pixel's local background for -halo.
@@ -22,9 +24,10 @@ struct HaloPlanes {
 // With loneArea > 0, a part of at least loneArea pixels that touches no cell becomes a cell of
 // its own, numbered count, count + 1, ... in raster order of its first pixel. labels: w x h, a
 // cell number 0..count-1 or negative (no cell); joined pixels take their cell's number. gray:
-// the segmentation's view of the frame. Returns the cells added (lone parts); labels then hold
+// the segmentation's view of the frame. steps: the offsets for width w (its first four, the
+// 4-neighbours, are used). Returns the cells added (lone parts); labels then hold
 // count + that many cell numbers.
 int32_t joinHalos(int32_t* labels, int32_t w, int32_t h, int32_t count, const uint8_t* gray, double t,
-                  int32_t loneArea, const HaloPlanes& planes);
+                  int32_t loneArea, const OffsetSteps& steps, const HaloPlanes& planes);
 
 }  // namespace vanto

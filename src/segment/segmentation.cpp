@@ -51,9 +51,12 @@ int32_t refineCells(SegmentScratch& s, const uint8_t* gray, const RunConfig& con
     if (config.minContrast > 0)
         dropLowContrastCells(s.segLabels, s.width, s.height, s.curCount, gray, config.minContrast, s.innerHistogram,
                              s.ringHistogram);
-    if (config.halo > 0)
-        joinHalos(s.segLabels, s.width, s.height, s.curCount, gray, config.halo, config.haloCells,
+    if (config.halo > 0) {
+        OffsetSteps steps;
+        buildOffsetSteps(s.tables, s.width, steps);
+        joinHalos(s.segLabels, s.width, s.height, s.curCount, gray, config.halo, config.haloCells, steps,
                   {s.workPlane, s.scratchInts, s.depthPlane, s.innerHistogram});
+    }
     growCells(s.segLabels, s.width, s.height, config.grow, s.optionPlane);
     int32_t count = buildCellTable(s, config.smallCellArea);
     if ((config.minArea > 0 || config.maxArea > 0) && count < kCellLimit &&

@@ -9,6 +9,7 @@
 
 #include "model/records.h"
 #include "segment/halo_join.h"
+#include "workspace_fixture.h"
 
 namespace vanto {
 namespace {
@@ -30,7 +31,9 @@ struct Frame {
             for (int32_t x = x0; x <= x1; ++x) paint(x, y, g, label);
     }
     int32_t join(int32_t count, double t, int32_t lone) {
-        return joinHalos(labels.data(), w, h, count, gray.data(), t, lone,
+        OffsetSteps steps;
+        buildOffsetSteps(testing::runTables(), w, steps);
+        return joinHalos(labels.data(), w, h, count, gray.data(), t, lone, steps,
                          {marks.data(), queue.data(), columns.data(), tally.data()});
     }
 };

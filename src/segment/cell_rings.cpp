@@ -26,55 +26,21 @@ int32_t ringOffsets(RingOffset* out) {
     return n;
 }
 
-// The lowest and highest label in the disk of radius kRingReach around p (the centre included),
-// the lowest taken unsigned so that a negative label (no cell) is never it. The disk is the
-// rows dy = -2 .. 2 of dx = -2 .. 2, row 0 widened to dx = -3 .. 3, and the ends (0, -3) and (0, 3).
-// p must lie kRingReach or more from every edge of the frame.
-struct LabelSpread {
-    uint32_t lowest;
-    int32_t highest;
-};
-LabelSpread labelSpread(const int32_t* labels, int32_t w, int64_t p) {
-    static_assert(kRingReach == 3, "the disk's rows are spelled out for a reach of 3");
-    uint32_t lowest = UINT32_MAX;
-    int32_t highest = -1;
-    const auto take = [&](const int32_t* row, int32_t from, int32_t to) {
-        for (int32_t dx = from; dx <= to; ++dx) {
-            lowest = std::min(lowest, static_cast<uint32_t>(row[dx]));
-            highest = std::max(highest, row[dx]);
-        }
-    };
-    const int32_t* centre = labels + p;
-    take(centre - 3 * static_cast<int64_t>(w), 0, 0);
-    take(centre - 2 * static_cast<int64_t>(w), -2, 2);
-    take(centre - w, -2, 2);
-    take(centre, -3, 3);
-    take(centre + w, -2, 2);
-    take(centre + 2 * static_cast<int64_t>(w), -2, 2);
-    take(centre + 3 * static_cast<int64_t>(w), 0, 0);
-    return {lowest, highest};
-}
-
-// Adds each pixel of no cell to the ring histogram of every cell within reach of it, once. Only
-// the pixels with a cell pixel in the square around the disk are looked at closely; of those
-// away from the frame's edges, the ones whose disk holds a single cell (most of them) are told
-// by the disk's lowest and highest label alone. The counts are the same whatever the order the
-// pixels are taken in.
+// Adds each pixel of no cell to the ring histogram of every cell within reach of it, once. A
+// pixel with a single cell within reach (most of them) is told by the disc's lowest and highest
+// label alone. The counts are the same whatever the order the pixels are taken in.
 void countRings(const int32_t* labels, int32_t w, int32_t h, const uint8_t* gray, int32_t* ring) {
     RingOffset offsets[kMaxRingOffsets];
     const int32_t offsetCount = ringOffsets(offsets);
     int64_t step[kMaxRingOffsets];  // the offsets as index steps
     for (int32_t i = 0; i < offsetCount; ++i) step[i] = static_cast<int64_t>(offsets[i].dy) * w + offsets[i].dx;
-    forEachFreePixelNearCells<kRingReach>(labels, w, h, kRingReach, [&](int32_t x, int32_t y, int64_t p) {
-        const bool inner = y >= kRingReach && y + kRingReach < h && x >= kRingReach && x + kRingReach < w;
-        if (inner) {
-            const LabelSpread spread = labelSpread(labels, w, p);
-            if (spread.highest < 0) return;
-            if (spread.lowest == static_cast<uint32_t>(spread.highest)) {
-                ++ring[static_cast<int64_t>(spread.highest) * 256 + gray[p]];
-                return;
-            }
+    forEachFreePixelNearCells<kRingReach>(labels, w, h, kRingReach, [&](int32_t x, int32_t y, int64_t p,
+                                                                        DiscLabels disc) {
+        if (disc.singleCell()) {
+            ++ring[static_cast<int64_t>(disc.highest) * 256 + gray[p]];
+            return;
         }
+        const bool inner = y >= kRingReach && y + kRingReach < h && x >= kRingReach && x + kRingReach < w;
         int32_t seen[kMaxRingOffsets];
         int32_t seenCount = 0;
         for (int32_t k = 0; k < offsetCount; ++k) {

@@ -48,13 +48,12 @@ int32_t nearestCell(const int32_t* copy, int32_t w, int32_t h, int32_t x, int32_
 }
 
 // Every pixel of no cell whose nearest cell pixel is within r joins the lowest cell number at
-// that distance; pixels with no cell pixel in the square around the disc are passed over.
+// that distance; one with a single cell within r joins it without a search.
 void grow(int32_t* labels, int32_t w, int32_t h, int32_t r, const int32_t* copy) {
     Offset offsets[kMaxOffsets];
     const int32_t count = discOffsets(r, offsets);
-    forEachFreePixelNearCells<kMaxGrow>(copy, w, h, r, [&](int32_t x, int32_t y, int64_t p) {
-        const int32_t c = nearestCell(copy, w, h, x, y, offsets, count);
-        if (c >= 0) labels[p] = c;
+    forEachFreePixelNearCells<kMaxGrow>(copy, w, h, r, [&](int32_t x, int32_t y, int64_t p, DiscLabels disc) {
+        labels[p] = disc.singleCell() ? disc.highest : nearestCell(copy, w, h, x, y, offsets, count);
     });
 }
 

@@ -25,7 +25,25 @@ struct Box {
 };
 
 // Rows whose vertical distances are all at most this are finished by a search from each pixel.
-constexpr int32_t kShallowRow = 24;
+constexpr int32_t kShallowRow = 48;
+
+// A row whose vertical distances g are all at most deepest (<= kShallowRow): row[x] becomes
+// min over k of k^2 + g[x + k]^2. No k with k^2 at or above g[x]^2 can lower row[x] below
+// g[x]^2, so k runs to deepest - 1, for the whole row at once, each side in a loop of its own
+// (the box's ring, where g is 0, bounds every row's minimum). squares: bw entries of scratch.
+__attribute__((target_clones("avx2", "default"))) void shallowRowDistances(int32_t* __restrict row,
+                                                                           int32_t* __restrict squares, int32_t bw,
+                                                                           int32_t deepest) {
+    for (int32_t x = 0; x < bw; ++x) {
+        squares[x] = row[x] * row[x];
+        row[x] = squares[x];
+    }
+    for (int32_t k = 1; k < deepest; ++k) {
+        const int32_t kk = k * k;
+        for (int32_t x = k; x < bw; ++x) row[x] = std::min(row[x], kk + squares[x - k]);
+        for (int32_t x = 0; x + k < bw; ++x) row[x] = std::min(row[x], kk + squares[x + k]);
+    }
+}
 
 // A column pass, then the lower envelope of parabolas along each row (Meijster, Roerdink and
 // Hesselink 2000), in integers of type Wide, which must hold bw^2 + bh^2.
@@ -61,15 +79,7 @@ void distanceTransformIn(const int32_t* labels, int32_t w, int32_t c, const Box&
             deepest = std::max(deepest, row[x]);
         }
         if (deepest <= kShallowRow) {
-            // Shallow rows: the minimum searched outwards from each pixel, up to the first
-            // distance k with k^2 at or above the best sum found (g[x] at most, and the ring's
-            // columns, where g is 0, end the search inside the box).
-            for (int32_t x = 1; x < bw - 1; ++x) {
-                int32_t best = g[x] * g[x];
-                for (int32_t k = 1; k * k < best; ++k)
-                    best = std::min(best, k * k + std::min(g[x - k] * g[x - k], g[x + k] * g[x + k]));
-                row[x] = best;
-            }
+            shallowRowDistances(row, envelope, bw, deepest);
             continue;
         }
         const auto f = [&](Wide x, Wide i) { return (x - i) * (x - i) + Wide{g[i]} * g[i]; };

@@ -259,9 +259,13 @@ void checkEdgeDistances(unsigned seed, int trials, int32_t minSide, uint32_t sid
 
 TEST(CellSplitting, EdgeDistancesEqualTheBruteForceDistance) { checkEdgeDistances(11, 30, 8, 30, 2.0); }
 
-// Rows whose vertical distances stay small are searched pixel by pixel, deeper rows take the
-// lower envelope of parabolas: large discs give cells with rows of both kinds.
-TEST(CellSplitting, EdgeDistancesOfLargeCellsEqualTheBruteForceDistance) { checkEdgeDistances(5, 5, 60, 25, 24.0); }
+// Rows whose vertical distances stay small are searched over the whole row at once, deeper rows
+// (vertical distances past 48) take the lower envelope of parabolas: large discs give cells
+// with rows of both kinds.
+TEST(CellSplitting, EdgeDistancesOfLargeCellsEqualTheBruteForceDistance) {
+    checkEdgeDistances(5, 5, 60, 25, 24.0);
+    checkEdgeDistances(6, 2, 120, 20, 50.0);
+}
 
 // The squared distance of each pixel of cell 0 to the nearest pixel not of it (outside the
 // frame counts as not of it), brute force; 0 off the cell.

@@ -16,7 +16,6 @@ namespace {
 constexpr int64_t kIndexBits = 0xFFFFFFFFll;
 int64_t keyOf(int64_t d2, int64_t p) { return (d2 << 32) | (kIndexBits - p); }
 int32_t pixelOf(int64_t key) { return static_cast<int32_t>(kIndexBits - (key & kIndexBits)); }
-int64_t heightOf(int64_t key) { return key >> 32; }
 
 // One cell's box, widened by one pixel on each side (that ring holds no pixel of the cell).
 struct Box {
@@ -120,17 +119,6 @@ void distanceTransform(const int32_t* labels, int32_t w, int32_t c, const Box& b
     else distanceTransformIn<int64_t>(labels, w, c, b, d2, envelope);
 }
 
-int32_t findRoot(int32_t* parent, int32_t p) {
-    int32_t root = p;
-    while (parent[root] != root) root = parent[root];
-    while (parent[p] != root) {
-        const int32_t next = parent[p];
-        parent[p] = root;
-        p = next;
-    }
-    return root;
-}
-
 // The 4-neighbours of p in cell c, by index. atEdge: whether the cell touches the frame's edge;
 // when it does not, every neighbour of its pixels lies in the frame.
 template <typename Visit>
@@ -176,9 +164,10 @@ bool reachesAPixelBefore(int32_t* d2, int32_t bw, int32_t start, int32_t low, in
     return before;
 }
 
-// Whether the piece the sweep starts at box index start (a pixel at deep or above, not the
-// cell's highest) ends as a seed. Its piece ends where it first meets a piece of a higher
-// pixel, and its dynamic is sqrt(its height) - sqrt(the height it meets at). That dynamic is
+// Whether the maximum at box index start (a pixel at deep or above, not the cell's highest) is
+// a seed. Sweep down through the heights joining 4-neighbours into pieces: the piece that
+// starts at start ends where it first meets a piece of a higher pixel, and its dynamic is
+// sqrt(its height) - sqrt(the height it meets at). That dynamic is
 // below minDynamic exactly when the meeting height is at least low, the least height for which
 // it is: when a path of pixels no lower than low leads from start to a pixel that comes
 // before it. d2: the cell's box, bw wide, 0 off the cell.
@@ -219,11 +208,10 @@ int32_t splitTouchingCells(int32_t* labels, int32_t w, int32_t h, const int32_t*
         distanceTransform(labels, w, c, box, planes.distance, planes.envelope);
         const bool atEdge = box.x0 < 0 || box.y0 < 0 || box.x0 + box.bw > w || box.y0 + box.bh > h;
 
-        // The sweep below starts a piece at each pixel none of whose neighbours comes before it
-        // (higher, or as high and of lower index); only a piece that starts at deep or above
-        // can become a seed (see below), and the highest pixel always starts one. The other
-        // such starts gather in order (as box indices); with none of them a seed, the cell
-        // keeps its one seed and the sweep is not needed.
+        // A piece of the sweep (see isSeed) starts at each pixel none of whose neighbours comes
+        // before it (higher, or as high and of lower index); only a piece that starts at deep
+        // or above can be a seed, and the highest pixel always starts one. The other such
+        // starts gather in order (as box indices).
         int32_t deepStarts = 0;
         int32_t top = -1, topHeight = 0;
         for (int32_t ly = 1; ly < box.bh - 1; ++ly) {
@@ -240,16 +228,20 @@ int32_t splitTouchingCells(int32_t* labels, int32_t w, int32_t h, const int32_t*
                 }
             }
         }
-        bool secondSeed = minDynamic <= 0 && deepStarts > 1;  // then every start is a seed
-        for (int32_t i = 0; i < deepStarts && !secondSeed && minDynamic > 0; ++i) {
-            if (order[i] != top)
-                secondSeed = isSeed(planes.distance, box.bw, static_cast<int32_t>(order[i]), minDynamic, queue);
+        // The seeds: the highest pixel, and each other deep start whose search finds it one
+        // (every start when minDynamic <= 0), gathered over the starts already read. A cell
+        // with no seed but the highest is left as it is.
+        int32_t seeds = 0;
+        for (int32_t i = 0; i < deepStarts; ++i) {
+            const auto start = static_cast<int32_t>(order[i]);
+            if (start != top && (minDynamic <= 0 || isSeed(planes.distance, box.bw, start, minDynamic, queue)))
+                order[seeds++] = start;
         }
-        if (!secondSeed) continue;
+        if (seeds == 0) continue;
+        order[seeds++] = top;
 
-        // The cell's pixels, highest first (then by index): counted by height into queue, then
-        // placed in raster order, which is the order of index within each height.
-        int32_t size = 0;
+        // The cell's pixels: their heights (in heights, the flood's only view of the distance
+        // plane, which then takes the seeds as frame pixels) and their count at each height.
         int32_t highest = 0;
         for (int32_t ly = 1; ly < box.bh - 1; ++ly) {
             const int32_t* row = planes.distance + static_cast<int64_t>(ly) * box.bw;
@@ -259,11 +251,14 @@ int32_t splitTouchingCells(int32_t* labels, int32_t w, int32_t h, const int32_t*
                 heights[p] = row[lx];
                 marks[p] = -1;
                 highest = std::max(highest, row[lx]);
-                ++size;
             }
         }
+        int32_t* seedPixels = planes.distance;
+        for (int32_t i = 0; i < seeds; ++i)
+            seedPixels[i] = (box.y0 + static_cast<int32_t>(order[i]) / box.bw) * w + box.x0 +
+                            static_cast<int32_t>(order[i]) % box.bw;
         // A pixel at squared distance k has every pixel nearer than sqrt(k) in its cell, at
-        // least k of them, so highest <= size and the counts fit in queue's size + 1 entries.
+        // least k of them, so highest is below the cell's size and the counts fit in queue.
         std::fill_n(queue, highest + 1, 0);
         for (int32_t ly = 1; ly < box.bh - 1; ++ly)
             for (int32_t lx = 1; lx < box.bw - 1; ++lx) {
@@ -275,61 +270,15 @@ int32_t splitTouchingCells(int32_t* labels, int32_t w, int32_t h, const int32_t*
             queue[k] = start;
             start += n;
         }
-        for (int32_t ly = 1; ly < box.bh - 1; ++ly)
-            for (int32_t lx = 1; lx < box.bw - 1; ++lx) {
-                const int32_t p = (box.y0 + ly) * w + box.x0 + lx;
-                if (labels[p] == c) order[queue[heights[p]]++] = keyOf(heights[p], p);
-            }
-
-        // Sweep down through the heights joining neighbours (union-find whose root is always the
-        // highest pixel of its piece); when two pieces meet, the lower maximum ends there and
-        // its dynamic is its height less the meeting height. The seeds gather, as pixels, in
-        // the box's distance plane (no longer read; it has a place for every pixel of the cell).
-        // While p is a piece of its own, it is the lower maximum of its first meeting, of
-        // dynamic 0. Once the pixels are all one piece below deep, no later maximum can be a
-        // seed and the sweep ends.
-        int32_t* seedPixels = planes.distance;
-        int32_t seeds = 0;
-        const bool zeroDynamicIsSeed = 0.0 >= minDynamic;
-        int32_t pieces = 0;
-        for (int32_t i = 0; i < size; ++i) {
-            const int32_t p = pixelOf(order[i]);
-            const int64_t height = heightOf(order[i]);
-            marks[p] = p;
-            ++pieces;
-            int32_t rootOfP = p;
-            forNeighbours(labels, w, h, c, p, atEdge, [&](int32_t q) {
-                if (marks[q] < 0) return;
-                const int32_t a = rootOfP, b = findRoot(marks, q);
-                if (a == b) return;
-                const int64_t ka = keyOf(heights[a], a), kb = keyOf(heights[b], b);
-                const int64_t lower = std::min(ka, kb);
-                const bool seed =
-                    lower == order[i]
-                        ? zeroDynamicIsSeed
-                        : std::sqrt(static_cast<double>(heightOf(lower))) - std::sqrt(static_cast<double>(height)) >=
-                              minDynamic;
-                if (seed) seedPixels[seeds++] = pixelOf(lower);
-                rootOfP = pixelOf(std::max(ka, kb));
-                marks[pixelOf(lower)] = rootOfP;
-                --pieces;
-            });
-            if (pieces == 1 && height < deep) break;
-        }
-        seedPixels[seeds++] = pixelOf(order[0]);  // the highest maximum
-        if (seeds < 2) continue;
 
         // Flood from the seeds, highest first; marks hold the part of each reached pixel. The
-        // flood's queue is one small heap per height (the lowest index on top), each kept where
-        // order held the pixels of that height: a pixel enters the heap of its own height once,
-        // so each heap fits. queue[k] packs the start of height k's place in order (the pixels
-        // higher than k; the counting above left queue[k] at the end of that place, which is
-        // the start of height k - 1's) and, above it, the pixels in its heap. Taking the top
-        // of the highest heap that is not empty is taking the highest pixel, then the lowest
-        // index, as one heap of keys would.
+        // flood's queue is one small heap per height (the lowest index on top), each in a
+        // place of order as long as the cell's pixels of that height: a pixel enters the heap
+        // of its own height once, so each heap fits. queue[k] packs the start of height k's
+        // place (the number of pixels higher than k) and, above it, the pixels in its heap.
+        // Taking the top of the highest heap that is not empty is taking the highest pixel,
+        // then the lowest index, as one heap of keys would.
         ++divided;
-        for (int32_t i = 0; i < size; ++i) marks[pixelOf(order[i])] = -1;
-        for (int64_t k = 0; k <= highest; ++k) queue[k] = k == highest ? 0 : queue[k + 1];
         constexpr int64_t kCountUnit = int64_t{1} << 32;
         const auto lowerIndexFirst = std::greater<int64_t>();
         int32_t level = 0;  // no heap above this height holds a pixel

@@ -5,6 +5,7 @@
 #include <functional>
 
 #include "model/records.h"
+#include "model/vector_clones.h"
 #include "segment/gaussian_smoothing.h"
 
 namespace vanto {
@@ -30,9 +31,8 @@ constexpr int32_t kShallowRow = 48;
 // min over k of k^2 + g[x + k]^2. No k with k^2 at or above g[x]^2 can lower row[x] below
 // g[x]^2, so k runs to deepest - 1, for the whole row at once, each side in a loop of its own
 // (the box's ring, where g is 0, bounds every row's minimum). squares: bw entries of scratch.
-__attribute__((target_clones("avx2", "default"))) void shallowRowDistances(int32_t* __restrict row,
-                                                                           int32_t* __restrict squares, int32_t bw,
-                                                                           int32_t deepest) {
+VANTO_WITH_AVX2_CLONE void shallowRowDistances(int32_t* __restrict row, int32_t* __restrict squares, int32_t bw,
+                                               int32_t deepest) {
     for (int32_t x = 0; x < bw; ++x) {
         squares[x] = row[x] * row[x];
         row[x] = squares[x];

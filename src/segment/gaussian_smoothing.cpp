@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "model/vector_clones.h"
+
 namespace vanto {
 
 int32_t gaussianWeights(double sigma, int32_t* weights) {
@@ -32,7 +34,8 @@ constexpr int32_t kPiece = 512;
 
 // Both passes are built for processors with wider vector instructions too (the same sums, in
 // the same order).
-__attribute__((target_clones("avx2", "default"))) void sumColumns(const uint8_t* gray, int32_t w, int32_t h, const int32_t* weights, int32_t radius, int32_t* pass) {
+VANTO_WITH_AVX2_CLONE void sumColumns(const uint8_t* gray, int32_t w, int32_t h, const int32_t* weights,
+                                      int32_t radius, int32_t* pass) {
     for (int32_t y = 0; y < h; ++y) {
         int32_t* row = pass + static_cast<int64_t>(y) * w;
         const uint8_t* centre = gray + static_cast<int64_t>(y) * w;
@@ -50,7 +53,8 @@ __attribute__((target_clones("avx2", "default"))) void sumColumns(const uint8_t*
 // columns are summed first (into rowPass, in 32 bits: at most 255 S), then the rows, in
 // doubles, which hold every partial sum (at most 255 S^2 < 2^53) exactly. Both inner loops run
 // along a row, the edge clamping done outside them.
-__attribute__((target_clones("avx2", "default"))) void smoothGray(const uint8_t* gray, int32_t w, int32_t h, double sigma, int32_t* rowPass, uint8_t* out) {
+VANTO_WITH_AVX2_CLONE void smoothGray(const uint8_t* gray, int32_t w, int32_t h, double sigma, int32_t* rowPass,
+                                      uint8_t* out) {
     int32_t weights[kMaxSmoothRadius + 1];
     const int32_t r = gaussianWeights(sigma, weights);
     int64_t sum = weights[0];

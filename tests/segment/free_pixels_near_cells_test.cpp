@@ -47,7 +47,9 @@ TEST(FreePixelsNearCells, VisitsEachPixelWithACellInItsDiscWithTheDiscsLowestAnd
         std::vector<int32_t> labels(static_cast<size_t>(w) * h);
         for (auto& v : labels) {
             const unsigned roll = rng() % 100;
-            v = roll < 4 ? static_cast<int32_t>(rng() % 5) : roll < 6 ? static_cast<int32_t>(rng() % 100000) : -1 - static_cast<int32_t>(rng() % 2);
+            if (roll < 4) v = static_cast<int32_t>(rng() % 5);
+            else if (roll < 6) v = static_cast<int32_t>(rng() % 100000);
+            else v = -1 - static_cast<int32_t>(rng() % 2);
         }
         labels[0] = 3;
         labels[static_cast<size_t>(w) * h - 1] = 4;

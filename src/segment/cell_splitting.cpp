@@ -24,7 +24,8 @@ struct Box {
     int32_t bw, bh;  // box width and height, ring included
 };
 
-// Rows whose vertical distances are all at most this are finished by a search from each pixel.
+// Rows whose vertical distances are all at most this are finished by shallowRowDistances, the
+// deeper ones by the lower envelope of parabolas.
 constexpr int32_t kShallowRow = 48;
 
 // A row whose vertical distances g are all at most deepest (<= kShallowRow): row[x] becomes
@@ -167,10 +168,10 @@ bool reachesAPixelBefore(int32_t* d2, int32_t bw, int32_t start, int32_t low, in
 // Whether the maximum at box index start (a pixel at deep or above, not the cell's highest) is
 // a seed. Sweep down through the heights joining 4-neighbours into pieces: the piece that
 // starts at start ends where it first meets a piece of a higher pixel, and its dynamic is
-// sqrt(its height) - sqrt(the height it meets at). That dynamic is
-// below minDynamic exactly when the meeting height is at least low, the least height for which
-// it is: when a path of pixels no lower than low leads from start to a pixel that comes
-// before it. d2: the cell's box, bw wide, 0 off the cell.
+// sqrt(its height) - sqrt(the height it meets at). That dynamic is below minDynamic exactly
+// when the meeting height is at least low, the least height for which it is: when a path of
+// pixels no lower than low leads from start to a pixel that comes before it. d2: the cell's
+// box, bw wide, 0 off the cell.
 bool isSeed(int32_t* d2, int32_t bw, int32_t start, double minDynamic, int64_t* queue) {
     const int32_t height = d2[start];
     const double level = std::sqrt(static_cast<double>(height));

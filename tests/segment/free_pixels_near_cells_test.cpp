@@ -40,7 +40,8 @@ std::vector<Visit> direct(const std::vector<int32_t>& labels, int32_t w, int32_t
 }
 
 TEST(FreePixelsNearCells, VisitsEachPixelWithACellInItsDiscWithTheDiscsLowestAndHighestLabel) {
-    for (const auto& [w, h] : {std::pair{300, 13}, std::pair{530, 7}, std::pair{9, 40}, std::pair{1, 1}}) {
+    for (const auto& size : {std::pair{300, 13}, std::pair{530, 7}, std::pair{9, 40}, std::pair{1, 1}}) {
+        const int32_t w = size.first, h = size.second;
         std::mt19937 rng(static_cast<unsigned>(w * 31 + h));
         // Sparse cells of a few numbers (so that discs hold one, two or more), no-cell pixels of
         // two kinds, and cells on every edge of the frame.
